@@ -1,0 +1,33 @@
+# The host build: the product sources against the simulated platform, GoogleTest unit tests,
+# optionally under sanitizers, and the libFuzzer targets.
+set(WARNINGS -Wall -Wextra -Werror)
+set(SANITIZE_FLAGS)
+if(SLOTWARD_SANITIZE)
+    set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+endif()
+
+file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/*.cpp)
+add_library(simplatform STATIC ${SIM_SOURCES})
+target_include_directories(simplatform PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(simplatform PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
+find_package(Threads REQUIRED)
+target_link_libraries(simplatform PUBLIC Threads::Threads)
+target_link_options(simplatform PUBLIC ${SANITIZE_FLAGS})
+
+add_library(slotward_core STATIC ${PRODUCT_SOURCES})
+target_include_directories(slotward_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_compile_options(slotward_core PRIVATE ${WARNINGS} ${SANITIZE_FLAGS} -fno-exceptions -fno-rtti)
+target_link_libraries(slotward_core PUBLIC simplatform)
+
+if(SLOTWARD_FUZZ)
+    include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz.cmake OPTIONAL)
+else()
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+    file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
+    add_executable(unit_tests ${UNIT_TEST_SOURCES})
+    target_compile_options(unit_tests PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
+    target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+    target_link_libraries(unit_tests PRIVATE slotward_core GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+endif()

@@ -1,0 +1,5 @@
+// The drive survey; see survey.h.
+#include "check/survey.h"
+
+char gMediaList[kDriveListCapacity];
+char gEmptyList[kDriveListCapacity];

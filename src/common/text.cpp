@@ -1,0 +1,48 @@
+// Bounded text helpers; see text.h.
+#include "common/text.h"
+
+size_t TextLength(const char *text) {
+    size_t length = 0;
+    while (text[length] != '\0')
+        length++;
+    return length;
+}
+
+size_t TextCopy(char *dest, size_t capacity, const char *source) {
+    if (capacity == 0)
+        return 0;
+    size_t length = 0;
+    while (length + 1 < capacity && source[length] != '\0') {
+        dest[length] = source[length];
+        length++;
+    }
+    dest[length] = '\0';
+    return length;
+}
+
+size_t TextAppend(char *dest, size_t capacity, const char *source) {
+    size_t used = 0;
+    while (used < capacity && dest[used] != '\0')
+        used++;
+    if (used == capacity)
+        return used;
+    return used + TextCopy(dest + used, capacity - used, source);
+}
+
+void MemoryMove(void *dest, const void *source, size_t count) {
+    unsigned char *to = static_cast<unsigned char *>(dest);
+    const unsigned char *from = static_cast<const unsigned char *>(source);
+    if (to < from) {
+        for (size_t i = 0; i < count; i++)
+            to[i] = from[i];
+    } else {
+        for (size_t i = count; i > 0; i--)
+            to[i - 1] = from[i - 1];
+    }
+}
+
+void MemoryFill(void *dest, int value, size_t count) {
+    unsigned char *to = static_cast<unsigned char *>(dest);
+    for (size_t i = 0; i < count; i++)
+        to[i] = static_cast<unsigned char>(value);
+}

@@ -1,0 +1,4 @@
+// The message catalogue; see messages.h.
+#include "control/messages.h"
+
+int gLanguageIndex;

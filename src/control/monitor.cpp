@@ -1,0 +1,4 @@
+// The resident monitor; see monitor.h.
+#include "control/monitor.h"
+
+HANDLE gEventHandle;

@@ -1,0 +1,16 @@
+// The resident monitor: the instance event that detects a resident instance and carries the
+// termination request, the hidden window that answers the session's end, and the watcher
+// thread that ends the instance when the event is signalled.
+#pragma once
+
+#include "platform/platform.h"
+
+#define INSTANCE_EVENT_NAME "--SEM32--VORNHALT--SLOTWARD--ALREADY.EXECUTED"
+#define MONITOR_CLASS_NAME "SLOTWARD"
+
+// The opened or created instance event, or NULL; closed once at the end of ProgramMain.
+extern HANDLE gEventHandle;
+
+void RunResident(void);
+LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD WINAPI TerminationWatcher(LPVOID unused);

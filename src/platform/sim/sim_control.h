@@ -1,0 +1,124 @@
+// The control surface of the simulated platform, for host tests only: set up drives, files,
+// code pages and the command line; script message-box answers and read the box log; inject
+// failures; and account for memory blocks and handles so that a test can prove nothing leaked.
+// Anything a test did not set up fails loudly: it is recorded in Problems(), which every test
+// fixture checks is empty.
+#pragma once
+
+#include "sim_win32.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Back to a fresh machine: no drives, code pages 437/1252, no files, no windows, no named
+// objects, empty box script and log, no failure injection, error mode 0, command line
+// "SLOTWARD.EXE". Threads the program left waiting (as a watcher thread would be when the
+// process ends) are woken with WAIT_FAILED and joined first, as ExitProcess would end them.
+void Reset();
+
+// Everything that went wrong without the test asking for it: an unscripted message box, an
+// invalid or double-closed handle, a double free, a lock of a freed block, a window message
+// sent to a missing window from a thread that does not own it, and so on.
+const std::vector<std::string> &Problems();
+
+// ---- Code pages and command line
+void SetCodePages(UINT oem, UINT ansi); // 932 makes IsDBCSLeadByte follow Shift-JIS lead bytes
+void SetCommandLine(const std::string &line);
+
+// ---- Drives and media
+enum class Medium {
+    None,           // no medium: FindFirstFileA fails with ERROR_NOT_READY
+    Files,          // a medium holding files: FindFirstFileA succeeds
+    EmptyFormatted, // an empty formatted medium: FindFirstFileA fails with ERROR_FILE_NOT_FOUND
+    Failing,        // FindFirstFileA fails with the given error code
+};
+// Adds (or replaces) drive `letter` ('A'..'Z', either case) of the given DRIVE_* type.
+void AddDrive(char letter, UINT type, Medium medium = Medium::Files, DWORD failCode = 0);
+int TypeQueries(char letter); // GetDriveTypeA calls for this drive since Reset
+int Probes(char letter);      // FindFirstFileA calls for this drive since Reset
+// Pattern strings passed to FindFirstFileA and root strings to GetDriveTypeA, in call order.
+const std::vector<std::string> &ProbePatterns();
+const std::vector<std::string> &TypeQueryRoots();
+UINT ErrorMode(); // the process error mode last set
+// Probes of a not-ready drive while SEM_FAILCRITICALERRORS was off: Windows would have shown
+// its own "insert a disk" dialog each time.
+int CriticalErrorDialogs();
+
+// ---- Files
+// Paths are compared without regard to case. A relative path (no drive, no leading backslash)
+// is taken relative to the current directory.
+void AddFile(const std::string &path, const std::string &bytes);
+void SetCurrentDirectory(const std::string &dir); // default "C:\\"
+// The directories SearchPathA looks in, in order (default: none).
+void SetSearchDirectories(const std::vector<std::string> &dirs);
+const std::vector<std::string> &CreateFileLog(); // paths passed to CreateFileA, in order
+const std::vector<std::string> &SearchLog();     // file names passed to SearchPathA, in order
+
+// ---- Message boxes
+struct Box {
+    HWND owner;
+    std::string text;    // exact bytes
+    std::string caption; // exact bytes
+    UINT style;
+    DWORD threadId;
+    int answer; // what MessageBoxA returned
+};
+// Answers for the next boxes, in order (IDYES, IDNO, IDOK, or 0 for a box that fails).
+// A box with no scripted answer returns 0 and is recorded in Problems().
+void ScriptBoxAnswers(const std::vector<int> &answers);
+// Called inside MessageBoxA on the box's thread, after the box is logged; its result is the
+// box's answer, overriding the script. Use it to act while a box is "on screen".
+void OnBox(std::function<int(const Box &)> hook);
+const std::vector<Box> &Boxes();
+
+// ---- Failure injection
+enum class Api {
+    GlobalAlloc,
+    GlobalLock,
+    CreateMutexA,
+    CreateEventA,
+    OpenEventA,
+    CreateThread,
+    RegisterClassA,
+    CreateWindowExA,
+    MessageBoxA,
+    PostMessageA,
+    CreateFileA,
+    ReadFile,
+    SearchPathA,
+    Count
+};
+// Makes the nth call (1-based, counted from now) of `api` fail, or that call and every later
+// one when `persistent`. A failing call returns the API's failure value and sets a fitting
+// last-error code.
+void FailCall(Api api, int nth, bool persistent = false);
+int Calls(Api api); // calls of `api` since Reset
+
+// ---- Accounting
+int LiveGlobalBlocks();   // GlobalAlloc blocks not yet freed
+int LockedGlobalBlocks(); // of those, blocks with a lock count above zero
+int OpenHandles();        // kernel handles (events, mutexes, threads, files, searches) not closed
+int LiveWindows();        // windows created and not destroyed
+bool NamedEventExists(const std::string &name);
+bool EventSignalled(const std::string &name); // state of a named event, without consuming it
+
+// ---- Windows
+DWORD WindowStyle(HWND window);
+DWORD WindowExStyle(HWND window);
+std::string WindowClassName(HWND window);
+std::string WindowTitle(HWND window);
+bool WindowVisible(HWND window);
+// Waits (up to timeoutMs) until a window of that class exists; returns it or NULL.
+HWND WaitForWindow(const std::string &className, int timeoutMs);
+
+// ---- Process end
+// The code passed to ExitProcess, or -1. In the simulation ExitProcess records the code and
+// ends the calling thread's run of the program by calling the handler set here (by default it
+// ends the host process with that code).
+int ExitCode();
+void OnExitProcess(std::function<void(UINT)> handler);
+
+} // namespace sim

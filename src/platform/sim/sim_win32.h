@@ -1,0 +1,298 @@
+// The simulated Win32 API of the Linux host build: the ANSI functions, types and constants that
+// SLOTWARD calls, under their Windows names, with Windows sizes (DWORD and BOOL are 32 bits).
+// Behaviour is driven and observed through sim_control.h.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef int32_t LONG;
+typedef int INT;
+typedef char CHAR;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef size_t SIZE_T;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef WORD ATOM;
+
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef DWORD *LPDWORD;
+typedef BOOL *LPBOOL;
+
+typedef void *HANDLE;
+typedef HANDLE HGLOBAL;
+typedef struct HWND__ *HWND;
+typedef struct HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HICON__ *HICON;
+typedef HICON HCURSOR;
+typedef struct HBRUSH__ *HBRUSH;
+typedef struct HMENU__ *HMENU;
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+
+// Wait results
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+// Error codes
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_NO_MORE_FILES 18u
+#define ERROR_NOT_READY 21u
+#define ERROR_CRC 23u
+#define ERROR_SECTOR_NOT_FOUND 27u
+#define ERROR_READ_FAULT 30u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_CALL_NOT_IMPLEMENTED 120u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_INVALID_WINDOW_HANDLE 1400u
+#define ERROR_CANNOT_FIND_WND_CLASS 1407u
+#define ERROR_CLASS_ALREADY_EXISTS 1410u
+#define ERROR_UNRECOGNIZED_MEDIA 1785u
+
+// Global memory
+#define GMEM_FIXED 0x0000u
+#define GMEM_MOVEABLE 0x0002u
+#define GMEM_ZEROINIT 0x0040u
+#define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
+#define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
+
+// Files
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+
+// Synchronisation
+#define SYNCHRONIZE 0x00100000u
+#define EVENT_MODIFY_STATE 0x0002u
+#define EVENT_ALL_ACCESS 0x001F0003u
+
+// Error mode
+#define SEM_FAILCRITICALERRORS 0x0001u
+#define SEM_NOGPFAULTERRORBOX 0x0002u
+#define SEM_NOALIGNMENTFAULTEXCEPT 0x0004u
+#define SEM_NOOPENFILEERRORBOX 0x8000u
+
+// Drive types
+#define DRIVE_UNKNOWN 0u
+#define DRIVE_NO_ROOT_DIR 1u
+#define DRIVE_REMOVABLE 2u
+#define DRIVE_FIXED 3u
+#define DRIVE_REMOTE 4u
+#define DRIVE_CDROM 5u
+#define DRIVE_RAMDISK 6u
+
+// Message boxes
+#define MB_OK 0x00000000u
+#define MB_OKCANCEL 0x00000001u
+#define MB_YESNOCANCEL 0x00000003u
+#define MB_YESNO 0x00000004u
+#define MB_ICONHAND 0x00000010u
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040u
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_DEFBUTTON1 0x00000000u
+#define MB_DEFBUTTON2 0x00000100u
+#define MB_APPLMODAL 0x00000000u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_TASKMODAL 0x00002000u
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+
+// Window messages
+#define WM_NULL 0x0000u
+#define WM_CREATE 0x0001u
+#define WM_DESTROY 0x0002u
+#define WM_CLOSE 0x0010u
+#define WM_QUERYENDSESSION 0x0011u
+#define WM_QUIT 0x0012u
+#define WM_ENDSESSION 0x0016u
+#define WM_NCCREATE 0x0081u
+#define WM_NCDESTROY 0x0082u
+#define WM_COMMAND 0x0111u
+#define WM_USER 0x0400u
+
+// Window styles
+#define WS_OVERLAPPED 0x00000000u
+#define WS_CAPTION 0x00C00000u
+#define WS_SYSMENU 0x00080000u
+#define WS_THICKFRAME 0x00040000u
+#define WS_MINIMIZEBOX 0x00020000u
+#define WS_MAXIMIZEBOX 0x00010000u
+#define WS_VISIBLE 0x10000000u
+#define WS_OVERLAPPEDWINDOW                                                                        \
+    (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
+#define WS_EX_TOPMOST 0x00000008u
+
+typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef DWORD(WINAPI *PTHREAD_START_ROUTINE)(LPVOID);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT;
+
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// KERNEL32
+LPSTR WINAPI GetCommandLineA(void);
+UINT WINAPI GetOEMCP(void);
+UINT WINAPI GetACP(void);
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
+LPVOID WINAPI GlobalLock(HGLOBAL mem);
+BOOL WINAPI GlobalUnlock(HGLOBAL mem);
+HGLOBAL WINAPI GlobalFree(HGLOBAL mem);
+
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCSTR name);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
+                           LPCSTR name);
+HANDLE WINAPI OpenEventA(DWORD access, BOOL inheritHandle, LPCSTR name);
+BOOL WINAPI SetEvent(HANDLE event);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI CloseHandle(HANDLE handle);
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize,
+                           LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD creationFlags,
+                           LPDWORD threadId);
+DWORD WINAPI GetCurrentThreadId(void);
+
+DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension, DWORD bufferLength,
+                         LPSTR buffer, LPSTR *filePart);
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
+                          HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped);
+
+UINT WINAPI SetErrorMode(UINT mode);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD error);
+void WINAPI ExitProcess(UINT exitCode);
+
+DWORD WINAPI GetLogicalDrives(void);
+UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
+HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
+BOOL WINAPI FindClose(HANDLE findFile);
+
+// USER32
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+ATOM WINAPI RegisterClassA(const WNDCLASSA *wndClass);
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
+                            int x, int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param);
+BOOL WINAPI DestroyWindow(HWND window);
+BOOL WINAPI IsWindow(HWND window);
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+BOOL WINAPI TranslateMessage(const MSG *msg);
+LRESULT WINAPI DispatchMessageA(const MSG *msg);
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void WINAPI PostQuitMessage(int exitCode);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,4 @@
+// The argument splitter; see tokens.h.
+#include "settings/tokens.h"
+
+TokenTable gTokenTable;
