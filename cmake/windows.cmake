@@ -9,9 +9,16 @@ target_compile_options(slotward PRIVATE
     -fno-use-cxa-atexit -ffunction-sections -fdata-sections -fno-ident -fno-builtin)
 target_link_options(slotward PRIVATE
     -nostdlib -nostartfiles -Wl,--entry,_ProgramEntry -Wl,--subsystem,windows
-    -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
+    -Wl,--gc-sections -Wl,--no-insert-timestamp -s
+    -Wl,-Map,${CMAKE_BINARY_DIR}/slotward.map)
 target_link_libraries(slotward PRIVATE kernel32 user32)
 set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
+
+find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME exe_footprint
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/build/check_exe.py
+        $<TARGET_FILE:slotward> ${CMAKE_BINARY_DIR}/slotward.map ${MINGW_OBJDUMP})
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
     add_subdirectory(tests/wine)

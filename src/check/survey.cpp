@@ -1,5 +1,60 @@
-// The drive survey; see survey.h.
+// The drive survey; see survey.h. Every call asks the platform afresh: nothing is cached, so a
+// medium taken out a moment ago is seen as gone.
 #include "check/survey.h"
+
+#include "common/text.h"
+#include "platform/platform.h"
+#include "settings/settings.h"
 
 char gMediaList[kDriveListCapacity];
 char gEmptyList[kDriveListCapacity];
+
+enum { kDriveCount = 26 };
+
+// Patched with the drive letter before each use. The pattern has no backslash, so the search
+// runs in the drive's current directory, which is enough to tell whether a medium is there.
+static char gRootName[] = "?:";
+static char gSearchPattern[] = "?:*.*";
+
+static void AppendDriveEntry(char *list, char letter) {
+    char entry[] = "?: ";
+    entry[0] = letter;
+    TextAppend(list, kDriveListCapacity, entry);
+}
+
+static BOOL IsChecked(DWORD driveBit, DWORD includeMask, char letter) {
+    gRootName[0] = letter;
+    UINT type = GetDriveTypeA(gRootName);
+    return (includeMask & driveBit) != 0 || type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
+}
+
+// Only "not ready" means an empty drive: any other failure (an empty or unreadable medium)
+// still means something is in the slot.
+static BOOL HoldsMedium(char letter) {
+    WIN32_FIND_DATAA findData;
+    gSearchPattern[0] = letter;
+    HANDLE search = FindFirstFileA(gSearchPattern, &findData);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        return TRUE;
+    }
+    return GetLastError() != ERROR_NOT_READY;
+}
+
+void SurveyDrives(void) {
+    DWORD includeMask = gSettings.includeMask;
+    DWORD excludeMask = gSettings.excludeMask;
+    gMediaList[0] = '\0';
+    gEmptyList[0] = '\0';
+
+    DWORD existing = GetLogicalDrives();
+    for (int n = 0; n < kDriveCount; n++) {
+        DWORD driveBit = 1u << n;
+        char letter = static_cast<char>('A' + n);
+        if ((existing & driveBit) == 0 || (excludeMask & driveBit) != 0)
+            continue;
+        if (!IsChecked(driveBit, includeMask, letter))
+            continue;
+        AppendDriveEntry(HoldsMedium(letter) ? gMediaList : gEmptyList, letter);
+    }
+}

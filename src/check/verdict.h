@@ -15,3 +15,7 @@ extern HWND gHiddenWindow;                // the resident instance's invisible w
 // Returns IDYES (6) when the session may end, IDNO (7) when the user refused, 1 for a forced
 // refusal, 0 when the question box failed. Meaningless for the test report.
 int CheckMedia(HWND owner);
+
+// Shows the refusal box for the text composed in gReportText (the custom caption or
+// CaptionError); used by the preview and by the window procedure for WMU_SHOW_REFUSAL.
+int ShowRefusal(HWND owner);

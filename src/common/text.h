@@ -20,4 +20,6 @@ void MemoryMove(void *dest, const void *source, size_t count);
 void MemoryFill(void *dest, int value, size_t count);
 
 // ASCII letters compare equal in either case: the two bytes differ at most in bit 0x20.
-inline bool SameLetterNoCase(unsigned char a, unsigned char b) { return ((a ^ b) & 0xDF) == 0; }
+inline bool SameLetterNoCase(unsigned char a, unsigned char b) {
+    return ((a ^ b) & 0xDF) == 0;
+}

@@ -1,0 +1,41 @@
+#!/bin/sh
+# Installs what a fresh Debian 12 machine lacks to build SLOTWARD, run its host tests and fuzzers,
+# and run the Wine test bench. Run as root. Idempotent: does nothing when everything is present.
+set -eu
+
+export DEBIAN_FRONTEND=noninteractive
+
+# name[:arch] as dpkg-query knows it; wine32 must be the i386 package.
+PACKAGES="cmake ninja-build g++ clang clang-format libgtest-dev g++-mingw-w64-i686 wine wine32:i386
+xvfb xauth python3"
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup.sh: must run as root" >&2
+    exit 1
+fi
+
+installed() {
+    [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+}
+
+missing=""
+for p in $PACKAGES; do
+    installed "$p" || missing="$missing $p"
+done
+
+if [ -z "$missing" ]; then
+    echo "setup.sh: everything is installed"
+    exit 0
+fi
+
+echo "setup.sh: installing$missing"
+case "$missing" in
+*:i386*)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    ;;
+esac
+apt-get update
+# shellcheck disable=SC2086
+apt-get install -y $missing

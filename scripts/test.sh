@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Sets up what a fresh machine lacks, then builds and runs every test: the host unit tests
+# (plain and under ASan+UBSan), a short run of each fuzz target, and the Windows program on the
+# Wine bench. Ends with one summary line: "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh || { echo "setup failed"; exit 1; }
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
+start=$(date +%s)
+
+run_preset() { # preset
+    local preset=$1
+    echo "=== $preset ==="
+    if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
+        echo "$preset: build failed"
+        status=1
+        return
+    fi
+    ctest --preset "$preset" 2>&1 | tee -a "$log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+}
+
+run_preset host
+run_preset asan
+if command -v clang++ >/dev/null; then run_preset fuzz; fi
+run_preset win32
+
+passed=0
+failed=0
+while read -r p f; do
+    passed=$((passed + p))
+    failed=$((failed + f))
+done < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" |
+    awk '{print $1 - $2, $2}')
+echo "wall time: $(($(date +%s) - start)) s"
+[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || failed=1
+echo "total: $passed passed, $failed failed"
+exit "$status"

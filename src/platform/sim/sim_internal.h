@@ -1,0 +1,178 @@
+// Shared state of the simulated platform, private to src/platform/sim. One mutex guards all of
+// it and one condition variable announces every change, so that each blocking call simply
+// re-checks its own condition when woken. Nothing calls back into test or product code (window
+// procedures, box hooks, thread routines, the exit handler) while holding the mutex.
+#pragma once
+
+#include "sim_control.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim {
+namespace detail {
+
+constexpr DWORD kErrorNotLocked = 158;
+constexpr DWORD kErrorNotOwner = 288;
+
+enum class Kind { Event, Mutex, Thread, File, Find };
+
+const char *KindName(Kind kind);
+
+// A kernel object; held by shared_ptr so that a thread still waiting on it keeps it alive
+// after its last handle is closed.
+struct Object {
+    Kind kind;
+    std::string name; // empty for an unnamed object
+    int handles = 0;  // open handles referring to it
+    bool manualReset = false;
+    bool signalled = false; // event state; for a thread: it has ended
+    DWORD owner = 0;        // mutex owner thread, 0 when free
+    int recursion = 0;
+    DWORD exitCode = 0; // thread
+    std::string bytes;  // file contents
+    size_t position = 0;
+};
+
+struct Block {
+    char *data = nullptr; // a heap allocation of its own, so ASan sees overruns
+    size_t size = 0;
+    bool moveable = false;
+    bool freed = false;
+    int locks = 0;
+};
+
+struct Drive {
+    bool exists = false;
+    UINT type = DRIVE_UNKNOWN;
+    Medium medium = Medium::None;
+    DWORD failCode = 0;
+    int typeQueries = 0;
+    int probes = 0;
+};
+
+struct WindowClass {
+    std::string name;
+    WNDCLASSA copy;
+};
+
+struct Window {
+    std::string className;
+    std::string title;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    DWORD ownerThread = 0;
+    WNDPROC proc = nullptr;
+    bool created = false;    // WM_CREATE was answered
+    bool destroying = false; // inside DestroyWindow
+    bool gone = false;       // destroyed; the record stays so that stale handles are told apart
+};
+
+// A message sent from another thread, waiting for the owner thread to run it.
+struct SentMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT result = 0;
+    bool done = false;
+};
+
+struct Queue {
+    std::deque<MSG> posted;
+    std::deque<std::shared_ptr<SentMessage>> sent;
+    bool quit = false;
+    int quitCode = 0;
+    bool threadEnded = false;
+};
+
+struct FailPlan {
+    bool active = false;
+    int firstFailingCall = 0; // absolute call number
+    bool persistent = false;
+};
+
+struct State {
+    bool resetting = false;
+    unsigned generation = 0; // bumped by every Reset; blocked calls that see a change fail
+    std::vector<std::string> problems;
+
+    // failure injection
+    std::array<int, static_cast<int>(Api::Count)> calls{};
+    std::array<FailPlan, static_cast<int>(Api::Count)> plans{};
+
+    // code pages, command line, error mode
+    UINT oemCodePage = 437;
+    UINT ansiCodePage = 1252;
+    std::string commandLine = "SLOTWARD.EXE";
+    UINT errorMode = 0;
+    int criticalErrorDialogs = 0;
+
+    // kernel objects and memory
+    std::map<uintptr_t, std::shared_ptr<Object>> handles;
+    std::map<std::string, std::shared_ptr<Object>> names;
+    std::map<uintptr_t, Block> blocks; // by block handle (the pointer for fixed blocks)
+    std::vector<std::thread> threads;
+
+    // files and drives
+    std::map<std::string, std::string> files; // by normalised (upper-case) full path
+    std::string currentDirectory = "C:\\";
+    std::vector<std::string> searchDirectories;
+    std::vector<std::string> createFileLog;
+    std::vector<std::string> searchLog;
+    std::array<Drive, 26> drives{};
+    std::vector<std::string> probePatterns;
+    std::vector<std::string> typeQueryRoots;
+
+    // message boxes
+    std::deque<int> boxScript;
+    std::function<int(const Box &)> boxHook;
+    std::vector<Box> boxes;
+
+    // windows and queues
+    std::map<std::string, WindowClass> classes; // by upper-case name
+    ATOM nextAtom = 0xC000;
+    std::map<uintptr_t, Window> windows; // by handle; in creation order
+    std::map<DWORD, Queue> queues;       // by thread id
+
+    // process end
+    int exitCode = -1;
+    std::function<void(UINT)> exitHandler;
+};
+
+// The one lock and the one "something changed" signal.
+std::mutex &Mutex();
+std::condition_variable &Changed();
+State &St(); // the caller holds Mutex()
+
+using Guard = std::unique_lock<std::mutex>;
+
+void AddProblem(const std::string &text);                // lock held
+bool ShouldFail(Api api);                                // lock held; counts the call
+std::string Upper(const std::string &text);              // ASCII letters only
+bool LeadByte(UINT codePage, unsigned char c);           // lock not needed
+uintptr_t NewHandleValue();                              // never reused, not even after Reset
+DWORD NewThreadId();                                     // for a thread CreateThread starts
+void AdoptThreadId(DWORD id);                            // called first on that thread
+std::string HandleText(const void *handle);              // "0x1234" for problem texts
+std::shared_ptr<Object> FindObject(HANDLE h);            // lock held; null if not open
+HANDLE AddHandle(const std::shared_ptr<Object> &object); // lock held
+void DropHandle(HANDLE h);             // lock held; forgets the name with the last handle
+Window *FindWindowRecord(HWND window); // lock held; destroyed ones too, else null
+Window *LiveWindow(HWND window);       // lock held; null unless not destroyed
+void ThreadEnded(DWORD threadId);      // lock held; its windows and queue go
+void CancelAllSentMessages();          // lock held; their senders get 0
+// Runs one message sent to this thread from another, if any; releases the lock meanwhile.
+bool RunOneSentMessage(Guard &lock);
+
+} // namespace detail
+} // namespace sim

@@ -1,0 +1,257 @@
+// Kernel objects behind handles: events (named or not, auto- or manual-reset), mutexes with an
+// owner and a recursion count, and real threads whose handles are signalled when they end;
+// CloseHandle and WaitForSingleObject over all of them.
+#include "sim_internal.h"
+
+using namespace sim::detail;
+
+namespace sim {
+namespace detail {
+
+std::shared_ptr<Object> FindObject(HANDLE h) {
+    auto found = St().handles.find(reinterpret_cast<uintptr_t>(h));
+    return found == St().handles.end() ? nullptr : found->second;
+}
+
+HANDLE AddHandle(const std::shared_ptr<Object> &object) {
+    uintptr_t value = NewHandleValue();
+    St().handles[value] = object;
+    object->handles++;
+    return reinterpret_cast<HANDLE>(value);
+}
+
+void DropHandle(HANDLE h) {
+    auto found = St().handles.find(reinterpret_cast<uintptr_t>(h));
+    std::shared_ptr<Object> object = found->second;
+    St().handles.erase(found);
+    if (--object->handles == 0 && !object->name.empty())
+        St().names.erase(object->name);
+}
+
+} // namespace detail
+
+int OpenHandles() {
+    Guard lock(Mutex());
+    return static_cast<int>(St().handles.size());
+}
+
+bool NamedEventExists(const std::string &name) {
+    Guard lock(Mutex());
+    auto found = St().names.find(name);
+    return found != St().names.end() && found->second->kind == Kind::Event;
+}
+
+bool EventSignalled(const std::string &name) {
+    Guard lock(Mutex());
+    auto found = St().names.find(name);
+    return found != St().names.end() && found->second->kind == Kind::Event &&
+           found->second->signalled;
+}
+
+} // namespace sim
+
+namespace {
+
+// Creates a kernel object, or opens the one of that name that exists already. Names are
+// compared with case, as object names are on Windows.
+HANDLE CreateNamed(Kind kind, LPCSTR name, const Object &initial) {
+    if (name && *name) {
+        auto found = St().names.find(name);
+        if (found != St().names.end()) {
+            if (found->second->kind != kind) {
+                SetLastError(ERROR_INVALID_HANDLE);
+                return NULL;
+            }
+            HANDLE h = AddHandle(found->second);
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return h;
+        }
+    }
+    auto object = std::make_shared<Object>(initial);
+    object->kind = kind;
+    object->name = name ? name : "";
+    if (!object->name.empty())
+        St().names[object->name] = object;
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(object);
+}
+
+// The object behind a handle that must be of `kind`; records a problem otherwise.
+std::shared_ptr<Object> UsableObject(HANDLE h, Kind kind, const char *api) {
+    std::shared_ptr<Object> object = FindObject(h);
+    if (object && object->kind == kind)
+        return object;
+    AddProblem(std::string(api) + " of an invalid or closed handle " + HandleText(h) +
+               (object ? std::string(" (a ") + KindName(object->kind) + ")" : ""));
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+}
+
+bool TryAcquire(Object &object, DWORD me) {
+    switch (object.kind) {
+    case Kind::Event:
+        if (!object.signalled)
+            return false;
+        if (!object.manualReset)
+            object.signalled = false; // releases exactly this one waiter
+        return true;
+    case Kind::Mutex:
+        if (object.owner != 0 && object.owner != me)
+            return false;
+        object.owner = me;
+        object.recursion++;
+        return true;
+    case Kind::Thread:
+        return object.signalled;
+    default:
+        return false;
+    }
+}
+
+void RunThread(std::shared_ptr<Object> thread, DWORD id, LPTHREAD_START_ROUTINE start,
+               LPVOID parameter) {
+    AdoptThreadId(id);
+    DWORD exitCode = start(parameter);
+    Guard lock(Mutex());
+    thread->exitCode = exitCode;
+    thread->signalled = true;
+    ThreadEnded(id);
+    Changed().notify_all();
+}
+
+} // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
+                           LPCSTR name) {
+    Guard lock(Mutex());
+    if (ShouldFail(sim::Api::CreateEventA)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    Object initial{};
+    initial.manualReset = manualReset != FALSE;
+    initial.signalled = initialState != FALSE;
+    return CreateNamed(Kind::Event, name, initial);
+}
+
+HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR name) {
+    Guard lock(Mutex());
+    if (ShouldFail(sim::Api::OpenEventA)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return NULL;
+    }
+    auto found = name ? St().names.find(name) : St().names.end();
+    if (found == St().names.end()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return NULL;
+    }
+    if (found->second->kind != Kind::Event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(found->second);
+}
+
+BOOL WINAPI SetEvent(HANDLE event) {
+    Guard lock(Mutex());
+    std::shared_ptr<Object> object = UsableObject(event, Kind::Event, "SetEvent");
+    if (!object)
+        return FALSE;
+    object->signalled = true;
+    Changed().notify_all();
+    return TRUE;
+}
+
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+    Guard lock(Mutex());
+    if (ShouldFail(sim::Api::CreateMutexA)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    Object initial{};
+    if (initialOwner) {
+        initial.owner = GetCurrentThreadId();
+        initial.recursion = 1;
+    }
+    return CreateNamed(Kind::Mutex, name, initial);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE mutex) {
+    Guard lock(Mutex());
+    std::shared_ptr<Object> object = UsableObject(mutex, Kind::Mutex, "ReleaseMutex");
+    if (!object)
+        return FALSE;
+    if (object->owner != GetCurrentThreadId()) {
+        AddProblem("ReleaseMutex by a thread that does not own the mutex");
+        SetLastError(kErrorNotOwner);
+        return FALSE;
+    }
+    if (--object->recursion == 0) {
+        object->owner = 0;
+        Changed().notify_all();
+    }
+    return TRUE;
+}
+
+// A closed handle or a failed wait is no problem of its own: a waiting thread may lose the
+// race with the thread that closes the handle, exactly as on Windows.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Guard lock(Mutex());
+    std::shared_ptr<Object> object = FindObject(handle); // keeps it alive while waiting
+    if (!object || object->kind == Kind::File || object->kind == Kind::Find) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    DWORD me = GetCurrentThreadId();
+    unsigned generation = St().generation;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (St().resetting || St().generation != generation) {
+            SetLastError(ERROR_INVALID_HANDLE); // the process is ending
+            return WAIT_FAILED;
+        }
+        if (TryAcquire(*object, me))
+            return WAIT_OBJECT_0;
+        if (milliseconds == INFINITE)
+            Changed().wait(lock);
+        else if (std::chrono::steady_clock::now() >= deadline)
+            return WAIT_TIMEOUT;
+        else
+            Changed().wait_until(lock, deadline);
+    }
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    Guard lock(Mutex());
+    std::shared_ptr<Object> object = FindObject(handle);
+    if (!object || object->kind == Kind::Find) {
+        AddProblem("CloseHandle of an invalid or closed handle " + HandleText(handle) +
+                   (object ? " (a search handle, which FindClose ends)" : ""));
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DropHandle(handle);
+    return TRUE;
+}
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD, LPDWORD threadId) {
+    Guard lock(Mutex());
+    if (ShouldFail(sim::Api::CreateThread) || St().resetting || !start) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    auto thread = std::make_shared<Object>();
+    thread->kind = Kind::Thread;
+    DWORD id = NewThreadId();
+    HANDLE h = AddHandle(thread);
+    if (threadId)
+        *threadId = id;
+    St().threads.emplace_back(RunThread, thread, id, start, parameter);
+    return h;
+}
+
+} // extern "C"

@@ -1,0 +1,224 @@
+// Window classes and windows: registration, creation through WM_NCCREATE and WM_CREATE,
+// destruction through WM_DESTROY and WM_NCDESTROY on the owner thread, and lookup by class
+// and title. Window procedures always run without the simulator's lock.
+#include "sim_internal.h"
+
+using namespace sim::detail;
+
+namespace sim {
+namespace detail {
+
+Window *FindWindowRecord(HWND window) {
+    auto found = St().windows.find(reinterpret_cast<uintptr_t>(window));
+    return found == St().windows.end() ? nullptr : &found->second;
+}
+
+Window *LiveWindow(HWND window) {
+    Window *record = FindWindowRecord(window);
+    return (record && !record->gone) ? record : nullptr;
+}
+
+} // namespace detail
+
+namespace {
+
+// The live window with that class (any class for null), or null.
+HWND FindByClassAndTitle(const char *className, const char *title, bool createdOnly) {
+    for (auto &entry : St().windows) {
+        const Window &window = entry.second;
+        if (window.gone || (createdOnly && !window.created))
+            continue;
+        if (className && Upper(window.className) != Upper(className))
+            continue;
+        if (title && Upper(window.title) != Upper(title))
+            continue;
+        return reinterpret_cast<HWND>(entry.first);
+    }
+    return NULL;
+}
+
+} // namespace
+
+int LiveWindows() {
+    Guard lock(Mutex());
+    int live = 0;
+    for (const auto &entry : St().windows)
+        live += entry.second.gone ? 0 : 1;
+    return live;
+}
+
+DWORD WindowStyle(HWND window) {
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    return record ? record->style : 0;
+}
+
+DWORD WindowExStyle(HWND window) {
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    return record ? record->exStyle : 0;
+}
+
+std::string WindowClassName(HWND window) {
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    return record ? record->className : "";
+}
+
+std::string WindowTitle(HWND window) {
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    return record ? record->title : "";
+}
+
+bool WindowVisible(HWND window) {
+    Guard lock(Mutex());
+    Window *record = LiveWindow(window);
+    return record && (record->style & WS_VISIBLE);
+}
+
+// Only a window whose creation has finished counts, so that the test does not race the
+// program's own WM_CREATE handling.
+HWND WaitForWindow(const std::string &className, int timeoutMs) {
+    Guard lock(Mutex());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        HWND found = FindByClassAndTitle(className.c_str(), nullptr, true);
+        if (found || std::chrono::steady_clock::now() >= deadline)
+            return found;
+        Changed().wait_until(lock, deadline);
+    }
+}
+
+} // namespace sim
+
+extern "C" {
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA *wndClass) {
+    Guard lock(Mutex());
+    if (ShouldFail(sim::Api::RegisterClassA)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    if (!wndClass || !wndClass->lpszClassName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string key = Upper(wndClass->lpszClassName);
+    if (St().classes.count(key)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    WindowClass &registered = St().classes[key];
+    registered.name = wndClass->lpszClassName;
+    registered.copy = *wndClass;
+    registered.copy.lpszClassName = registered.name.c_str(); // the caller's text may go
+    return St().nextAtom++;
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int,
+                            int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
+    HWND handle;
+    WNDPROC proc;
+    {
+        Guard lock(Mutex());
+        if (ShouldFail(sim::Api::CreateWindowExA)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return NULL;
+        }
+        auto found = className ? St().classes.find(Upper(className)) : St().classes.end();
+        if (found == St().classes.end()) {
+            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+            return NULL;
+        }
+        Window window;
+        window.className = found->second.name;
+        window.title = windowName ? windowName : "";
+        window.style = style;
+        window.exStyle = exStyle;
+        window.ownerThread = GetCurrentThreadId();
+        window.proc = proc = found->second.copy.lpfnWndProc;
+        handle = reinterpret_cast<HWND>(NewHandleValue());
+        St().windows[reinterpret_cast<uintptr_t>(handle)] = window;
+        St().queues[window.ownerThread]; // the owner thread now has a message queue
+    }
+    if (proc && !proc(handle, WM_NCCREATE, 0, 0)) {
+        Guard lock(Mutex());
+        if (Window *window = LiveWindow(handle))
+            window->gone = true;
+        return NULL;
+    }
+    if (proc && proc(handle, WM_CREATE, 0, 0) == -1) {
+        DestroyWindow(handle);
+        return NULL;
+    }
+    Guard lock(Mutex());
+    Window *window = LiveWindow(handle);
+    if (!window)
+        return NULL; // destroyed during its own creation
+    window->created = true;
+    Changed().notify_all();
+    return handle;
+}
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    WNDPROC proc;
+    {
+        Guard lock(Mutex());
+        Window *record = LiveWindow(window);
+        if (!record) {
+            if (!FindWindowRecord(window))
+                AddProblem("DestroyWindow of a handle that was never a window " +
+                           HandleText(window));
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (record->ownerThread != GetCurrentThreadId()) {
+            AddProblem("DestroyWindow from a thread that does not own the window");
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (record->destroying)
+            return TRUE; // already on its way, e.g. DestroyWindow inside WM_DESTROY
+        record->destroying = true;
+        proc = record->proc;
+    }
+    if (proc) {
+        proc(window, WM_DESTROY, 0, 0);
+        proc(window, WM_NCDESTROY, 0, 0);
+    }
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    if (!record) // a Reset while the window procedure ran
+        return TRUE;
+    record->gone = true;
+    // Its posted messages go with it; senders still waiting get 0.
+    Queue &queue = St().queues[record->ownerThread];
+    std::deque<MSG> kept;
+    for (const MSG &message : queue.posted)
+        if (message.hwnd != window)
+            kept.push_back(message);
+    queue.posted.swap(kept);
+    std::deque<std::shared_ptr<SentMessage>> pending;
+    for (auto &sent : queue.sent) {
+        if (sent->window == window)
+            sent->done = true;
+        else
+            pending.push_back(sent);
+    }
+    queue.sent.swap(pending);
+    Changed().notify_all();
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND window) {
+    Guard lock(Mutex());
+    return LiveWindow(window) ? TRUE : FALSE;
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
+    Guard lock(Mutex());
+    return sim::FindByClassAndTitle(className, windowName, false);
+}
+
+} // extern "C"

@@ -1,0 +1,208 @@
+// Start-up and mode dispatch: which of the four modes a start runs, from the command line, the
+// settings file and whether an instance event already exists; and what each mode shows.
+#include "fixture.h"
+
+#include "control/main.h"
+#include "control/messages.h"
+#include "control/monitor.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char *kExePath = "C:\\Tools\\SLOTWARD.EXE";
+const char *kCfgPath = "C:\\Tools\\SLOTWARD.CFG";
+
+struct ExpectedBox {
+    MessageId text;
+    MessageId caption;
+    UINT style;
+};
+
+struct DispatchCase {
+    const char *name;
+    const char *arguments;    // after the program path
+    const char *settingsFile; // NULL: no file
+    bool instanceRunning;     // another instance holds the event
+    UINT oemCodePage;
+    std::vector<ExpectedBox> boxes; // MsgNoRemovableDrive stands for the test report
+    bool eventSignalled;            // the termination request reached the event
+};
+
+const UINT kInfo = MB_ICONINFORMATION;
+const UINT kQuestion = MB_SYSTEMMODAL | MB_DEFBUTTON2 | MB_ICONERROR | MB_YESNO;
+
+const DispatchCase kDispatchCases[] = {
+    {"TerminateResident",
+     "/R",
+     NULL,
+     true,
+     437,
+     {{MsgTerminated, CaptionInformation, kInfo}},
+     true},
+    {"TerminateNone",
+     "/r",
+     NULL,
+     false,
+     437,
+     {{MsgNotRunning, CaptionInformation, MB_ICONWARNING}},
+     false},
+    {"TerminateBeatsTestReport",
+     "/T /R",
+     NULL,
+     true,
+     437,
+     {{MsgTerminated, CaptionInformation, kInfo}},
+     true},
+    {"SecondStart", "", NULL, true, 437, {{MsgAlreadyRunning, CaptionError, MB_ICONERROR}}, false},
+    {"TestReportWhileResident",
+     "/T",
+     NULL,
+     true,
+     437,
+     {{MsgNoRemovableDrive, CaptionInformation, kInfo}},
+     false},
+    {"TestReportFromFile",
+     "",
+     "/T",
+     false,
+     437,
+     {{MsgNoRemovableDrive, CaptionInformation, kInfo}},
+     false},
+    {"PreviewFromFile",
+     "",
+     "/M?",
+     false,
+     437,
+     {{MsgAskContinue, CaptionWarning, kQuestion}},
+     false},
+    {"CommandLineTemplateEndsFilePreview",
+     "/Mhello",
+     "/M?",
+     true,
+     437,
+     {{MsgAlreadyRunning, CaptionError, MB_ICONERROR}},
+     false},
+    {"TerminateFromFileIgnored",
+     "",
+     "/R",
+     true,
+     437,
+     {{MsgAlreadyRunning, CaptionError, MB_ICONERROR}},
+     false},
+    {"CommandLineTerminateBeatsFileReport",
+     "/R",
+     "/T",
+     true,
+     437,
+     {{MsgTerminated, CaptionInformation, kInfo}},
+     true},
+    {"JapaneseNotRunning",
+     "/R",
+     NULL,
+     false,
+     932,
+     {{MsgNotRunning, CaptionInformation, MB_ICONWARNING}},
+     false},
+    {"EnglishForcedOnJapanese",
+     "/E /R",
+     NULL,
+     false,
+     932,
+     {{MsgNotRunning, CaptionInformation, MB_ICONWARNING}},
+     false},
+    {"EnglishFromFileOnJapanese",
+     "",
+     "/E",
+     true,
+     932,
+     {{MsgAlreadyRunning, CaptionError, MB_ICONERROR}},
+     false},
+};
+
+std::string CatalogueText(MessageId id, int language) {
+    int saved = gLanguageIndex;
+    gLanguageIndex = language;
+    std::string text = GetMessageText(id);
+    gLanguageIndex = saved;
+    return text;
+}
+
+int ExpectedLanguage(const DispatchCase &c) {
+    bool english = std::string(c.arguments).find("/E") != std::string::npos ||
+                   (c.settingsFile && std::string(c.settingsFile) == "/E");
+    return (c.oemCodePage == 932 && !english) ? kJapanese : kEnglish;
+}
+
+class DispatchTest : public SimTest, public ::testing::WithParamInterface<DispatchCase> {};
+
+TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
+    const DispatchCase &c = GetParam();
+    sim::SetCodePages(c.oemCodePage, c.oemCodePage == 932 ? 932 : 1252);
+    sim::SetCommandLine(std::string(kExePath) + " " + c.arguments);
+    if (c.settingsFile)
+        sim::AddFile(kCfgPath, c.settingsFile);
+    HANDLE other = c.instanceRunning ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
+    sim::ScriptBoxAnswers(std::vector<int>(c.boxes.size(), IDOK));
+
+    EXPECT_EQ(ProgramMain(), 0);
+
+    const std::vector<sim::Box> &boxes = sim::Boxes();
+    ASSERT_EQ(boxes.size(), c.boxes.size());
+    int language = ExpectedLanguage(c);
+    for (size_t i = 0; i < boxes.size(); i++) {
+        const ExpectedBox &want = c.boxes[i];
+        std::string text = CatalogueText(want.text, language);
+        if (want.text == MsgAskContinue) // the preview: sample drive A
+            text = CatalogueText(MsgInDrive, language) + "A: " + text;
+        EXPECT_EQ(boxes[i].text, text) << Hex(boxes[i].text);
+        EXPECT_EQ(boxes[i].caption, CatalogueText(want.caption, language));
+        EXPECT_EQ(boxes[i].style, want.style);
+        EXPECT_EQ(boxes[i].owner, (HWND)NULL);
+    }
+    EXPECT_EQ(sim::EventSignalled(INSTANCE_EVENT_NAME), c.eventSignalled);
+    EXPECT_EQ(sim::ErrorMode(), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), c.instanceRunning ? 1 : 0)
+        << "only a resident start creates the event";
+    if (other)
+        CloseHandle(other);
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DispatchTest, ::testing::ValuesIn(kDispatchCases),
+                         [](const ::testing::TestParamInfo<DispatchCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(SimTest, SettingsFileIsReadBeforeErrorModeIsSet) {
+    sim::SetCommandLine(std::string(kExePath) + " /R");
+    sim::ScriptBoxAnswers({IDOK});
+    ProgramMain();
+    ASSERT_EQ(sim::CreateFileLog().size(), 1u);
+    EXPECT_EQ(sim::CreateFileLog()[0], kCfgPath);
+    EXPECT_EQ(sim::ErrorMode(), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+TEST_F(SimTest, TestReportProbesEmptyDriveWithoutSystemDialog) {
+    sim::AddDrive('A', DRIVE_REMOVABLE, sim::Medium::None);
+    sim::SetCommandLine(std::string(kExePath) + " /T");
+    sim::ScriptBoxAnswers({IDOK});
+    ProgramMain();
+    EXPECT_EQ(sim::Probes('A'), 1);
+    EXPECT_EQ(sim::CriticalErrorDialogs(), 0);
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimTest, EveryOutcomeExitsWithZeroEvenWhenBoxesFail) {
+    sim::SetCommandLine(std::string(kExePath) + " /R");
+    sim::FailCall(sim::Api::MessageBoxA, 1, true);
+    int exitCode = -1;
+    sim::OnExitProcess([&](UINT code) { exitCode = (int)code; });
+    ProgramEntry();
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(sim::ExitCode(), 0);
+    ExpectNothingLeaked();
+}
+
+} // namespace

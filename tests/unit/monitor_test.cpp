@@ -1,0 +1,235 @@
+// The resident monitor: the hidden window, its answers to the session's end, the termination
+// protocol through the instance event, and the failure paths of start-up.
+#include "fixture.h"
+
+#include "check/verdict.h"
+#include "common/text.h"
+#include "control/main.h"
+#include "control/messages.h"
+#include "control/monitor.h"
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace {
+
+// A start that becomes resident runs on its own thread, as the real program's main thread.
+class ResidentRun {
+  public:
+    explicit ResidentRun(const std::string &arguments) {
+        sim::SetCommandLine("C:\\SLOTWARD.EXE " + arguments);
+        thread_ = std::thread([this] { result_ = ProgramMain(); });
+    }
+    // A test that failed half-way must not hang: end the instance the way an outsider can.
+    ~ResidentRun() {
+        if (!thread_.joinable())
+            return;
+        HWND window = FindWindowA(MONITOR_CLASS_NAME, NULL);
+        if (window != NULL)
+            PostMessageA(window, WMU_QUIT, 0, 0);
+        thread_.join();
+    }
+    HWND WaitForWindow() { return sim::WaitForWindow(MONITOR_CLASS_NAME, 5000); }
+    int Join() {
+        thread_.join();
+        return result_;
+    }
+
+  private:
+    std::thread thread_;
+    int result_ = -1;
+};
+
+void RequestTermination() {
+    HANDLE event = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
+    ASSERT_NE(event, (HANDLE)NULL);
+    SetEvent(event);
+    CloseHandle(event);
+}
+
+bool WaitForBoxes(size_t count) {
+    for (int i = 0; i < 500 && sim::Boxes().size() < count; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return sim::Boxes().size() >= count;
+}
+
+using MonitorTest = SimTest;
+
+TEST_F(MonitorTest, FirstStartHidesWindowAndEndsOnTerminationRequest) {
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    EXPECT_EQ(sim::WindowTitle(window), "SLOTWARD");
+    EXPECT_EQ(sim::WindowStyle(window), (DWORD)WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(sim::WindowExStyle(window), 0u);
+    EXPECT_FALSE(sim::WindowVisible(window));
+    EXPECT_TRUE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+    EXPECT_TRUE(sim::Boxes().empty());
+    EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+    ExpectNothingLeaked();
+}
+
+struct QueryCase {
+    const char *name;
+    const char *arguments;
+    bool mediumInserted;
+    int boxAnswer;        // scripted answer of the question box; -1: no box expected
+    LRESULT wantedAnswer; // to WM_QUERYENDSESSION
+};
+
+const QueryCase kQueryCases[] = {
+    {"NoMediumConsents", "", false, -1, 1},
+    {"YesConsents", "", true, IDYES, 1},
+    {"NoRefuses", "", true, IDNO, 0},
+    {"FailedBoxRefuses", "", true, 0, 0},
+    {"ExcludedDriveConsents", "/X D:", true, -1, 1},
+};
+
+class QueryTest : public SimTest, public ::testing::WithParamInterface<QueryCase> {};
+
+TEST_P(QueryTest, AnswersSessionEnd) {
+    const QueryCase &c = GetParam();
+    sim::AddDrive('D', DRIVE_CDROM, c.mediumInserted ? sim::Medium::Files : sim::Medium::None);
+    if (c.boxAnswer >= 0)
+        sim::ScriptBoxAnswers({c.boxAnswer});
+    ResidentRun run(c.arguments);
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), c.wantedAnswer);
+    ASSERT_EQ(sim::Boxes().size(), c.boxAnswer >= 0 ? 1u : 0u);
+    if (c.boxAnswer >= 0) {
+        EXPECT_EQ(sim::Boxes()[0].owner, window);
+        EXPECT_EQ(sim::Boxes()[0].style, 0x1114u);
+        EXPECT_EQ(sim::Boxes()[0].text,
+                  "In drive D: , the media is still inserted. Do you want to continue shutdown "
+                  "processing?");
+    }
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases),
+                         [](const ::testing::TestParamInfo<QueryCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(MonitorTest, ForcedRefusalAnswersAtOnceThenShowsBoxOwnedByWindow) {
+    sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);
+    sim::ScriptBoxAnswers({IDOK});
+    ResidentRun run("/F \"/M$DRIVE$ must go,Take it out\"");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
+    ASSERT_TRUE(WaitForBoxes(1));
+    EXPECT_EQ(sim::Boxes()[0].owner, window);
+    EXPECT_EQ(sim::Boxes()[0].text, "E:  must go");
+    EXPECT_EQ(sim::Boxes()[0].caption, "Take it out");
+    EXPECT_EQ(sim::Boxes()[0].style, (UINT)(MB_SYSTEMMODAL | MB_ICONERROR));
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+    ExpectNothingLeaked();
+}
+
+TEST_F(MonitorTest, PrivateMessagesFromOutsideHaveTheirEffects) {
+    sim::ScriptBoxAnswers({IDOK});
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    TextCopy(gReportText, sizeof gReportText, "posted text");
+
+    EXPECT_TRUE(PostMessageA(window, WMU_SHOW_REFUSAL, 0, 0));
+    ASSERT_TRUE(WaitForBoxes(1));
+    EXPECT_EQ(sim::Boxes()[0].text, "posted text");
+    EXPECT_EQ(sim::Boxes()[0].caption, "SLOTWARD:Error!");
+    EXPECT_TRUE(PostMessageA(window, WMU_QUIT, 0, 0));
+    EXPECT_EQ(run.Join(), 0);
+    EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+    ExpectNothingLeaked();
+}
+
+TEST_F(MonitorTest, CloseFromOutsideEndsInstanceSoNextStartBecomesResident) {
+    {
+        ResidentRun run("");
+        HWND window = run.WaitForWindow();
+        ASSERT_NE(window, (HWND)NULL);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(run.Join(), 0);
+    }
+    EXPECT_EQ(sim::LiveWindows(), 0);
+    EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+    EXPECT_EQ(sim::OpenHandles(), 0);
+
+    ResetProgramState();
+    ResidentRun again("");
+    ASSERT_NE(again.WaitForWindow(), (HWND)NULL);
+    RequestTermination();
+    EXPECT_EQ(again.Join(), 0);
+    EXPECT_TRUE(sim::Boxes().empty()) << "no 'already running' box after the window was closed";
+}
+
+// Whenever the request lands — before or after the watcher starts, before or after the window
+// exists — it must end the instance.
+TEST_F(MonitorTest, TerminationRacingStartUpStillEndsInstance) {
+    for (int round = 0; round < 40; round++) {
+        sim::Reset();
+        ResetProgramState();
+        ResidentRun run("");
+        while (!sim::NamedEventExists(INSTANCE_EVENT_NAME))
+            std::this_thread::yield();
+        HANDLE event = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
+        ASSERT_NE(event, (HANDLE)NULL) << "round " << round;
+        SetEvent(event);
+        CloseHandle(event);
+        EXPECT_EQ(run.Join(), 0) << "round " << round;
+        EXPECT_EQ(sim::LiveWindows(), 0) << "round " << round;
+    }
+}
+
+TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
+    HANDLE winner = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
+    sim::FailCall(sim::Api::OpenEventA, 1); // our start looked before the winner created it
+    sim::ScriptBoxAnswers({IDOK});
+    sim::SetCommandLine("SLOTWARD.EXE");
+    EXPECT_EQ(ProgramMain(), 0);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_EQ(sim::Boxes()[0].text, "SLOTWARD is already execute.");
+    EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0);
+    CloseHandle(winner);
+    ExpectNothingLeaked();
+}
+
+TEST_F(MonitorTest, WindowFailureEndsAtOnceWithEventClosed) {
+    sim::FailCall(sim::Api::CreateWindowExA, 1);
+    sim::SetCommandLine("SLOTWARD.EXE");
+    EXPECT_EQ(ProgramMain(), 0);
+    EXPECT_EQ(sim::Calls(sim::Api::CreateThread), 0) << "no watcher left waiting";
+    EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+    ExpectNothingLeaked();
+}
+
+// Without the event or the watcher the instance still answers the session; only a posted
+// WMU_QUIT can end it then.
+TEST_F(MonitorTest, RunsOnWithoutEventOrWatcher) {
+    const sim::Api failing[] = {sim::Api::CreateEventA, sim::Api::CreateThread};
+    for (sim::Api api : failing) {
+        sim::Reset();
+        ResetProgramState();
+        sim::FailCall(api, 1);
+        ResidentRun run("");
+        HWND window = run.WaitForWindow();
+        ASSERT_NE(window, (HWND)NULL);
+        EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 1);
+        PostMessageA(window, WMU_QUIT, 0, 0);
+        EXPECT_EQ(run.Join(), 0);
+        ExpectNothingLeaked();
+    }
+}
+
+} // namespace

@@ -1,0 +1,383 @@
+// Tests of the simulated platform itself, on the behaviour the program's tests lean on: event
+// and mutex semantics, memory accounting, failure injection, file search, drive probes,
+// message boxes, cross-thread messages and Reset.
+#include "fixture.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+class SimPlatform : public SimTest {};
+
+// Polls until `done` holds or a second has passed.
+template <typename Done> bool Eventually(Done done) {
+    for (int i = 0; i < 100 && !done(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+struct Waiter {
+    HANDLE event;
+    std::atomic<int> released{0};
+    std::atomic<DWORD> lastResult{0};
+};
+
+DWORD WINAPI WaitOnEvent(LPVOID parameter) {
+    Waiter *waiter = static_cast<Waiter *>(parameter);
+    DWORD result = WaitForSingleObject(waiter->event, INFINITE);
+    waiter->lastResult = result;
+    if (result == WAIT_OBJECT_0)
+        waiter->released++;
+    return 0;
+}
+
+TEST_F(SimPlatform, NamedEventIsSharedByNameAndForgottenWithItsLastHandle) {
+    HANDLE first = CreateEventA(NULL, FALSE, FALSE, "ev");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    HANDLE second = CreateEventA(NULL, TRUE, TRUE, "ev");
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    HANDLE opened = OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev");
+    ASSERT_TRUE(first && second && opened);
+    EXPECT_TRUE(first != second && second != opened);
+    EXPECT_FALSE(sim::EventSignalled("ev")) << "a second create must not change the state";
+    SetEvent(opened);
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT) << "auto-reset after one release";
+    CloseHandle(first);
+    CloseHandle(second);
+    EXPECT_TRUE(sim::NamedEventExists("ev"));
+    CloseHandle(opened);
+    EXPECT_FALSE(sim::NamedEventExists("ev"));
+    EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, AutoResetEventReleasesOneWaiterPerSignal) {
+    Waiter waiter;
+    waiter.event = CreateEventA(NULL, FALSE, FALSE, "ev");
+    HANDLE threads[2];
+    for (HANDLE &thread : threads)
+        thread = CreateThread(NULL, 4096, WaitOnEvent, &waiter, 0, NULL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    SetEvent(waiter.event);
+    EXPECT_TRUE(Eventually([&] { return waiter.released == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(waiter.released, 1);
+    EXPECT_FALSE(sim::EventSignalled("ev"));
+    SetEvent(waiter.event);
+    for (HANDLE thread : threads) {
+        EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0);
+        CloseHandle(thread);
+    }
+    EXPECT_EQ(waiter.released, 2);
+    CloseHandle(waiter.event);
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, ResetWakesBlockedThreadsWithFailure) {
+    Waiter waiter;
+    waiter.event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    CreateThread(NULL, 0, WaitOnEvent, &waiter, 0, NULL);
+    std::atomic<BOOL> got{0};
+    std::thread loop([&] {
+        MSG msg;
+        got = GetMessageA(&msg, NULL, 0, 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sim::Reset(); // joins the sim thread; returns only once it has ended
+    loop.join();
+    EXPECT_EQ(waiter.lastResult, WAIT_FAILED);
+    EXPECT_EQ(got, -1);
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, MutexCountsRecursionAndRefusesAnotherThreadsRelease) {
+    HANDLE mutex = CreateMutexA(NULL, TRUE, NULL);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    BOOL releasedElsewhere = TRUE;
+    std::thread([&] { releasedElsewhere = ReleaseMutex(mutex); }).join();
+    EXPECT_FALSE(releasedElsewhere);
+    ASSERT_EQ(sim::Problems().size(), 1u);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    DWORD other = 0;
+    std::thread([&] { other = WaitForSingleObject(mutex, 0); }).join();
+    EXPECT_EQ(other, WAIT_TIMEOUT) << "still held once";
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    std::thread([&] { other = WaitForSingleObject(mutex, 0); }).join();
+    EXPECT_EQ(other, WAIT_OBJECT_0);
+    CloseHandle(mutex);
+    sim::Reset(); // the expected problem
+}
+
+TEST_F(SimPlatform, GlobalMemoryLocksAndFreesLikeWindows) {
+    HGLOBAL zeroed = GlobalAlloc(GHND, 8), garbage = GlobalAlloc(GMEM_MOVEABLE, 8);
+    unsigned char *bytes = static_cast<unsigned char *>(GlobalLock(zeroed));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_NE(static_cast<void *>(bytes), zeroed);
+    EXPECT_EQ(bytes[7], 0);
+    EXPECT_EQ(static_cast<unsigned char *>(GlobalLock(garbage))[0], 0xCD);
+    EXPECT_EQ(GlobalLock(zeroed), bytes);
+    EXPECT_EQ(sim::LockedGlobalBlocks(), 2);
+    EXPECT_TRUE(GlobalUnlock(zeroed)) << "one lock left";
+    EXPECT_FALSE(GlobalUnlock(zeroed));
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_FALSE(GlobalUnlock(garbage));
+    EXPECT_EQ(sim::LiveGlobalBlocks(), 2);
+    EXPECT_EQ(sim::LockedGlobalBlocks(), 0);
+    EXPECT_EQ(GlobalFree(zeroed), nullptr);
+    EXPECT_EQ(GlobalFree(garbage), nullptr);
+    ExpectNothingLeaked();
+    EXPECT_TRUE(sim::Problems().empty());
+    EXPECT_EQ(GlobalFree(zeroed), zeroed);
+    EXPECT_EQ(GlobalLock(garbage), nullptr);
+    EXPECT_EQ(sim::Problems().size(), 2u);
+    sim::Reset();
+}
+
+TEST_F(SimPlatform, FailureInjectionCountsFromWhenItIsSet) {
+    HGLOBAL before = GlobalAlloc(GMEM_MOVEABLE, 4);
+    sim::FailCall(sim::Api::GlobalAlloc, 2);
+    HGLOBAL first = GlobalAlloc(GMEM_MOVEABLE, 4);
+    EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, 4), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+    HGLOBAL after = GlobalAlloc(GMEM_MOVEABLE, 4);
+    EXPECT_TRUE(before && first && after) << "only the nth call fails";
+    EXPECT_EQ(sim::Calls(sim::Api::GlobalAlloc), 4);
+    for (HGLOBAL block : {before, first, after})
+        GlobalFree(block);
+    sim::FailCall(sim::Api::MessageBoxA, 1, true);
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(MessageBoxA(NULL, "t", "c", MB_OK), 0);
+    ASSERT_EQ(sim::Boxes().size(), 2u);
+    EXPECT_EQ(sim::Boxes()[1].answer, 0);
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, SearchPathFindsCutsAndSizes) {
+    sim::SetSearchDirectories({"C:\\WIN", "D:\\APP\\"});
+    sim::AddFile("d:\\app\\tool.exe", "");
+    sim::AddFile("C:\\WIN\\NOTE.TXT", "");
+    struct Row {
+        const char *name;
+        DWORD length;
+        DWORD result;
+        const char *path; // null: nothing written
+    } rows[] = {
+        {"TOOL", 260, 15, "D:\\APP\\TOOL.EXE"},
+        {"tool.exe", 260, 15, "D:\\APP\\tool.exe"},
+        {"NOTE.TXT", 260, 15, "C:\\WIN\\NOTE.TXT"},
+        {"TOOL", 16, 15, "D:\\APP\\TOOL.EXE"},
+        {"TOOL", 15, 16, nullptr},
+        {"\"TOOL\"", 260, 0, nullptr},
+        {"NOTE", 260, 0, nullptr},
+    };
+    for (const Row &row : rows) {
+        char buffer[260] = "untouched";
+        LPSTR filePart = nullptr;
+        DWORD result = SearchPathA(NULL, row.name, ".EXE", row.length, buffer, &filePart);
+        EXPECT_EQ(result, row.result) << row.name << " into " << row.length;
+        EXPECT_STREQ(buffer, row.path ? row.path : "untouched") << row.name;
+        if (row.path) {
+            EXPECT_EQ(filePart, buffer + 7) << row.name;
+        }
+        if (result == 0) {
+            EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << row.name;
+        }
+    }
+    EXPECT_EQ(sim::SearchLog().size(), 7u);
+}
+
+TEST_F(SimPlatform, FilesOpenCaseBlindRelativeToTheCurrentDirectory) {
+    sim::SetCurrentDirectory("C:\\Prog");
+    sim::AddFile("SLOTWARD.CFG", "/F\r\nA:");
+    HANDLE file = CreateFileA("c:\\prog\\slotward.cfg", GENERIC_READ, FILE_SHARE_READ, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char text[8] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(file, text, 4, &read, NULL));
+    EXPECT_EQ(std::string(text, read), "/F\r\n");
+    EXPECT_TRUE(ReadFile(file, text, 8, &read, NULL));
+    EXPECT_EQ(std::string(text, read), "A:");
+    CloseHandle(file);
+    EXPECT_EQ(CreateFileA("X.CFG", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(sim::CreateFileLog().back(), "X.CFG");
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, DriveProbesGiveTheMediumsErrorCode) {
+    sim::AddDrive('a', DRIVE_REMOVABLE, sim::Medium::None);
+    sim::AddDrive('C', DRIVE_FIXED);
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::EmptyFormatted);
+    sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Failing, ERROR_CRC);
+    EXPECT_EQ(GetLogicalDrives(), 0x1Du);
+    struct Row {
+        const char *pattern;
+        DWORD error; // 0: the search succeeds
+    } rows[] = {{"A:*.*", ERROR_NOT_READY},
+                {"c:*.*", 0},
+                {"D:*.*", ERROR_FILE_NOT_FOUND},
+                {"E:*.*", ERROR_CRC},
+                {"F:*.*", ERROR_PATH_NOT_FOUND}};
+    for (const Row &row : rows) {
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA(row.pattern, &data);
+        EXPECT_EQ(search == INVALID_HANDLE_VALUE, row.error != 0) << row.pattern;
+        if (search == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(GetLastError(), row.error) << row.pattern;
+            continue;
+        }
+        EXPECT_EQ(sim::OpenHandles(), 1);
+        EXPECT_TRUE(FindClose(search));
+    }
+    EXPECT_EQ(sim::CriticalErrorDialogs(), 1);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    WIN32_FIND_DATAA data;
+    FindFirstFileA("A:*.*", &data);
+    EXPECT_EQ(sim::CriticalErrorDialogs(), 1);
+    EXPECT_EQ(sim::Probes('A'), 2);
+    EXPECT_EQ(GetDriveTypeA("d:"), DRIVE_CDROM);
+    EXPECT_EQ(GetDriveTypeA("D:\\"), DRIVE_CDROM);
+    EXPECT_EQ(GetDriveTypeA("Q:"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(sim::TypeQueries('D'), 2);
+    EXPECT_EQ(sim::TypeQueryRoots().front(), "d:");
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, LeadBytesFollowTheAnsiCodePage) {
+    EXPECT_FALSE(IsDBCSLeadByte(0x81));
+    sim::SetCodePages(932, 932);
+    for (int c : {0x81, 0x9F, 0xE0, 0xFC})
+        EXPECT_TRUE(IsDBCSLeadByte(static_cast<BYTE>(c))) << c;
+    for (int c : {0x5C, 0x80, 0xA0, 0xDF, 0xFD})
+        EXPECT_FALSE(IsDBCSLeadByte(static_cast<BYTE>(c))) << c;
+    EXPECT_EQ(GetOEMCP(), 932u);
+}
+
+TEST_F(SimPlatform, BoxAnswersComeFromTheHookThenTheScript) {
+    sim::ScriptBoxAnswers({IDYES});
+    EXPECT_EQ(MessageBoxA(NULL, "q\x82\xa0", "cap", MB_YESNO), IDYES);
+    EXPECT_EQ(sim::Boxes()[0].text, "q\x82\xa0");
+    EXPECT_EQ(sim::Boxes()[0].threadId, GetCurrentThreadId());
+    sim::OnBox([](const sim::Box &box) { return box.style == MB_YESNO ? IDNO : IDOK; });
+    EXPECT_EQ(MessageBoxA(NULL, "t", "c", MB_YESNO), IDNO);
+    EXPECT_EQ(sim::Boxes()[1].answer, IDNO);
+    sim::OnBox(nullptr);
+    EXPECT_EQ(MessageBoxA(NULL, "lost", "c", MB_OK), 0);
+    ASSERT_EQ(sim::Problems().size(), 1u);
+    EXPECT_EQ(sim::Problems()[0], "unscripted message box: lost");
+    sim::Reset();
+}
+
+// A window procedure that logs every message and answers WM_USER with twice its wParam.
+std::vector<UINT> gSeen;
+LRESULT gCreateAnswer;
+
+LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    gSeen.push_back(message);
+    if (message == WM_CREATE)
+        return gCreateAnswer;
+    if (message == WM_USER)
+        return static_cast<LRESULT>(wParam * 2);
+    if (message == WM_USER + 5)
+        return SendMessageA(reinterpret_cast<HWND>(wParam), WM_USER, 5, 0) + 1;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND MakeWindow() {
+    return CreateWindowExA(0, "LOG", "t", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+}
+
+// Owns a window of its own and sends to the main thread's window, whose procedure sends back:
+// the reply must run while this thread is blocked in its own SendMessageA.
+std::atomic<LRESULT> gCrossAnswer;
+
+DWORD WINAPI SendBackAndForth(LPVOID parameter) {
+    HWND own = CreateWindowExA(0, "LOG", "own", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+    gCrossAnswer =
+        SendMessageA(static_cast<HWND>(parameter), WM_USER + 5, reinterpret_cast<WPARAM>(own), 0);
+    DestroyWindow(own);
+    PostMessageA(static_cast<HWND>(parameter), WM_USER + 1, 0, 0); // ends the loop below
+    return 0;
+}
+
+DWORD WINAPI SendThenPost(LPVOID parameter) {
+    HWND window = static_cast<HWND>(parameter);
+    LRESULT answer = SendMessageA(window, WM_USER, 21, 0);
+    PostMessageA(window, WM_USER + 1, static_cast<WPARAM>(answer), 0);
+    return 0;
+}
+
+TEST_F(SimPlatform, WindowsLiveFromCreateToDestroy) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = LoggingProc;
+    wc.lpszClassName = "LOG";
+    EXPECT_NE(RegisterClassA(&wc), 0);
+    EXPECT_EQ(RegisterClassA(&wc), 0);
+    EXPECT_EQ(GetLastError(), ERROR_CLASS_ALREADY_EXISTS);
+    gSeen.clear();
+    gCreateAnswer = -1;
+    EXPECT_EQ(MakeWindow(), nullptr);
+    EXPECT_EQ(gSeen, (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+    gCreateAnswer = 0;
+    HWND window = MakeWindow();
+    EXPECT_EQ(FindWindowA("log", NULL), window);
+    EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(sim::LiveWindows(), 0);
+    EXPECT_EQ(PostMessageA(window, WM_USER, 0, 0), FALSE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+TEST_F(SimPlatform, MessageLoopAnswersSendsAndEndsAfterPostedMessages) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = LoggingProc;
+    wc.lpszClassName = "LOG";
+    RegisterClassA(&wc);
+    gCreateAnswer = 0;
+    HWND window = MakeWindow();
+    HANDLE sender = CreateThread(NULL, 0, SendThenPost, window, 0, NULL);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, NULL, 0, 0), TRUE);
+    EXPECT_EQ(msg.message, WM_USER + 1u);
+    EXPECT_EQ(msg.wParam, 42u) << "the sent message ran inside GetMessageA";
+    PostMessageA(window, WM_USER + 2, 0, 0);
+    PostQuitMessage(3);
+    PostMessageA(NULL, WM_USER + 3, 0, 0);
+    for (UINT expected : {WM_USER + 2, WM_USER + 3}) {
+        EXPECT_EQ(GetMessageA(&msg, NULL, 0, 0), TRUE);
+        EXPECT_EQ(msg.message, expected);
+    }
+    EXPECT_EQ(GetMessageA(&msg, NULL, 0, 0), FALSE);
+    EXPECT_EQ(msg.message, WM_QUIT);
+    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_EQ(WaitForSingleObject(sender, 2000), WAIT_OBJECT_0);
+    CloseHandle(sender);
+    EXPECT_TRUE(DestroyWindow(window));
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, ThreadsSendingToEachOtherDoNotDeadlock) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = LoggingProc;
+    wc.lpszClassName = "LOG";
+    RegisterClassA(&wc);
+    gCreateAnswer = 0;
+    HWND window = MakeWindow();
+    gCrossAnswer = 0;
+    HANDLE sender = CreateThread(NULL, 0, SendBackAndForth, window, 0, NULL);
+    MSG msg;
+    EXPECT_EQ(GetMessageA(&msg, NULL, 0, 0), TRUE);
+    EXPECT_EQ(WaitForSingleObject(sender, 2000), WAIT_OBJECT_0);
+    EXPECT_EQ(gCrossAnswer, 11);
+    CloseHandle(sender);
+    DestroyWindow(window);
+    ExpectNothingLeaked();
+}
+
+} // namespace

@@ -1,0 +1,323 @@
+#!/usr/bin/env python3
+"""The Wine test bench: runs the scenarios of scenarios.py against a Windows program under Wine.
+
+It makes one private Wine prefix and one private X display for the whole run, copies the program
+to C:\\slotward\\slotward.exe, and for each scenario sets up the drive layout, the locale and the
+settings file, carries out the steps through swdriver.exe and compares what the driver recorded
+with the expected results. Everything it started is ended and its temporary folder removed, even
+on failure. Exit code: 0 all passed, 1 a scenario failed, 2 the bench could not run, 77 no Wine.
+"""
+
+import argparse
+import fnmatch
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import scenarios
+
+SKIP = 77
+EXE_DIR = "slotward"  # C:\slotward
+EXE_WIN = "C:\\slotward\\slotward.exe"
+LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
+# What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
+# or no folder at all (a dangling link).
+CONTENTS = ("files", "empty", "dangling")
+
+
+class BenchError(Exception):
+    pass
+
+
+def win_path(unix_path):
+    """The Z: path under which Wine shows a host path."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+def unescape(value):
+    """Undoes the driver's escapes of control characters and the backslash."""
+    out, i = [], 0
+    while i < len(value):
+        c = value[i]
+        if c == "\\" and i + 1 < len(value):
+            nxt = value[i + 1]
+            if nxt == "x":
+                out.append(chr(int(value[i + 2:i + 4], 16)))
+                i += 4
+                continue
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(nxt, nxt))
+            i += 2
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+class Display:
+    """A private X server; -displayfd lets Xvfb choose a free display number."""
+
+    def __init__(self):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise BenchError("Xvfb did not start")
+                number += chunk
+        self.name = ":" + number.decode().strip()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+
+class Wine:
+    """One private prefix with a program in C:\\slotward and a folder per drive letter."""
+
+    def __init__(self, root, display, driver, program, verbose):
+        self.root = root
+        self.prefix = os.path.join(root, "prefix")
+        self.media = os.path.join(root, "media")
+        self.out = os.path.join(root, "out.txt")
+        self.driver = driver
+        self.verbose = verbose
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=display,
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=LOCALES["en"])
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.layout = None
+        self.locale = "en"
+        self._create(program)
+
+    def _wine(self, args, timeout=60, check=True):
+        with tempfile.TemporaryFile() as log:
+            # Output goes to a file, not a pipe: a program left running must not hold us up.
+            proc = subprocess.run(["wine"] + args, env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=log, stderr=subprocess.STDOUT, timeout=timeout)
+            log.seek(0)
+            text = log.read().decode(errors="replace")
+        if check and proc.returncode != 0:
+            raise BenchError("wine %s: exit %d\n%s" % (" ".join(args), proc.returncode, text))
+        return proc.returncode
+
+    def _create(self, program):
+        started = time.monotonic()
+        subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
+        # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
+        self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
+        self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
+        exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
+        os.makedirs(exe_dir)
+        shutil.copyfile(program, os.path.join(exe_dir, "slotward.exe"))
+        self.settings_path = os.path.join(exe_dir, "slotward.CFG")
+        os.makedirs(self.media)
+        self.log("prefix ready in %.1f s" % (time.monotonic() - started))
+
+    def log(self, text):
+        if self.verbose:
+            print("    bench: " + text, flush=True)
+
+    def reg_add(self, key, name, value, kind="REG_SZ", view64=False):
+        args = ["reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"]
+        # Wine's mount manager reads the drive types from the 64-bit registry view.
+        self._wine(args + (["/reg:64"] if view64 else []))
+
+    def restart_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+
+    def set_layout(self, layout, locale):
+        """Points the drive letters at folders and sets their types; Wine reads both when its
+        server starts, so the server is restarted. The locale, too, is read at process start."""
+        if layout == self.layout and locale == self.locale:
+            return
+        started = time.monotonic()
+        dosdevices = os.path.join(self.prefix, "dosdevices")
+        for name in os.listdir(dosdevices):
+            if len(name) == 2 and name[1] == ":" and name not in ("c:", "z:"):
+                os.remove(os.path.join(dosdevices, name))
+        self._wine(["reg", "delete", "HKLM\\Software\\Wine\\Drives", "/f", "/reg:64"], check=False)
+        shutil.rmtree(self.media)
+        os.makedirs(self.media)
+        for letter, (kind, content) in sorted(layout.items()):
+            folder = os.path.join(self.media, letter)
+            if content != "dangling":
+                os.makedirs(folder)
+            if content == "files":
+                with open(os.path.join(folder, "readme.txt"), "w") as f:
+                    f.write("a file on drive %s\n" % letter.upper())
+            os.symlink(folder, os.path.join(dosdevices, letter + ":"))
+            if kind != "fixed":
+                self.reg_add("HKLM\\Software\\Wine\\Drives", letter + ":", kind, view64=True)
+        self.env["LC_ALL"] = LOCALES[locale]
+        self.restart_server()
+        self.layout, self.locale = layout, locale
+        self.log("layout %s, locale %s: %.1f s" % (sorted(layout), locale,
+                                                   time.monotonic() - started))
+
+    def set_settings(self, content):
+        if os.path.exists(self.settings_path):
+            os.remove(self.settings_path)
+        if content is not None:
+            encoding = "cp932" if self.locale == "ja" else "cp1252"
+            data = content if isinstance(content, bytes) else content.encode(encoding)
+            with open(self.settings_path, "wb") as f:
+                f.write(data)
+
+    def driver_run(self, args, timeout_s):
+        """Runs one driver command and returns what it recorded as a dict."""
+        if os.path.exists(self.out):
+            os.remove(self.out)
+        rc = self._wine([self.driver, args[0], win_path(self.out)] + args[1:],
+                        timeout=timeout_s, check=False)
+        if rc != 0 or not os.path.exists(self.out):
+            raise BenchError("swdriver %s: exit %d, no result" % (" ".join(args), rc))
+        result = {}
+        with open(self.out, encoding="utf-8") as f:
+            for line in f.read().splitlines():
+                key, _, value = line.partition("=")
+                result[key] = unescape(value)
+        return result
+
+    def command_file(self, line):
+        """A command line for the driver, in a UTF-8 file: Wine's conversion of its own
+        arguments depends on host locales that need not be installed."""
+        path = os.path.join(self.root, "cmdline.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(line)
+        return win_path(path)
+
+    def start_wineboot(self):
+        return subprocess.Popen(["wine", "wineboot.exe", "--end-session"], env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def close(self):
+        try:
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+        except (OSError, subprocess.SubprocessError):
+            pass
+
+
+def run_scenario(wine, scenario):
+    """Carries out one scenario; returns a list of failure descriptions (empty: passed)."""
+    wine.set_layout(scenario.layout, scenario.locale)
+    wine.set_settings(scenario.settings)
+    failures = []
+    context = {"exe": EXE_WIN}
+    try:
+        for number, step in enumerate(scenario.steps, 1):
+            t0 = time.monotonic()
+            problems = step.execute(wine, context)
+            wine.log("step %d %s: %.2f s" % (number, step.describe(), time.monotonic() - t0))
+            for problem in problems:
+                failures.append("step %d (%s): %s" % (number, step.describe(), problem))
+            if failures:
+                break
+    finally:
+        # Nothing may outlive a scenario; a program still running here is a failure of its own
+        # unless an earlier step already failed (then it is only cleaned up).
+        left = wine.driver_run(["kill", "slotward.exe"], 30).get("killed", "?")
+        if left != "0" and not failures:
+            failures.append("%s slotward.exe process(es) still running at the end" % left)
+        wine.set_settings(None)
+    return failures
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--driver", required=True, help="swdriver.exe")
+    parser.add_argument("--program", required=True, help="the program under test")
+    parser.add_argument("--suite", default="slotward", choices=sorted(scenarios.SUITES))
+    parser.add_argument("--only", action="append", help="run only scenarios matching this glob")
+    parser.add_argument("--work", help="parent folder of the temporary folder")
+    parser.add_argument("--keep", action="store_true", help="keep the prefix for inspection")
+    parser.add_argument("--list", action="store_true", help="list the scenarios and stop")
+    parser.add_argument("-v", "--verbose", action="store_true")
+    args = parser.parse_args()
+
+    table = scenarios.SUITES[args.suite]
+    if args.only:
+        table = [s for s in table if any(fnmatch.fnmatch(s.name, p) for p in args.only)]
+    if args.list:
+        for s in table:
+            print(s.name)
+        return 0
+    if not shutil.which("wine") or not shutil.which("wineserver"):
+        print("SKIPPED: wine is not installed (scripts/setup.sh installs it)")
+        return SKIP
+    for tool in ("Xvfb", "wineboot"):
+        if not shutil.which(tool):
+            print("bench: %s is missing (scripts/setup.sh installs it)" % tool)
+            return 2
+    for path in (args.driver, args.program):
+        if not os.path.isfile(path):
+            print("bench: %s does not exist (build it first)" % path)
+            return 2
+    if not table:
+        print("bench: no scenario matches")
+        return 2
+
+    if args.work:
+        os.makedirs(args.work, exist_ok=True)
+    root = tempfile.mkdtemp(prefix="slotward-wine-", dir=args.work)
+    display = wine = None
+    failed = []
+    started = time.monotonic()
+    # CTest ends a test that runs too long with SIGTERM: clean up then, too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(2))
+    try:
+        display = Display()
+        wine = Wine(root, display.name, os.path.abspath(args.driver), args.program, args.verbose)
+        print("bench: prefix ready after %.1f s" % (time.monotonic() - started), flush=True)
+        for scenario in table:
+            t0 = time.monotonic()
+            try:
+                failures = run_scenario(wine, scenario)
+            except (BenchError, subprocess.TimeoutExpired) as e:
+                failures = ["bench error: %s" % e]
+                wine.restart_server()
+                wine.layout = None
+            status = "FAIL" if failures else "ok"
+            print("%-4s %-44s %5.1f s" % (status, scenario.name, time.monotonic() - t0),
+                  flush=True)
+            for f in failures:
+                print("       " + f.replace("\n", "\n       "))
+            if failures:
+                failed.append(scenario.name)
+    except BenchError as e:
+        print("bench: %s" % e)
+        return 2
+    finally:
+        if wine:
+            wine.close()
+        if display:
+            display.close()
+        if args.keep:
+            print("bench: kept %s" % root)
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+    print("bench: %d scenario(s), %d failed, %.1f s" % (len(table), len(failed),
+                                                         time.monotonic() - started))
+    for name in failed:
+        print("  failed: " + name)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,310 @@
+"""The Wine scenarios: (command line, drive layout, locale, settings file) -> (caption, text,
+style, answer, exit code). Each row is a Scenario; bench.py runs them in this order.
+
+Drive layouts map a drive letter to (type, content): type cdrom, floppy (removable) or fixed;
+content "files" (a medium with files), "empty" (an empty formatted medium) or "dangling" (the
+letter points nowhere). C: (the program's drive) and Z: (the host's root) are always there, both
+fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, which never reports
+that error for a folder mapping: that case is covered by the host tests only.
+"""
+
+from steps import (Box, Find, NoBox, Post, Run, Send, Start, WaitGone, WineBoot,
+                   WMU_QUIT, WMU_SHOW_REFUSAL, WM_QUERYENDSESSION)
+
+
+class Scenario:
+    def __init__(self, name, steps, layout=None, locale="en", settings=None):
+        self.name, self.steps, self.locale, self.settings = name, steps, locale, settings
+        self.layout = layout if layout is not None else CD
+
+
+CD = {"d": ("cdrom", "files")}
+# A: an empty formatted floppy, D: a CD with files, E: a floppy with files, F: a fixed disk.
+MIXED = {"a": ("floppy", "empty"), "d": ("cdrom", "files"), "e": ("floppy", "files"),
+         "f": ("fixed", "files")}
+NO_REMOVABLE = {}
+
+# The program's texts, as the user sees them.
+EN = {
+    "info": "SLOTWARD:Information",
+    "warning": "SLOTWARD:Warning!",
+    "error": "SLOTWARD:Error!",
+    "terminated": "SLOTWARD was terminated.",
+    "not_running": "SLOTWARD is not execute.",
+    "already": "SLOTWARD is already execute.",
+    "in_drive": "In drive ",
+    "ask": ", the media is still inserted. Do you want to continue shutdown processing?",
+    "remove": ", the media is still inserted. Please remove it and try again shutdown processing.",
+    "still": ", the media is still inserted.",
+    "not_inserted": ", the media is not inserted.",
+    "no_removable": "There is not the removable drive.",
+}
+JA = {
+    "info": "SLOTWARD:情報",
+    "warning": "SLOTWARD:警告！",
+    "error": "SLOTWARD:エラー！",
+    "terminated": "SLOTWARD を終了しました。",
+    "not_running": "SLOTWARD は実行していません。",
+    "already": "SLOTWARD は既に実行しています。",
+    "in_drive": "ドライブ ",
+    "ask": "にメディアが残っています。シャットダウン処理を続行しますか？",
+    "remove": "にメディアが残っています。取り出してからシャットダウンを再試行して下さい。",
+    "still": "にメディアが残っています。",
+    "not_inserted": "にメディアは挿入されていません。",
+    "no_removable": "取り出し可能なドライブがありません。",
+}
+# Their lengths in bytes as the program stores them (ASCII, and Shift-JIS): a typo here would
+# otherwise only show as a failing scenario.
+_LENGTHS = {"info": (20, 13), "warning": (17, 15), "error": (15, 17), "terminated": (24, 25),
+            "not_running": (24, 29), "already": (28, 31), "in_drive": (9, 9), "ask": (75, 60),
+            "remove": (82, 74), "still": (30, 26), "not_inserted": (28, 32),
+            "no_removable": (33, 36)}
+for _key, (_en, _ja) in _LENGTHS.items():
+    assert len(EN[_key].encode("ascii")) == _en, _key
+    assert len(JA[_key].encode("cp932")) == _ja, _key
+
+MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION = 0x10, 0x30, 0x40
+QUESTION = 0x1114  # MB_SYSTEMMODAL | MB_DEFBUTTON2 | MB_ICONERROR | MB_YESNO
+REFUSAL = 0x1010  # MB_SYSTEMMODAL | MB_ICONERROR
+
+
+def drives(*letters):
+    """A drive list as the program writes it: "D: E: "."""
+    return "".join("%s: " % d for d in letters)
+
+
+def report(t, media=(), empty=()):
+    """The test report box."""
+    if not media and not empty:
+        return Box(t["info"], t["no_removable"], MB_ICONINFORMATION, owner="none")
+    text = ""
+    if empty:
+        text += t["in_drive"] + drives(*empty) + t["not_inserted"]
+    if media:
+        text += t["in_drive"] + drives(*media) + t["still"]
+    return Box(t["info"], text, MB_ICONINFORMATION, owner="none")
+
+
+def question(t, *media, owner="SLOTWARD"):
+    return Box(t["warning"], t["in_drive"] + drives(*media) + t["ask"], QUESTION, owner=owner)
+
+
+def refusal(t, *media, owner="SLOTWARD"):
+    return Box(t["error"], t["in_drive"] + drives(*media) + t["remove"], REFUSAL, owner=owner)
+
+
+def preview(t):
+    return question(t, "A", owner="none")
+
+
+def terminated(t):
+    return Box(t["info"], t["terminated"], MB_ICONINFORMATION, owner="none")
+
+
+def not_running(t):
+    return Box(t["info"], t["not_running"], MB_ICONWARNING, owner="none")
+
+
+def already(t):
+    return Box(t["error"], t["already"], MB_ICONERROR, owner="none")
+
+
+# Ends the resident instance through the program's own termination request.
+END = Run("{exe} /R", [terminated(EN)], watch=5000, watched_exit="0")
+END_JA = Run("{exe} /R", [terminated(JA)], watch=5000, watched_exit="0")
+# A one-shot start while an instance is resident leaves it running.
+ALIVE = dict(watch=300, watched_exit="running")
+
+ONE_SHOT = [
+    Scenario("report_cd_en", [Run("{exe} /T", [report(EN, media="D")])]),
+    Scenario("report_cd_ja", [Run("{exe} /T", [report(JA, media="D")])], locale="ja"),
+    Scenario("report_cd_ja_forced_english", [Run("{exe} /t /e", [report(EN, media="D")])],
+             locale="ja"),
+    Scenario("report_option_with_more_letters", [Run("{exe} /Test", [report(EN, media="D")])]),
+    # The empty formatted floppy A counts as a medium; the fixed disk F is not checked.
+    Scenario("report_mixed", [Run("{exe} /T", [report(EN, media="ADE")])], layout=MIXED),
+    Scenario("report_include_fixed", [Run("{exe} /T f:", [report(EN, media="ADEF")])],
+             layout=MIXED),
+    Scenario("report_include_two_in_one_token",
+             [Run("{exe} /T c:f:", [report(EN, media="ACDEF")])], layout=MIXED),
+    Scenario("report_exclude", [Run("{exe} e: /T /X d: A:", [report(EN, media="E")])],
+             layout=MIXED),
+    Scenario("report_exclude_outranks_include",
+             [Run("{exe} /T f: /X f:", [report(EN, media="ADE")])], layout=MIXED),
+    Scenario("report_letter_in_option_token_ignored",
+             [Run("{exe} /T /Xd:", [report(EN, media="ADE")])], layout=MIXED),
+    Scenario("report_dangling_removable_counts_as_medium",
+             [Run("{exe} /T", [report(EN, media="DG")])],
+             layout={"d": ("cdrom", "files"), "g": ("floppy", "dangling")}),
+    Scenario("report_no_removable_en", [Run("{exe} /T", [report(EN)])], layout=NO_REMOVABLE),
+    Scenario("report_no_removable_ja", [Run("{exe} /T", [report(JA)])], layout=NO_REMOVABLE,
+             locale="ja"),
+    Scenario("report_missing_drive_not_checked", [Run("{exe} /T q:", [report(EN)])],
+             layout=NO_REMOVABLE),
+    Scenario("preview_en_no", [Run("{exe} /M?", [preview(EN)], press="no")]),
+    Scenario("preview_en_yes_ignored", [Run("{exe} /M?", [preview(EN)], press="yes")]),
+    Scenario("preview_ja", [Run("{exe} /m?", [preview(JA)])], locale="ja"),
+    Scenario("preview_forced_refusal",
+             [Run("{exe} /F /M?", [refusal(EN, "A", owner="none")])]),
+    Scenario("preview_forced_refusal_ja",
+             [Run("{exe} /M? /F", [refusal(JA, "A", owner="none")])], locale="ja"),
+    Scenario("preview_template_with_caption",
+             [Run('{exe} /M?"Please take $DRIVE$ out now,My caption"',
+                  [Box("My caption", "Please take  A:  out now", QUESTION, owner="none")])]),
+    Scenario("preview_template_lower_case_token_empty_prefix",
+             [Run("{exe} /M?$drive$is busy",
+                  [Box(EN["warning"], "A: is busy", QUESTION, owner="none")])]),
+    Scenario("preview_template_last_comma_is_caption",
+             [Run('{exe} /M?"One, $DRIVE$ two, three,Cap"',
+                  [Box("Cap", "One,  A:  two, three", QUESTION, owner="none")])]),
+    Scenario("preview_template_trailing_comma_no_caption",
+             [Run('{exe} "/M?Drives $DRIVE$ busy,"',
+                  [Box(EN["warning"], "Drives  A:  busy", QUESTION, owner="none")])]),
+    Scenario("preview_template_without_token_builtin",
+             [Run('{exe} "/M?no token here,Cap"', [preview(EN)])]),
+    Scenario("preview_template_forced_refusal",
+             [Run('{exe} /F /M?"Take $DRIVE$ out,Stop"',
+                  [Box("Stop", "Take  A:  out", REFUSAL, owner="none")])]),
+    Scenario("preview_template_japanese",
+             [Run('{exe} /M?"ドライブ $DRIVE$ を取り出して下さい,注意"',
+                  [Box("注意", "ドライブ  A:  を取り出して下さい", QUESTION, owner="none")])],
+             locale="ja"),
+    Scenario("last_of_report_and_preview_wins",
+             [Run("{exe} /M? /T", [report(EN, media="D")]),
+              Run("{exe} /T /M?", [preview(EN)])]),
+]
+
+SETTINGS_FILE = [
+    Scenario("file_report", [Run("{exe}", [report(EN, media="D")])], settings="/T"),
+    Scenario("file_lines_include_drive", [Run("{exe}", [report(EN, media="ADEF")])],
+             layout=MIXED, settings="/T\r\nf:\r\n"),
+    # The file's exclusion outranks the command line's inclusion; its exclusion mode ends with
+    # the file, so the command line's F is included.
+    Scenario("file_exclusion_then_command_line",
+             [Run("{exe} d: f:", [report(EN, media="AEF")])], layout=MIXED,
+             settings="/T /X d:"),
+    Scenario("file_english_on_japanese_system", [Run("{exe} /T", [report(EN, media="D")])],
+             locale="ja", settings="/E"),
+    Scenario("file_tab_joins_options", [Run("{exe}", [report(JA, media="D")])], locale="ja",
+             settings="/T\t/E"),
+    # Ctrl-Z separates like a space; a zero byte ends the text, so the exclusion is not read.
+    Scenario("file_ctrl_z_and_zero_byte",
+             [Run("{exe}", [report(EN, media="ADEF")])], layout=MIXED,
+             settings=b"/T\x1af:\x00 /X a:"),
+    Scenario("file_preview_command_line_report",
+             [Run("{exe} /T", [report(EN, media="D")])], settings="/M?"),
+    # The command line's own /M replaces the file's template, even with no text of its own.
+    Scenario("file_template_replaced_by_command_line",
+             [Run("{exe} /M?", [refusal(EN, "A", owner="none")])],
+             settings='/F /M"Eject $DRIVE$ now,Halt"'),
+    Scenario("file_template_and_forced_refusal",
+             [Run("{exe} /T", [report(EN, media="D")]),
+              Run("{exe} /M?$DRIVE$", [Box(EN["error"], "A: ", REFUSAL, owner="none")])],
+             settings='/F /M"Eject $DRIVE$ now,Halt"'),
+    # Started by its bare name from another folder: the search finds it beside itself.
+    Scenario("file_found_for_bare_name",
+             [Run("slotward", [report(EN, media="D")], app="{exe}", cwd="C:\\")],
+             settings="/T"),
+    # /R counts only on the command line: this start becomes resident.
+    Scenario("file_terminate_request_ignored",
+             [Start("{exe}"), Find(), Run("{exe}", [already(EN)], **ALIVE), END, WaitGone()],
+             settings="/R"),
+    # The command line's /M without "?" turns the file's preview off: resident, with its template.
+    Scenario("file_preview_turned_off_by_command_line",
+             [Start('{exe} /M"Take $DRIVE$ out"'), Find(),
+              Send(WM_QUERYENDSESSION, [Box(EN["warning"], "Take  D:  out", QUESTION,
+                                            owner="SLOTWARD")], answer="0"),
+              END],
+             settings="/M?"),
+]
+
+RESIDENT = [
+    Scenario("first_start_resident_without_box",
+             [Start(), NoBox(500), Find(), END, WaitGone(), Find(count=0)]),
+    Scenario("second_start_refused",
+             [Start(), Run("{exe}", [already(EN)], **ALIVE), Find(), END]),
+    Scenario("second_start_refused_ja",
+             [Start(), Run("{exe}", [already(JA)], **ALIVE), Find(), END_JA], locale="ja"),
+    Scenario("terminate_without_instance", [Run("{exe} /R", [not_running(EN)])]),
+    Scenario("terminate_without_instance_ja", [Run("{exe} /r", [not_running(JA)])],
+             locale="ja"),
+    Scenario("terminate_with_report_only_terminates",
+             [Run("{exe} /R /T", [not_running(EN)]), Start(),
+              Run("{exe} /T /R", [terminated(EN)], watch=5000, watched_exit="0"), WaitGone()]),
+    Scenario("one_shot_modes_leave_instance_alone",
+             [Start(), Run("{exe} /T", [report(EN, media="D")], **ALIVE),
+              Run("{exe} /M?", [preview(EN)], **ALIVE), Find(), END]),
+    Scenario("restart_after_termination",
+             [Start(), END, WaitGone(), Start(), Find(), END]),
+    Scenario("query_no_medium_consents_silently",
+             [Start(), Send(WM_QUERYENDSESSION, [], answer="1"), END], layout=NO_REMOVABLE),
+    Scenario("query_excluded_drives_consent_silently",
+             [Start("{exe} /X a: d: e:"), Send(WM_QUERYENDSESSION, [], answer="1"), END],
+             layout=MIXED),
+    Scenario("query_question_no_then_yes",
+             [Start(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="no"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes"), END]),
+    Scenario("query_question_mixed_ja",
+             [Start("{exe} f:"),
+              Send(WM_QUERYENDSESSION, [question(JA, "A", "D", "E", "F")], answer="0"),
+              END_JA], layout=MIXED, locale="ja"),
+    Scenario("query_custom_template",
+             [Start('{exe} /M"$DRIVE$: still in use,Careful"'),
+              Send(WM_QUERYENDSESSION, [Box("Careful", "D: : still in use", QUESTION,
+                                            owner="SLOTWARD")], answer="0"), END]),
+    Scenario("query_forced_refusal_answers_first",
+             [Start("{exe} /F"),
+              Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0", answer_first=True),
+              END]),
+    Scenario("query_forced_refusal_custom_caption",
+             [Start('{exe} /F /M"Remove $DRIVE$ first,Media!"'),
+              Send(WM_QUERYENDSESSION, [Box("Media!", "Remove  D:  first", REFUSAL,
+                                            owner="SLOTWARD")], answer="0", answer_first=True),
+              END]),
+    Scenario("posted_show_refusal_shows_last_text",
+             [Start(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
+              Post(WMU_SHOW_REFUSAL, [Box(EN["error"], question(EN, "D").text, REFUSAL,
+                                          owner="SLOTWARD")]),
+              Find(), END]),
+    Scenario("posted_quit_ends_instance",
+             [Start(), Post(WMU_QUIT, [], exit="0"), WaitGone(),
+              Run("{exe} /R", [not_running(EN)])]),
+    Scenario("session_end_refused_with_no",
+             [Start(), WineBoot([question(EN, "D")], rc=1, press="no"), Find(), END]),
+    Scenario("session_end_allowed_with_yes",
+             [Start(), WineBoot([question(EN, "D")], rc=0, press="yes"), WaitGone()]),
+    Scenario("session_end_refused_by_forced_refusal",
+             [Start("{exe} /F"), WineBoot([refusal(EN, "D")], rc=1), Find(), END]),
+    Scenario("session_end_silent_without_medium",
+             [Start(), WineBoot([], rc=0), WaitGone()], layout=NO_REMOVABLE),
+]
+
+# The bench checked on a stand-in program (probe/probe.c) whose behaviour is known exactly.
+PROBE = [
+    Scenario("probe_box_styles",
+             [Run("{exe} box 0x40 Cap Hello 0x1114 Q ask 0x30 W warn 0x10 E err 0x20 F que 0 G x",
+                  [Box("Cap", "Hello", 0x40), Box("Q", "ask", 0x1114), Box("W", "warn", 0x30),
+                   Box("E", "err", 0x10), Box("F", "que", 0x20), Box("G", "x", 0)],
+                  press="ok,no,ok,ok,ok,ok", exit="1")]),
+    Scenario("probe_yes_no_cancel", [Run("{exe} box 0x203 T x", [Box("T", "x", 0x203)],
+                                         press="yes", exit="6")]),
+    Scenario("probe_japanese_text",
+             [Run('{exe} box 0x40 SLOTWARD:情報 "ドライブ D: にメディアが残っています。"',
+                  [report(JA, media="D")], exit="1")], locale="ja"),
+    Scenario("probe_drive_layout",
+             [Run("{exe} drives", [Box("drives", "A2-2 C3+ D5+ E2+ F3+ G2-3 Z3+ ", 0)])],
+             layout=dict(MIXED, g=("floppy", "dangling"))),
+    Scenario("probe_resident",
+             [Start("{exe} resident"), NoBox(300), Find(),
+              Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114, owner="SLOTWARD")],
+                   answer="0", press="no"),
+              Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114)], answer="1",
+                   press="yes"),
+              Post(WMU_QUIT, [], exit="0"), WaitGone()]),
+    Scenario("probe_session_end",
+             [Start("{exe} resident"), WineBoot([Box("probe", "question", 0x1114)], rc=1),
+              Find(), WineBoot([Box("probe", "question", 0x1114)], rc=0, press="yes"),
+              WaitGone()]),
+]
+
+SUITES = {"slotward": ONE_SHOT + SETTINGS_FILE + RESIDENT, "probe": PROBE}

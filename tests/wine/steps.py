@@ -1,0 +1,259 @@
+"""The steps a Wine scenario is made of, and the expected message boxes they compare with.
+
+Each step runs one swdriver command (see driver/swdriver.cpp) and returns a list of problems:
+every expected key that the driver recorded differently. A step never passes by default: the
+number of boxes is always compared, so an unexpected box fails the step too.
+"""
+
+import time
+
+# The private window messages and the session message.
+WM_CLOSE = 0x10
+WM_QUERYENDSESSION = 0x11
+WMU_QUIT = 0x401
+WMU_SHOW_REFUSAL = 0x402
+
+CLASS = TITLE = "SLOTWARD"
+
+ICONS = {0x00: "none", 0x10: "hand", 0x20: "question", 0x30: "exclamation", 0x40: "asterisk"}
+# The buttons of each MB_ type in the order they stand in the box; MB_DEFBUTTONn picks the nth.
+BUTTONS = {0: ["ok"], 1: ["ok", "cancel"], 3: ["yes", "no", "cancel"], 4: ["yes", "no"]}
+# The order in which the driver lists the buttons it finds.
+DRIVER_ORDER = ["ok", "cancel", "abort", "retry", "ignore", "yes", "no"]
+
+
+class Box:
+    """An expected message box: caption, text and MessageBox style, as the program passes them.
+    owner: the class of the owning window ("none" for a box without owner), or None: unchecked."""
+
+    def __init__(self, caption, text, style, owner=None):
+        self.caption, self.text, self.style, self.owner = caption, text, style, owner
+
+    def expected(self, prefix):
+        shown = BUTTONS[self.style & 0xF]
+        keys = {
+            "caption": self.caption,
+            "text": self.text,
+            "icon": ICONS[self.style & 0xF0],
+            "buttons": ",".join(b for b in DRIVER_ORDER if b in shown),
+            "default": shown[(self.style >> 8) & 0xF],
+            "topmost": "1" if self.style & 0x1000 else "0",  # MB_SYSTEMMODAL
+        }
+        if self.owner is not None:
+            keys["owner"] = self.owner
+        return {prefix + k: v for k, v in keys.items()}
+
+
+def compare(record, expected):
+    problems = []
+    for key, want in expected.items():
+        got = record.get(key, "<missing>")
+        if got != str(want):
+            problems.append("%s: expected %r, got %r" % (key, str(want), got))
+    if problems:
+        problems.append("recorded: " + ", ".join("%s=%r" % kv for kv in record.items()
+                                                   if not kv[0].endswith("ms")))
+    return problems
+
+
+def expect_boxes(boxes, process="slotward.exe"):
+    expected = {"boxes": len(boxes)}
+    for i, box in enumerate(boxes, 1):
+        expected.update(box.expected("box%d." % i))
+        if process:
+            expected["box%d.process" % i] = process
+    return expected
+
+
+def presses(press, boxes):
+    """The press list: one button per expected box, "ok" for a box with one button."""
+    if press is not None:
+        return press
+    if not boxes:
+        return "none"
+    return ",".join("ok" if BUTTONS[b.style & 0xF] == ["ok"] else "no" for b in boxes)
+
+
+class Run:
+    """Starts a command line and waits for its end, answering its boxes.
+    watch: also follow the resident instance and wait up to that many ms for its end;
+    watched_exit: "running" when it must still run afterwards, else its exit code."""
+
+    def __init__(self, cmd, boxes, press=None, exit="0", app=None, cwd=None, watch=None,
+                 watched_exit=None, timeout=8000):
+        self.cmd, self.boxes, self.exit = cmd, boxes, exit
+        self.press = presses(press, boxes)
+        self.app, self.cwd, self.timeout = app, cwd, timeout
+        self.watch, self.watched_exit = watch, watched_exit
+
+    def describe(self):
+        return "run %s" % self.cmd
+
+    def execute(self, wine, context):
+        line = self.cmd.format(**context)
+        args = ["run", str(self.timeout), self.press]
+        if self.app:
+            args += ["--app", self.app.format(**context)]
+        if self.cwd:
+            args += ["--cwd", self.cwd]
+        if self.watch is not None:
+            args += ["--watch", CLASS, TITLE, str(self.watch)]
+        record = wine.driver_run(args + ["--cmdfile", wine.command_file(line)],
+                                 self.timeout / 1000 + 30)
+        expected = {"launch": "ok", "cmdline": line, "exit": self.exit}
+        expected.update(expect_boxes(self.boxes))
+        if self.watch is not None:
+            expected["watched.found"] = "1"
+            expected["watched.exit"] = self.watched_exit
+        return compare(record, expected)
+
+
+class Start:
+    """Starts a command line that is to stay resident; returns once it waits for input."""
+
+    def __init__(self, cmd="{exe}", app=None):
+        self.cmd, self.app = cmd, app
+
+    def describe(self):
+        return "start %s" % self.cmd
+
+    def execute(self, wine, context):
+        line = self.cmd.format(**context)
+        args = ["start", "5000"] + (["--app", self.app.format(**context)] if self.app else [])
+        record = wine.driver_run(args + ["--cmdfile", wine.command_file(line)], 40)
+        return compare(record, {"launch": "ok", "cmdline": line, "idle": "ok", "exit": "running"})
+
+
+class NoBox:
+    """No process shows a box within ms milliseconds."""
+
+    def __init__(self, ms=500):
+        self.ms = ms
+
+    def describe(self):
+        return "no box within %d ms" % self.ms
+
+    def execute(self, wine, context):
+        return compare(wine.driver_run(["boxes", str(self.ms), "none"], 30), {"boxes": "0"})
+
+
+class Find:
+    """The hidden window: how many windows of its class exist, and its properties.
+    style: WS_OVERLAPPEDWINDOW as created; the system adds WS_CLIPSIBLINGS (0x04000000) to every
+    top-level window and WS_EX_WINDOWEDGE (0x100) to one with a caption and frame, on Windows as
+    under Wine, so those bits are expected as well."""
+
+    def __init__(self, count=1, style="0x04CF0000", exstyle="0x00000100", visible="0"):
+        self.count, self.style, self.exstyle, self.visible = count, style, exstyle, visible
+
+    def describe(self):
+        return "find %s windows" % CLASS
+
+    def execute(self, wine, context):
+        record = wine.driver_run(["find", CLASS, TITLE, "1000"], 30)
+        expected = {"found": "1" if self.count else "0", "count": self.count}
+        if self.count:
+            expected.update({"style": self.style, "exstyle": self.exstyle,
+                             "visible": self.visible, "parent": "desktop",
+                             "process": "slotward.exe"})
+        return compare(record, expected)
+
+
+class Deliver:
+    """Sends (send=True) or posts a message to the hidden window, answering the boxes that its
+    process shows meanwhile. answer_first: the answer must come before the first box appears.
+    exit: the exit code of the window's process afterwards ("running": it goes on running)."""
+
+    def __init__(self, send, message, boxes, answer=None, press=None, answer_first=False,
+                 settle=500, timeout=8000, exit="running"):
+        self.send, self.message, self.boxes, self.answer = send, message, boxes, answer
+        self.press = presses(press, boxes)
+        self.answer_first, self.settle, self.timeout = answer_first, settle, timeout
+        self.exit = exit
+
+    def describe(self):
+        return "%s message 0x%X" % ("send" if self.send else "post", self.message)
+
+    def execute(self, wine, context):
+        args = ["send" if self.send else "post", CLASS, TITLE, hex(self.message), "0", "0",
+                str(self.timeout), self.press, str(self.settle),
+                "0" if self.exit == "running" else "5000"]
+        record = wine.driver_run(args, self.timeout / 1000 + 30)
+        expected = {"found": "1", "exit": self.exit}
+        expected.update(expect_boxes(self.boxes))
+        if self.send:
+            expected["answer"] = self.answer
+        else:
+            expected["posted"] = "1"
+        problems = compare(record, expected)
+        if not problems and self.answer_first and self.boxes:
+            if int(record["answer.ms"]) > int(record["box1.ms"]):
+                problems.append("the box appeared before the answer (answer at %s ms, box at "
+                                "%s ms)" % (record["answer.ms"], record["box1.ms"]))
+        return problems
+
+
+def Send(message, boxes=(), answer="1", **kw):
+    return Deliver(True, message, list(boxes), answer=answer, **kw)
+
+
+def Post(message, boxes=(), **kw):
+    return Deliver(False, message, list(boxes), **kw)
+
+
+class WaitGone:
+    """The hidden window disappears and its process ends with that exit code."""
+
+    def __init__(self, exit=None, timeout=5000):
+        self.exit, self.timeout = exit, timeout
+
+    def describe(self):
+        return "wait until the %s window is gone" % CLASS
+
+    def execute(self, wine, context):
+        record = wine.driver_run(["wait-gone", CLASS, TITLE, str(self.timeout)], 40)
+        expected = {"gone": "1"}
+        if self.exit is not None:
+            expected["exit"] = self.exit
+        return compare(record, expected)
+
+
+class WineBoot:
+    """Wine's session manager asks every window whether the session may end
+    (wineboot --end-session); the boxes shown meanwhile are answered. rc: its exit code,
+    1 when a window refused, 0 when all consented (it then ends their processes)."""
+
+    def __init__(self, boxes, rc, press=None, timeout=10000):
+        self.boxes, self.rc, self.timeout = list(boxes), rc, timeout
+        self.press = presses(press, self.boxes)
+
+    def describe(self):
+        return "wineboot --end-session"
+
+    def execute(self, wine, context):
+        proc = wine.start_wineboot()
+        try:
+            problems = []
+            if self.boxes:
+                record = wine.driver_run(["boxes", str(self.timeout), self.press], 40)
+                problems += compare(record, expect_boxes(self.boxes))
+            rc = proc.wait(self.timeout / 1000 + 10)
+            if rc != self.rc:
+                problems.append("wineboot exit code: expected %d, got %d" % (self.rc, rc))
+            return problems
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+
+
+class Pause:
+    def __init__(self, ms):
+        self.ms = ms
+
+    def describe(self):
+        return "pause %d ms" % self.ms
+
+    def execute(self, wine, context):
+        time.sleep(self.ms / 1000)
+        return []
