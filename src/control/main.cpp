@@ -53,10 +53,9 @@ int ProgramMain(void) {
     else
         RunResident();
 
-    if (gEventHandle != NULL) {
+    // The handle variable keeps its value: a watcher thread may still be reading it.
+    if (gEventHandle != NULL)
         CloseHandle(gEventHandle);
-        gEventHandle = NULL;
-    }
     return 0;
 }
 

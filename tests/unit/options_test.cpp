@@ -17,32 +17,17 @@ using Tokens = std::vector<std::string>;
 
 const char *const kAbsent = nullptr;
 
-struct Outcome {
-    BOOL terminate;
-    int language;
-    BOOL forceRefusal, testReport, previewMode;
-    DWORD includeMask, excludeMask;
-    const char *prefix, *suffix, *caption; // kAbsent or the exact text
-};
-
-struct OptionCase {
-    Tokens tokens; // entry 0 first
-    Outcome expected;
-};
-
-// Language starts Japanese so that /E shows.
-const Outcome kNothing = {0, kJapanese, 0, 0, 0, 0, 0, kAbsent, kAbsent, kAbsent};
-
-Outcome With(Outcome o, void (*change)(Outcome &)) {
-    change(o);
-    return o;
-}
-
 class OptionsTest : public SimTest {
   protected:
+    // The language starts Japanese so that /E shows.
     void SetUp() override {
         SimTest::SetUp();
+        FreshRun();
+    }
+    void FreshRun() {
+        ResetProgramState();
         gLanguageIndex = kJapanese;
+        BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
     }
     // Runs the interpreter over a token table made of `tokens`, laid out as the splitter would.
     BOOL Apply(const Tokens &tokens) {
@@ -67,139 +52,90 @@ class OptionsTest : public SimTest {
         EXPECT_LT(actual, gSettings.templateBuffer + kTemplateCapacity) << name;
         EXPECT_EQ(Hex(actual), Hex(expected)) << name << ": " << label;
     }
-    void Expect(const Tokens &tokens, const Outcome &want) {
-        std::string label;
-        for (const std::string &token : tokens)
-            label += "[" + token + "] ";
-        EXPECT_EQ(Apply(tokens), want.terminate) << label;
-        EXPECT_EQ(gLanguageIndex, want.language) << label;
-        EXPECT_EQ(gSettings.forceRefusal, want.forceRefusal) << label;
-        EXPECT_EQ(gSettings.testReport, want.testReport) << label;
-        EXPECT_EQ(gSettings.previewMode, want.previewMode) << label;
-        EXPECT_EQ(gSettings.includeMask, want.includeMask) << label;
-        EXPECT_EQ(gSettings.excludeMask, want.excludeMask) << label;
-        ExpectPart(gSettings.templatePrefix, want.prefix, "prefix", label);
-        ExpectPart(gSettings.templateSuffix, want.suffix, "suffix", label);
-        ExpectPart(gSettings.customCaption, want.caption, "caption", label);
-    }
-    void RunCases(const std::vector<OptionCase> &cases) {
-        for (const OptionCase &c : cases) {
-            ResetProgramState();
-            gLanguageIndex = kJapanese;
-            BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
-            Expect(c.tokens, c.expected);
-        }
-    }
 };
 
-TEST_F(OptionsTest, FlagsLanguageAndTermination) {
-    RunCases({
-        {{"SW"}, kNothing},
-        {{"/E"}, kNothing}, // entry 0 is never interpreted
-        {{"SW", "/e"}, With(kNothing, [](Outcome &o) { o.language = kEnglish; })},
-        {{"SW", "/F"}, With(kNothing, [](Outcome &o) { o.forceRefusal = 1; })},
-        {{"SW", "/f"}, With(kNothing, [](Outcome &o) { o.forceRefusal = 1; })},
-        {{"SW", "/Tabc"}, With(kNothing, [](Outcome &o) { o.testReport = 1; })},
-        {{"SW", "/r"}, With(kNothing, [](Outcome &o) { o.terminate = 1; })},
-        {{"SW", "/R", "/Rx"}, With(kNothing, [](Outcome &o) { o.terminate = 1; })},
-        {{"SW", "/", "/Q", "/ T", "/?", "", "stray"}, kNothing},
-        {{"SW", "/M?", "/T"}, With(kNothing, [](Outcome &o) { o.testReport = 1; })},
-        {{"SW", "/T", "/M?"}, With(kNothing, [](Outcome &o) { o.previewMode = 1; })},
-        {{"SW", "/M?", "/M"}, kNothing},
-        {{"SW", "/T", "/M"}, With(kNothing, [](Outcome &o) { o.testReport = 1; })},
-    });
+std::string Label(const Tokens &tokens) {
+    std::string label;
+    for (const std::string &token : tokens)
+        label += "[" + token + "] ";
+    return label;
 }
 
-TEST_F(OptionsTest, DriveLettersAndExclusion) {
-    RunCases({
-        {{"SW", "a:c:"}, With(kNothing, [](Outcome &o) { o.includeMask = 0x5; })},
-        {{"SW", "d:", "D:"}, With(kNothing, [](Outcome &o) { o.includeMask = 0x8; })},
-        {{"SW", "z:\\tmp"}, With(kNothing, [](Outcome &o) { o.includeMask = 1u << 25; })},
-        {{"SW", "xd:y"}, With(kNothing, [](Outcome &o) { o.includeMask = 0x8; })},
-        {{"SW", "1:", ":", "C", "@:", "[:"}, kNothing},
-        {{"SW", "/Xd:"}, kNothing}, // an option token is never scanned for drives
-        {{"SW", "/Fa:"}, With(kNothing, [](Outcome &o) { o.forceRefusal = 1; })},
-        {{"SW", "e:", "/X", "d:", "f:"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.includeMask = 0x10;
-                  o.excludeMask = 0x28;
-              })},
+TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
+    const struct {
+        Tokens tokens; // entry 0 first
+        BOOL terminate;
+        int language;
+        BOOL force, test, preview;
+        DWORD include, exclude;
+    } cases[] = {
+        {{"SW"}, 0, kJapanese, 0, 0, 0, 0, 0},
+        {{"/E", "/F"}, 0, kJapanese, 1, 0, 0, 0, 0}, // entry 0 is never interpreted
+        {{"SW", "/e"}, 0, kEnglish, 0, 0, 0, 0, 0},
+        {{"SW", "/F"}, 0, kJapanese, 1, 0, 0, 0, 0},
+        {{"SW", "/f"}, 0, kJapanese, 1, 0, 0, 0, 0},
+        {{"SW", "/Tabc"}, 0, kJapanese, 0, 1, 0, 0, 0},
+        {{"SW", "/r"}, 1, kJapanese, 0, 0, 0, 0, 0},
+        {{"SW", "/R", "/Rx"}, 1, kJapanese, 0, 0, 0, 0, 0},
+        {{"SW", "/", "/Q", "/ T", "/?", "", "stray"}, 0, kJapanese, 0, 0, 0, 0, 0},
+        {{"SW", "/M?", "/T"}, 0, kJapanese, 0, 1, 0, 0, 0},
+        {{"SW", "/T", "/M?"}, 0, kJapanese, 0, 0, 1, 0, 0},
+        {{"SW", "/M?", "/M"}, 0, kJapanese, 0, 0, 0, 0, 0},
+        {{"SW", "/T", "/M"}, 0, kJapanese, 0, 1, 0, 0, 0},
+        {{"SW", "a:c:"}, 0, kJapanese, 0, 0, 0, 0x5, 0},
+        {{"SW", "d:", "D:"}, 0, kJapanese, 0, 0, 0, 0x8, 0},
+        {{"SW", "z:\\tmp", "xd:y"}, 0, kJapanese, 0, 0, 0, 1u << 25 | 0x8, 0},
+        {{"SW", "1:", ":", "C", "@:", "[:"}, 0, kJapanese, 0, 0, 0, 0, 0},
+        // An option token is never scanned for drives.
+        {{"SW", "/Xd:", "/Fa:"}, 0, kJapanese, 1, 0, 0, 0, 0},
+        {{"SW", "e:", "/X", "d:", "f:"}, 0, kJapanese, 0, 0, 0, 0x10, 0x28},
         // The second byte of a double-byte character is scanned like any other byte.
-        {{"SW", "\x82"
-                "C:"},
-         With(kNothing, [](Outcome &o) { o.includeMask = 0x4; })},
-    });
+        {{"SW", "\x82\x43:"}, 0, kJapanese, 0, 0, 0, 0x4, 0}, // 0x82 then "C:"
+    };
+    for (const auto &c : cases) {
+        FreshRun();
+        const std::string label = Label(c.tokens);
+        EXPECT_EQ(Apply(c.tokens), c.terminate) << label;
+        EXPECT_EQ(gLanguageIndex, c.language) << label;
+        EXPECT_EQ(gSettings.forceRefusal, c.force) << label;
+        EXPECT_EQ(gSettings.testReport, c.test) << label;
+        EXPECT_EQ(gSettings.previewMode, c.preview) << label;
+        EXPECT_EQ(gSettings.includeMask, c.include) << label;
+        EXPECT_EQ(gSettings.excludeMask, c.exclude) << label;
+    }
 }
 
 TEST_F(OptionsTest, TemplatesAreTakenApart) {
-    RunCases({
-        {{"SW", "/MMedia in $DRIVE$ is left"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "Media in  ";
-                  o.suffix = " is left";
-              })},
-        {{"SW", "/M$DRIVE$ holds media"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "";
-                  o.suffix = " holds media";
-              })},
-        {{"SW", "/MIn $DRIVE$ now, please,Look here"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "In  ";
-                  o.suffix = " now, please";
-                  o.caption = "Look here";
-              })},
-        {{"SW", "/mIn, $DRIVE$ now,"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "In,  ";
-                  o.suffix = " now";
-              })},
-        {{"SW", "/M?$drive$ left"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.previewMode = 1;
-                  o.prefix = "";
-                  o.suffix = " left";
-              })},
-        {{"SW", "/MA $DRIVE$ B $Drive$ C,Cap"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "A  ";
-                  o.suffix = " B $Drive$ C";
-                  o.caption = "Cap";
-              })},
-        {{"SW", "/M$DRIVE$"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "";
-                  o.suffix = "";
-              })},
-        {{"SW", "/M$DRIVE$,Cap"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "";
-                  o.suffix = "";
-                  o.caption = "Cap";
-              })},
-        {{"SW", "/M"}, kNothing},
-        {{"SW", "/M?"}, With(kNothing, [](Outcome &o) { o.previewMode = 1; })},
-        {{"SW", "/Mno token, here"}, kNothing},
-        {{"SW", "/M$DRIVE"}, kNothing},
+    const struct {
+        Tokens tokens;
+        BOOL preview;
+        const char *prefix, *suffix, *caption;
+    } cases[] = {
+        {{"SW", "/MMedia in $DRIVE$ is left"}, 0, "Media in  ", " is left", kAbsent},
+        {{"SW", "/M$DRIVE$ holds media"}, 0, "", " holds media", kAbsent},
+        {{"SW", "/MIn $DRIVE$ now, please,Look here"}, 0, "In  ", " now, please", "Look here"},
+        {{"SW", "/mIn, $DRIVE$ now,"}, 0, "In,  ", " now", kAbsent},
+        {{"SW", "/M?$drive$ left"}, 1, "", " left", kAbsent},
+        {{"SW", "/MA $DRIVE$ B $Drive$ C,Cap"}, 0, "A  ", " B $Drive$ C", "Cap"},
+        {{"SW", "/M$DRIVE$"}, 0, "", "", kAbsent},
+        {{"SW", "/M$DRIVE$,Cap"}, 0, "", "", "Cap"},
+        {{"SW", "/M"}, 0, kAbsent, kAbsent, kAbsent},
+        {{"SW", "/M?"}, 1, kAbsent, kAbsent, kAbsent},
+        {{"SW", "/Mno token, here"}, 0, kAbsent, kAbsent, kAbsent},
+        {{"SW", "/M$DRIVE"}, 0, kAbsent, kAbsent, kAbsent},
         // A later /M replaces the template, even by one without $DRIVE$.
-        {{"SW", "/MX $DRIVE$,Cap", "/Mplain"}, kNothing},
-        {{"SW", "/Mplain", "/MX $DRIVE$,Cap"},
-         With(kNothing,
-              [](Outcome &o) {
-                  o.prefix = "X  ";
-                  o.suffix = "";
-                  o.caption = "Cap";
-              })},
-    });
+        {{"SW", "/MX $DRIVE$,Cap", "/Mplain"}, 0, kAbsent, kAbsent, kAbsent},
+        {{"SW", "/M?plain", "/MX $DRIVE$,Cap"}, 0, "X  ", "", "Cap"},
+    };
+    for (const auto &c : cases) {
+        FreshRun();
+        const std::string label = Label(c.tokens);
+        Apply(c.tokens);
+        EXPECT_EQ(gSettings.previewMode, c.preview) << label;
+        ExpectPart(gSettings.templatePrefix, c.prefix, "prefix", label);
+        ExpectPart(gSettings.templateSuffix, c.suffix, "suffix", label);
+        ExpectPart(gSettings.customCaption, c.caption, "caption", label);
+    }
 }
 
 TEST_F(OptionsTest, TemplateWithoutDriveTokenIsKeptAsCopied) {
@@ -209,7 +145,6 @@ TEST_F(OptionsTest, TemplateWithoutDriveTokenIsKeptAsCopied) {
 
 // A template longer than the buffer keeps its first 259 bytes and is taken apart as usual.
 TEST_F(OptionsTest, OverlongTemplateIsCutToTheBuffer) {
-    BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
     const std::string body = "A $DRIVE$ " + std::string(300, 'b') + ",Cap";
     Apply({"SW", "/M" + body});
     EXPECT_EQ(std::string(gSettings.templatePrefix), "A  ");

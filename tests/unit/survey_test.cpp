@@ -1,6 +1,6 @@
 // The drive survey against simulated drive layouts: which drives are checked, which list each
 // lands in, and how often each drive is asked about.
-#include "fixture.h"
+#include "check_support.h"
 
 #include "check/survey.h"
 #include "settings/settings.h"
@@ -106,7 +106,6 @@ TEST_F(SurveyTest, DriveLayouts) {
          "A: "},
     };
     for (const LayoutCase &c : cases) {
-        sim::Reset();
         gSettings.includeMask = c.includeMask;
         gSettings.excludeMask = c.excludeMask;
         AddDrives(c.drives);
@@ -116,6 +115,7 @@ TEST_F(SurveyTest, DriveLayouts) {
         EXPECT_EQ(sim::OpenHandles(), 0) << c.name << ": a search handle was left open";
         EXPECT_EQ(gSettings.includeMask, c.includeMask) << c.name;
         EXPECT_EQ(gSettings.excludeMask, c.excludeMask) << c.name;
+        NextCase(c.name);
     }
 }
 

@@ -157,6 +157,7 @@ TEST_F(TokensTest, EveryAllocationFailureLeavesNoTableAndNoLeak) {
             SplitCommandLine();
             EXPECT_EQ(gTokenTable.count, 0) << int(point.api) << " #" << nth;
             EXPECT_EQ(gTokenTable.entries, nullptr);
+            EXPECT_EQ(sim::LiveGlobalBlocks(), 0) << "a block outlived the failed split";
             ReleaseAndExpectClean();
         }
     }

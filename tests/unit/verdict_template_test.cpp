@@ -1,6 +1,6 @@
 // The verdict with a user template: which parts replace which built-in texts, and what happens
 // when a template and a long drive list together do not fit the report buffer.
-#include "verdict_support.h"
+#include "check_support.h"
 
 #include "check/survey.h"
 #include "check/verdict.h"
@@ -55,7 +55,6 @@ TEST_F(VerdictTemplateTest, TemplateParts) {
          Compose(ja, {MsgInDrive, "A: !"}), Compose(ja, {CaptionError})},
     };
     for (const TemplateCase &c : cases) {
-        sim::Reset();
         ResetProgramState();
         gLanguageIndex = c.language;
         gSettings.previewMode = c.preview;
@@ -66,6 +65,7 @@ TEST_F(VerdictTemplateTest, TemplateParts) {
         CheckMedia(NULL);
         ExpectBoxes({{NULL, c.text, c.boxCaption, c.preview ? kRefusalStyle : kQuestionStyle}},
                     c.name);
+        NextCase(c.name);
     }
 }
 
@@ -102,7 +102,6 @@ TEST_F(VerdictTemplateTest, CompositionCutAtCapacity) {
         {"cut inside the list", std::string(200, 'p') + " ", " end"},
     };
     for (const OverflowCase &c : cases) {
-        sim::Reset();
         ResetProgramState();
         for (char letter = 'A'; letter <= 'Z'; letter++)
             sim::AddDrive(letter, DRIVE_REMOVABLE, sim::Medium::Files);
@@ -114,6 +113,7 @@ TEST_F(VerdictTemplateTest, CompositionCutAtCapacity) {
         ASSERT_GT(whole.size(), 259u) << c.name;
         ExpectBoxes({{NULL, whole.substr(0, 259), "Full", kQuestionStyle}}, c.name);
         EXPECT_EQ(gReportText[259], '\0') << c.name;
+        NextCase(c.name);
     }
 }
 

@@ -1,6 +1,6 @@
 // The verdict and report with the built-in texts: the test report, the shutdown question and
 // its answers, the preview, and forced refusal, in English and in Japanese.
-#include "verdict_support.h"
+#include "check_support.h"
 
 #include "check/survey.h"
 #include "check/verdict.h"
@@ -72,7 +72,6 @@ TEST_F(VerdictTest, TestReport) {
          Compose(ja, {MsgInDrive, "A: ", MsgNotInserted, MsgInDrive, "D: E: ", MsgStillInserted})},
     };
     for (const ReportCase &c : cases) {
-        sim::Reset();
         gSettings.testReport = TRUE;
         gSettings.includeMask = c.includeMask;
         gLanguageIndex = c.language;
@@ -82,6 +81,7 @@ TEST_F(VerdictTest, TestReport) {
         std::string label = std::string(c.name) + (c.language == ja ? " (ja)" : " (en)");
         ExpectBoxes({{NULL, c.text, Compose(c.language, {CaptionInformation}), kReportStyle}},
                     label);
+        NextCase(label);
     }
 }
 
@@ -137,7 +137,6 @@ TEST_F(VerdictTest, ShutdownQuestionAndResults) {
          Compose(ja, {MsgInDrive, "D: E: ", MsgAskContinue})},
     };
     for (const QuestionCase &c : cases) {
-        sim::Reset();
         gLanguageIndex = c.language;
         AddDrives(c.drives);
         HWND owner = CreateRecordingWindow();
@@ -150,8 +149,9 @@ TEST_F(VerdictTest, ShutdownQuestionAndResults) {
         ExpectBoxes(boxes, c.name);
         EXPECT_EQ(sim::Calls(sim::Api::PostMessageA), 0) << c.name;
         DestroyWindow(owner);
+        ExpectNothingLeaked();
+        NextCase(c.name);
     }
-    ExpectNothingLeaked();
 }
 
 TEST_F(VerdictTest, JapaneseQuestionBytes) {
@@ -214,7 +214,6 @@ TEST_F(VerdictTest, Preview) {
           kRefusalStyle}},
     };
     for (const PreviewCase &c : cases) {
-        sim::Reset();
         gSettings.previewMode = TRUE;
         gSettings.forceRefusal = c.forceRefusal;
         gLanguageIndex = c.language;
@@ -227,6 +226,7 @@ TEST_F(VerdictTest, Preview) {
         EXPECT_TRUE(sim::TypeQueryRoots().empty()) << c.name;
         EXPECT_EQ(sim::Calls(sim::Api::PostMessageA), 0) << c.name;
         EXPECT_STREQ(gEmptyList, "Q: ") << c.name << ": the preview leaves the empty list alone";
+        NextCase(c.name);
     }
 }
 

@@ -9,7 +9,7 @@ that error for a folder mapping: that case is covered by the host tests only.
 """
 
 from steps import (Box, Find, NoBox, Post, Run, Send, Start, WaitGone, WineBoot,
-                   WMU_QUIT, WMU_SHOW_REFUSAL, WM_QUERYENDSESSION)
+                   WMU_QUIT, WMU_SHOW_REFUSAL, WM_CLOSE, WM_QUERYENDSESSION)
 
 
 class Scenario:
@@ -152,7 +152,7 @@ ONE_SHOT = [
              [Run('{exe} /M?"Please take $DRIVE$ out now,My caption"',
                   [Box("My caption", "Please take  A:  out now", QUESTION, owner="none")])]),
     Scenario("preview_template_lower_case_token_empty_prefix",
-             [Run("{exe} /M?$drive$is busy",
+             [Run('{exe} "/M?$drive$is busy"',
                   [Box(EN["warning"], "A: is busy", QUESTION, owner="none")])]),
     Scenario("preview_template_last_comma_is_caption",
              [Run('{exe} /M?"One, $DRIVE$ two, three,Cap"',
@@ -269,6 +269,11 @@ RESIDENT = [
     Scenario("posted_quit_ends_instance",
              [Start(), Post(WMU_QUIT, [], exit="0"), WaitGone(),
               Run("{exe} /R", [not_running(EN)])]),
+    # A WM_CLOSE from outside destroys the hidden window; the instance then ends as after
+    # WMU_QUIT, so that no instance lingers without a window (the chosen behaviour).
+    Scenario("posted_close_ends_instance",
+             [Start(), Post(WM_CLOSE, [], exit="0"), WaitGone(), Start(), NoBox(300), Find(),
+              END]),
     Scenario("session_end_refused_with_no",
              [Start(), WineBoot([question(EN, "D")], rc=1, press="no"), Find(), END]),
     Scenario("session_end_allowed_with_yes",

@@ -5,9 +5,7 @@ every expected key that the driver recorded differently. A step never passes by 
 number of boxes is always compared, so an unexpected box fails the step too.
 """
 
-import time
-
-# The private window messages and the session message.
+# The private window messages and the session messages.
 WM_CLOSE = 0x10
 WM_QUERYENDSESSION = 0x11
 WMU_QUIT = 0x401
@@ -246,14 +244,3 @@ class WineBoot:
                 proc.kill()
                 proc.wait()
 
-
-class Pause:
-    def __init__(self, ms):
-        self.ms = ms
-
-    def describe(self):
-        return "pause %d ms" % self.ms
-
-    def execute(self, wine, context):
-        time.sleep(self.ms / 1000)
-        return []

@@ -17,7 +17,7 @@ void OnBox(std::function<int(const Box &)> hook) {
 }
 
 const std::vector<Box> &Boxes() {
-    return St().boxes;
+    return Snapshot<&State::boxes>();
 }
 
 } // namespace sim

@@ -19,6 +19,10 @@ namespace sim {
 // process ends) are woken with WAIT_FAILED and joined first, as ExitProcess would end them.
 void Reset();
 
+// Every log below that is returned by reference is a copy taken at the call, kept per thread
+// until that thread's next call of the same function, so tests may read logs while program
+// threads still run.
+
 // Everything that went wrong without the test asking for it: an unscripted message box, an
 // invalid or double-closed handle, a double free, a lock of a freed block, a window message
 // sent to a missing window from a thread that does not own it, and so on.

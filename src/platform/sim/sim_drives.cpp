@@ -73,10 +73,10 @@ int Probes(char letter) {
 }
 
 const std::vector<std::string> &ProbePatterns() {
-    return St().probePatterns;
+    return Snapshot<&State::probePatterns>();
 }
 const std::vector<std::string> &TypeQueryRoots() {
-    return St().typeQueryRoots;
+    return Snapshot<&State::typeQueryRoots>();
 }
 
 } // namespace sim

@@ -128,10 +128,10 @@ void SetSearchDirectories(const std::vector<std::string> &dirs) {
 }
 
 const std::vector<std::string> &CreateFileLog() {
-    return St().createFileLog;
+    return Snapshot<&State::createFileLog>();
 }
 const std::vector<std::string> &SearchLog() {
-    return St().searchLog;
+    return Snapshot<&State::searchLog>();
 }
 
 } // namespace sim

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace sim {
@@ -155,6 +156,15 @@ std::condition_variable &Changed();
 State &St(); // the caller holds Mutex()
 
 using Guard = std::unique_lock<std::mutex>;
+
+// A log as it stands, copied under the lock into storage of the calling thread (one per log),
+// so that a test can read it while program threads are still adding to it.
+template <auto Member> const auto &Snapshot() {
+    thread_local std::remove_reference_t<decltype(St().*Member)> copy;
+    Guard lock(Mutex());
+    copy = St().*Member;
+    return copy;
+}
 
 void AddProblem(const std::string &text);                // lock held
 bool ShouldFail(Api api);                                // lock held; counts the call

@@ -100,7 +100,7 @@ BOOL WINAPI GlobalUnlock(HGLOBAL mem) {
     // Windows answers FALSE with no error once the last lock is gone.
     if (--block->locks == 0) {
         SetLastError(ERROR_SUCCESS);
-        return TRUE;
+        return FALSE;
     }
     return TRUE;
 }

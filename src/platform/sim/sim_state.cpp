@@ -134,7 +134,7 @@ void Reset() {
 }
 
 const std::vector<std::string> &Problems() {
-    return St().problems;
+    return Snapshot<&State::problems>();
 }
 
 void FailCall(Api api, int nth, bool persistent) {

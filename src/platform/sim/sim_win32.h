@@ -253,16 +253,14 @@ HANDLE WINAPI OpenEventA(DWORD access, BOOL inheritHandle, LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
-HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize,
-                           LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD creationFlags,
-                           LPDWORD threadId);
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
 DWORD WINAPI GetCurrentThreadId(void);
 
 DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension, DWORD bufferLength,
                          LPSTR buffer, LPSTR *filePart);
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
-                          LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
-                          HANDLE templateFile);
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
+                          DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
 
@@ -281,8 +279,8 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wndClass);
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style,
-                            int x, int y, int width, int height, HWND parent, HMENU menu,
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param);
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);

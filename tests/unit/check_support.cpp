@@ -1,9 +1,15 @@
-// Helpers shared by the verdict tests; see verdict_support.h.
-#include "verdict_support.h"
+// Helpers shared by the media-check tests; see check_support.h.
+#include "check_support.h"
 
 #include "settings/settings.h"
 
 #include <cstring>
+
+void NextCase(const std::string &finishedLabel) {
+    for (const std::string &problem : sim::Problems())
+        ADD_FAILURE() << finishedLabel << ": simulated platform: " << problem;
+    sim::Reset();
+}
 
 void ExpectBoxes(const std::vector<ExpectedBox> &expected, const std::string &label) {
     const std::vector<sim::Box> &boxes = sim::Boxes();

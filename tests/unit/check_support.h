@@ -1,4 +1,4 @@
-// Helpers shared by the verdict tests: the expected message boxes as a table, texts composed
+// Helpers shared by the media-check tests: the expected message boxes as a table, texts composed
 // from catalogue pieces, user templates laid out as the option interpreter leaves them, and a
 // window that records what is posted to it.
 #pragma once
@@ -10,6 +10,10 @@
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+// For tests that run a table of cases on one fixture: reports what the simulated platform saw
+// wrongly in the case just run (labelled), then starts a fresh machine for the next one.
+void NextCase(const std::string &finishedLabel);
 
 struct ExpectedBox {
     HWND owner;
