@@ -8,6 +8,7 @@
 #include "control/messages.h"
 #include "control/monitor.h"
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -19,7 +20,10 @@ class ResidentRun {
   public:
     explicit ResidentRun(const std::string &arguments) {
         sim::SetCommandLine("C:\\SLOTWARD.EXE " + arguments);
-        thread_ = std::thread([this] { result_ = ProgramMain(); });
+        thread_ = std::thread([this] {
+            result_ = ProgramMain();
+            done_ = true;
+        });
     }
     // A test that failed half-way must not hang: end the instance the way an outsider can.
     ~ResidentRun() {
@@ -28,16 +32,25 @@ class ResidentRun {
         HWND window = FindWindowA(MONITOR_CLASS_NAME, NULL);
         if (window != NULL)
             PostMessageA(window, WMU_QUIT, 0, 0);
-        thread_.join();
+        Join();
     }
     HWND WaitForWindow() { return sim::WaitForWindow(MONITOR_CLASS_NAME, 5000); }
+    // Waits for the run to end; one that does not end within seconds is a failure, and is then
+    // ended as the process's end would (every wait of the simulation fails).
     int Join() {
+        for (int i = 0; i < 500 && !done_; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done_) {
+            ADD_FAILURE() << "the resident instance did not end";
+            sim::Reset();
+        }
         thread_.join();
         return result_;
     }
 
   private:
     std::thread thread_;
+    std::atomic<bool> done_{false};
     int result_ = -1;
 };
 
