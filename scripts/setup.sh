@@ -6,7 +6,7 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 
 # name[:arch] as dpkg-query knows it; wine32 must be the i386 package.
-PACKAGES="cmake ninja-build g++ clang clang-format libgtest-dev g++-mingw-w64-i686 wine wine32:i386
+PACKAGES="cmake ninja-build g++ clang clang-format libgtest-dev g++-mingw-w64-i686 wine wine32:i386 locales
 xvfb xauth python3"
 
 if [ "$(id -u)" -ne 0 ]; then

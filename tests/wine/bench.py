@@ -23,7 +23,6 @@ import scenarios  # noqa: E402
 
 SKIP = 77
 EXE_DIR = "slotward"  # C:\slotward
-EXE_WIN = "C:\\slotward\\slotward.exe"
 LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
@@ -114,17 +113,35 @@ class Wine:
             raise BenchError("wine %s: exit %d\n%s" % (" ".join(args), proc.returncode, text))
         return proc.returncode
 
+    def _make_locales(self):
+        """Wine takes the ANSI code page from the locale's name, but converts host file names
+        with the charset of the locale that the C library actually loads: without the locale
+        installed that is ASCII, and a file named in Japanese is not found. The bench therefore
+        compiles the locales it uses into a private folder (LOCPATH)."""
+        folder = os.path.join(self.root, "locale")
+        os.makedirs(folder)
+        for name in LOCALES.values():
+            language, _, charset = name.partition(".")
+            proc = subprocess.run(["localedef", "-i", language, "-f", charset,
+                                   os.path.join(folder, name)], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+            if not os.path.isdir(os.path.join(folder, name)):
+                raise BenchError("localedef %s failed (the locales package provides it): %s"
+                                 % (name, proc.stdout.decode(errors="replace")))
+        self.env["LOCPATH"] = folder
+
     def _create(self, program):
         started = time.monotonic()
+        self._make_locales()
         subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
-        exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
-        os.makedirs(exe_dir)
-        shutil.copyfile(program, os.path.join(exe_dir, "slotward.exe"))
-        self.settings_path = os.path.join(exe_dir, "slotward.CFG")
+        self.program = program
+        self.exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
+        os.makedirs(self.exe_dir)
+        self.settings_path = None
         os.makedirs(self.media)
         self.log("prefix ready in %.1f s" % (time.monotonic() - started))
 
@@ -173,9 +190,18 @@ class Wine:
         self.log("layout %s, locale %s: %.1f s" % (sorted(layout), locale,
                                                    time.monotonic() - started))
 
-    def set_settings(self, content):
-        if os.path.exists(self.settings_path):
+    def install(self, name):
+        """The program as C:\\slotward\\<name>.exe; returns that Windows path."""
+        path = os.path.join(self.exe_dir, name + ".exe")
+        if not os.path.exists(path):
+            shutil.copyfile(self.program, path)
+        return "C:\\%s\\%s.exe" % (EXE_DIR, name)
+
+    def set_settings(self, name, content):
+        """The settings file beside C:\\slotward\\<name>.exe, or none (content None)."""
+        if self.settings_path and os.path.exists(self.settings_path):
             os.remove(self.settings_path)
+        self.settings_path = os.path.join(self.exe_dir, name + ".CFG")
         if content is not None:
             encoding = "cp932" if self.locale == "ja" else "cp1252"
             data = content if isinstance(content, bytes) else content.encode(encoding)
@@ -221,9 +247,10 @@ class Wine:
 def run_scenario(wine, scenario):
     """Carries out one scenario; returns a list of failure descriptions (empty: passed)."""
     wine.set_layout(scenario.layout, scenario.locale)
-    wine.set_settings(scenario.settings)
+    # exe: the program's Windows path; image: the name its processes show.
+    context = {"exe": wine.install(scenario.exe), "image": scenario.exe + ".exe"}
+    wine.set_settings(scenario.exe, scenario.settings)
     failures = []
-    context = {"exe": EXE_WIN}
     try:
         for number, step in enumerate(scenario.steps, 1):
             t0 = time.monotonic()
@@ -236,10 +263,11 @@ def run_scenario(wine, scenario):
     finally:
         # Nothing may outlive a scenario; a program still running here is a failure of its own
         # unless an earlier step already failed (then it is only cleaned up).
-        left = wine.driver_run(["kill", "slotward.exe"], 30).get("killed", "?")
+        image = scenario.exe + ".exe"
+        left = wine.driver_run(["kill", image], 30).get("killed", "?")
         if left != "0" and not failures:
-            failures.append("%s slotward.exe process(es) still running at the end" % left)
-        wine.set_settings(None)
+            failures.append("%s %s process(es) still running at the end" % (left, image))
+        wine.set_settings(scenario.exe, None)
     return failures
 
 
@@ -265,7 +293,7 @@ def main():
     if not shutil.which("wine") or not shutil.which("wineserver"):
         print("SKIPPED: wine is not installed (scripts/setup.sh installs it)")
         return SKIP
-    for tool in ("Xvfb", "wineboot"):
+    for tool in ("Xvfb", "wineboot", "localedef"):
         if not shutil.which(tool):
             print("bench: %s is missing (scripts/setup.sh installs it)" % tool)
             return 2

@@ -8,14 +8,19 @@ fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, whi
 that error for a folder mapping: that case is covered by the host tests only.
 """
 
-from steps import (Box, Find, NoBox, Post, Run, Send, Start, WaitGone, WineBoot,
+from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, WaitGone, WineBoot,
                    WMU_QUIT, WMU_SHOW_REFUSAL, WM_CLOSE, WM_QUERYENDSESSION)
 
 
 class Scenario:
-    def __init__(self, name, steps, layout=None, locale="en", settings=None):
+    """exe: the program is started as C:\\slotward\\<exe>.exe, its settings file being
+    C:\\slotward\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
+    or bytes), or None for no file."""
+
+    def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward"):
         self.name, self.steps, self.locale, self.settings = name, steps, locale, settings
         self.layout = layout if layout is not None else CD
+        self.exe = exe
 
 
 CD = {"d": ("cdrom", "files")}
@@ -169,6 +174,10 @@ ONE_SHOT = [
              [Run('{exe} /M?"ドライブ $DRIVE$ を取り出して下さい,注意"',
                   [Box("注意", "ドライブ  A:  を取り出して下さい", QUESTION, owner="none")])],
              locale="ja"),
+    # The second byte of 表 is 0x5C: it does not escape the quote after it, which ends the group.
+    Scenario("preview_template_double_byte_before_quote",
+             [Run('{exe} /M?"表"$DRIVE$"表示,注意"',
+                  [Box("注意", "表 A: 表示", QUESTION, owner="none")])], locale="ja"),
     Scenario("last_of_report_and_preview_wins",
              [Run("{exe} /M? /T", [report(EN, media="D")]),
               Run("{exe} /T /M?", [preview(EN)])]),
@@ -205,6 +214,22 @@ SETTINGS_FILE = [
     Scenario("file_found_for_bare_name",
              [Run("slotward", [report(EN, media="D")], app="{exe}", cwd="C:\\")],
              settings="/T"),
+    Scenario("file_found_for_quoted_path", [Run('"{exe}"', [report(EN, media="D")])],
+             settings="/T"),
+    Scenario("file_found_for_upper_case_path",
+             [Run("C:\\SLOTWARD\\SLOTWARD.EXE", [report(EN, media="D")], app="{exe}")],
+             settings="/T"),
+    # A path without ".exe" gets ".CFG" appended: C:\slotward\slotward.CFG all the same.
+    Scenario("file_found_for_path_without_extension",
+             [Run("C:\\slotward\\slotward", [report(EN, media="D")], app="{exe}")],
+             settings="/T"),
+    # The name's second byte is 0x5C (the backslash's value), which must not be taken for one:
+    # the name is searched for, and the file beside the program is found.
+    Scenario("file_found_for_bare_double_byte_name",
+             [Run("表 /E", [report(EN, media="D")], app="{exe}", cwd="C:\\")],
+             locale="ja", settings="/T", exe="表"),
+    Scenario("file_found_for_double_byte_path", [Run("{exe} /E", [report(EN, media="D")])],
+             locale="ja", settings="/T", exe="表"),
     # /R counts only on the command line: this start becomes resident.
     Scenario("file_terminate_request_ignored",
              [Start("{exe}"), Find(), Run("{exe}", [already(EN)], **ALIVE), END, WaitGone()],
@@ -234,6 +259,11 @@ RESIDENT = [
     Scenario("one_shot_modes_leave_instance_alone",
              [Start(), Run("{exe} /T", [report(EN, media="D")], **ALIVE),
               Run("{exe} /M?", [preview(EN)], **ALIVE), Find(), END]),
+    # A start that found the event keeps it open while its box is shown: a later start still
+    # finds it after the resident instance has ended.
+    Scenario("event_held_by_start_showing_its_box",
+             [Start(), Start("{exe}"), END, Run("{exe}", [already(EN)]),
+              Boxes([already(EN)]), Run("{exe} /R", [not_running(EN)])]),
     Scenario("restart_after_termination",
              [Start(), END, WaitGone(), Start(), Find(), END]),
     Scenario("query_no_medium_consents_silently",

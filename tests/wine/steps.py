@@ -54,7 +54,7 @@ def compare(record, expected):
     return problems
 
 
-def expect_boxes(boxes, process="slotward.exe"):
+def expect_boxes(boxes, process):
     expected = {"boxes": len(boxes)}
     for i, box in enumerate(boxes, 1):
         expected.update(box.expected("box%d." % i))
@@ -99,7 +99,7 @@ class Run:
         record = wine.driver_run(args + ["--cmdfile", wine.command_file(line)],
                                  self.timeout / 1000 + 30)
         expected = {"launch": "ok", "cmdline": line, "exit": self.exit}
-        expected.update(expect_boxes(self.boxes))
+        expected.update(expect_boxes(self.boxes, context["image"]))
         if self.watch is not None:
             expected["watched.found"] = "1"
             expected["watched.exit"] = self.watched_exit
@@ -120,6 +120,21 @@ class Start:
         args = ["start", "5000"] + (["--app", self.app.format(**context)] if self.app else [])
         record = wine.driver_run(args + ["--cmdfile", wine.command_file(line)], 40)
         return compare(record, {"launch": "ok", "cmdline": line, "idle": "ok", "exit": "running"})
+
+
+class Boxes:
+    """The boxes already shown, or shown within timeout ms, by any process are these."""
+
+    def __init__(self, boxes, press=None, timeout=5000):
+        self.boxes, self.timeout = list(boxes), timeout
+        self.press = presses(press, self.boxes)
+
+    def describe(self):
+        return "%d box(es) on screen" % len(self.boxes)
+
+    def execute(self, wine, context):
+        record = wine.driver_run(["boxes", str(self.timeout), self.press], self.timeout / 1000 + 30)
+        return compare(record, expect_boxes(self.boxes, context["image"]))
 
 
 class NoBox:
@@ -153,7 +168,7 @@ class Find:
         if self.count:
             expected.update({"style": self.style, "exstyle": self.exstyle,
                              "visible": self.visible, "parent": "desktop",
-                             "process": "slotward.exe"})
+                             "process": context["image"]})
         return compare(record, expected)
 
 
@@ -178,7 +193,7 @@ class Deliver:
                 "0" if self.exit == "running" else "5000"]
         record = wine.driver_run(args, self.timeout / 1000 + 30)
         expected = {"found": "1", "exit": self.exit}
-        expected.update(expect_boxes(self.boxes))
+        expected.update(expect_boxes(self.boxes, context["image"]))
         if self.send:
             expected["answer"] = self.answer
         else:
@@ -234,7 +249,7 @@ class WineBoot:
             problems = []
             if self.boxes:
                 record = wine.driver_run(["boxes", str(self.timeout), self.press], 40)
-                problems += compare(record, expect_boxes(self.boxes))
+                problems += compare(record, expect_boxes(self.boxes, context["image"]))
             rc = proc.wait(self.timeout / 1000 + 10)
             if rc != self.rc:
                 problems.append("wineboot exit code: expected %d, got %d" % (self.rc, rc))
