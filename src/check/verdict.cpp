@@ -5,6 +5,7 @@
 #include "check/survey.h"
 #include "common/text.h"
 #include "control/messages.h"
+#include "settings/dbcs.h"
 #include "settings/settings.h"
 
 char gReportText[kReportCapacity];
@@ -41,11 +42,14 @@ static int ShowTestReport(HWND owner) {
     return MessageBoxA(owner, gReportText, GetMessageText(CaptionInformation), kReportStyle);
 }
 
-// The user's prefix and suffix, or the built-in ones, around the drives that hold media.
+// The user's prefix and suffix, or the built-in ones, around the drives that hold media. A long
+// template can make the text be cut; it then ends on a whole character, not half of one.
 static void ComposeVerdict(MessageId builtInTail) {
     gReportText[0] = '\0';
     AppendSentence(UserOrBuiltIn(gSettings.templatePrefix, MsgInDrive), gMediaList,
                    UserOrBuiltIn(gSettings.templateSuffix, builtInTail));
+    size_t length = TextLength(gReportText);
+    gReportText[WholeCharacterLength(gReportText, length, gLeadByteTable)] = '\0';
 }
 
 int ShowRefusal(HWND owner) {

@@ -18,6 +18,10 @@ BOOL IsLeadByte(BYTE value, const BYTE *table);
 const char *FindFirstChar(const char *text, char ch, size_t length, const BYTE *table);
 const char *FindLastChar(const char *text, char ch, size_t length, const BYTE *table);
 
+// Length of the longest run of whole characters within `length` bytes: a lead byte whose
+// second byte would lie beyond is left out. Used where a text was cut at a buffer's capacity.
+size_t WholeCharacterLength(const char *text, size_t length, const BYTE *table);
+
 // First position of `token` within `length` bytes of `text`, ASCII letters in either case,
 // or NULL. Not double-byte aware: meant for ASCII tokens that start with a non-letter.
 const char *FindTextNoCase(const char *text, const char *token, size_t length);

@@ -35,19 +35,6 @@ static void MarkDrives(const char *token, BOOL excluding) {
     }
 }
 
-// Length of the longest run of whole characters within `length` bytes: a lead byte whose
-// second byte lies beyond is left out.
-static size_t WholeCharacterLength(const char *text, size_t length) {
-    size_t at = 0;
-    while (at < length) {
-        size_t size = IsLeadByte(static_cast<BYTE>(text[at]), gLeadByteTable) ? 2 : 1;
-        if (at + size > length)
-            break;
-        at += size;
-    }
-    return at;
-}
-
 // Copies the template text into the buffer. A text too long for it is cut to the capacity, and
 // further by one byte if the cut would leave the first half of a double-byte character at the end.
 static size_t CopyTemplate(const char *text) {
@@ -55,7 +42,7 @@ static size_t CopyTemplate(const char *text) {
     size_t length = TextCopy(buffer, kTemplateCapacity, text);
     if (text[length] == '\0')
         return length;
-    length = WholeCharacterLength(buffer, length);
+    length = WholeCharacterLength(buffer, length, gLeadByteTable);
     buffer[length] = '\0';
     return length;
 }

@@ -4,6 +4,7 @@
 
 #include "check/survey.h"
 #include "check/verdict.h"
+#include "settings/dbcs.h"
 #include "settings/settings.h"
 
 #include <cstring>
@@ -115,6 +116,21 @@ TEST_F(VerdictTemplateTest, CompositionCutAtCapacity) {
         EXPECT_EQ(gReportText[259], '\0') << c.name;
         NextCase(c.name);
     }
+}
+
+// On a double-byte code page a cut never leaves half a character at the end of the text.
+TEST_F(VerdictTemplateTest, CutEndsOnWholeCharacter) {
+    sim::SetCodePages(932, 932);
+    BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
+    std::string suffix;
+    while (suffix.size() < 250)
+        suffix += "\x82\xA0";                            // a hiragana letter, two bytes
+    UseTemplate("Eject  ", suffix.c_str(), kAbsent);     // 10 bytes before the suffix: the cut at
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::Files); // 259 falls inside a character
+    sim::ScriptBoxAnswers({IDNO});
+    CheckMedia(NULL);
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_EQ(sim::Boxes()[0].text, ("Eject  D: " + suffix).substr(0, 258));
 }
 
 // Exactly at the capacity nothing is lost.
