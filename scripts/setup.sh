@@ -1,13 +1,18 @@
 #!/bin/sh
 # Installs what a fresh Debian 12 machine lacks to build SLOTWARD, run its host tests and fuzzers,
-# and run the Wine test bench. Run as root. Idempotent: does nothing when everything is present.
+# and run the Wine test bench (with --demo: also the demo). Run as root. Idempotent: does nothing when everything is present.
 set -eu
 
 export DEBIAN_FRONTEND=noninteractive
 
 # name[:arch] as dpkg-query knows it; wine32 must be the i386 package.
-PACKAGES="cmake ninja-build g++ clang clang-format libgtest-dev g++-mingw-w64-i686 wine wine32:i386 locales
-xvfb xauth python3"
+PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev g++-mingw-w64-i686
+wine wine32:i386 locales xvfb xauth python3"
+# The demo also takes a screenshot (xwd, ImageMagick) and shows Japanese text (a CJK font).
+DEMO_PACKAGES="x11-apps x11-utils imagemagick fonts-noto-cjk"
+if [ "${1:-}" = "--demo" ]; then
+    PACKAGES="$PACKAGES $DEMO_PACKAGES"
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "setup.sh: must run as root" >&2

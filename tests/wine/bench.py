@@ -6,11 +6,20 @@ to C:\\slotward\\slotward.exe, and for each scenario sets up the drive layout, t
 settings file, carries out the steps through swdriver.exe and compares what the driver recorded
 with the expected results. Everything it started is ended and its temporary folder removed, even
 on failure. Exit code: 0 all passed, 1 a scenario failed, 2 the bench could not run, 77 no Wine.
+
+With --session DIR the display and the prefix outlive the run instead, so that CTest can run each
+scenario as a test of its own without making a prefix for each: --setup starts them in DIR (after
+ending whatever an earlier session left there), a run with --only reuses them, and --cleanup
+ends the session's Wine server and X server and removes DIR. DIR/session.json records the
+display, the X server's process and the current drive layout and locale.
 """
 
 import argparse
+import filecmp
 import fnmatch
+import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -23,6 +32,7 @@ import scenarios  # noqa: E402
 
 SKIP = 77
 EXE_DIR = "slotward"  # C:\slotward
+EXE_WIN = "C:\\%s\\slotward.exe" % EXE_DIR  # where the program under test is installed
 LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
@@ -75,6 +85,7 @@ class Display:
                     raise BenchError("Xvfb did not start")
                 number += chunk
         self.name = ":" + number.decode().strip()
+        self.pid = self.proc.pid
 
     def close(self):
         if self.proc.poll() is None:
@@ -85,10 +96,41 @@ class Display:
                 self.proc.kill()
 
 
+def process_start(pid):
+    """The start time of a process (in clock ticks after boot), or None when there is no such
+    process: with its id, it names that process even after the id has been reused."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return None
+    fields = stat[stat.rindex(")") + 2:].split()
+    return None if fields[0] == "Z" else fields[19]
+
+
+def end_process(pid, start):
+    """Ends the process pid if it is still the one that started at start (a session's X server,
+    which is not a child of this process)."""
+    if not pid or not start or process_start(pid) != start:
+        return
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        try:
+            os.kill(pid, sig)
+        except OSError:
+            return
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            if process_start(pid) != start:
+                return
+            time.sleep(0.05)
+
+
 class Wine:
     """One private prefix with a program in C:\\slotward and a folder per drive letter."""
 
-    def __init__(self, root, display, driver, program, verbose):
+    def __init__(self, root, display, driver, program, verbose, create=True):
+        """create: make the prefix in root; otherwise use the one an earlier run made there
+        (a session's), whose layout and locale the caller then sets in .layout and .locale."""
         self.root = root
         self.prefix = os.path.join(root, "prefix")
         self.media = os.path.join(root, "media")
@@ -100,7 +142,16 @@ class Wine:
         self.env.pop("WAYLAND_DISPLAY", None)
         self.layout = None
         self.locale = "en"
-        self._create(program)
+        self.program = program
+        self.exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
+        self.settings_path = None
+        self.locales = os.path.join(self.root, "locale")
+        if create:
+            self._create()
+        else:
+            self.env["LOCPATH"] = self.locales
+        if program:
+            self.install("slotward")
 
     def _wine(self, args, timeout=60, check=True):
         with tempfile.TemporaryFile() as log:
@@ -118,7 +169,7 @@ class Wine:
         with the charset of the locale that the C library actually loads: without the locale
         installed that is ASCII, and a file named in Japanese is not found. The bench therefore
         compiles the locales it uses into a private folder (LOCPATH)."""
-        folder = os.path.join(self.root, "locale")
+        folder = self.locales
         os.makedirs(folder)
         for name in LOCALES.values():
             language, _, charset = name.partition(".")
@@ -130,7 +181,7 @@ class Wine:
                                  % (name, proc.stdout.decode(errors="replace")))
         self.env["LOCPATH"] = folder
 
-    def _create(self, program):
+    def _create(self):
         started = time.monotonic()
         self._make_locales()
         subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
@@ -138,10 +189,7 @@ class Wine:
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
-        self.program = program
-        self.exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
         os.makedirs(self.exe_dir)
-        self.settings_path = None
         os.makedirs(self.media)
         self.log("prefix ready in %.1f s" % (time.monotonic() - started))
 
@@ -154,12 +202,18 @@ class Wine:
         # Wine's mount manager reads the drive types from the 64-bit registry view.
         self._wine(args + (["/reg:64"] if view64 else []))
 
+    def server(self, option):
+        # Never our output: a server that outlives this process (a session's) would otherwise
+        # hold the pipe that CTest reads until the test's end, and CTest would wait for it.
+        subprocess.run(["wineserver", option], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
     def restart_server(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+        self.server("-k")
+        self.server("-w")
         # By default the server ends a few seconds after its last client, and the next program
         # then waits for a new one to start; -p keeps it until the next -k.
-        subprocess.run(["wineserver", "-p"], env=self.env, timeout=30)
+        self.server("-p")
 
     def set_layout(self, layout, locale):
         """Points the drive letters at folders and sets their types; Wine reads both when its
@@ -193,7 +247,9 @@ class Wine:
     def install(self, name):
         """The program as C:\\slotward\\<name>.exe; returns that Windows path."""
         path = os.path.join(self.exe_dir, name + ".exe")
-        if not os.path.exists(path):
+        # A session's prefix may hold another program under that name (the probe, or an older
+        # build): it is replaced.
+        if not os.path.exists(path) or not filecmp.cmp(self.program, path, shallow=False):
             shutil.copyfile(self.program, path)
         return "C:\\%s\\%s.exe" % (EXE_DIR, name)
 
@@ -238,8 +294,8 @@ class Wine:
 
     def close(self):
         try:
-            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+            self.server("-k")
+            self.server("-w")
         except (OSError, subprocess.SubprocessError):
             pass
 
