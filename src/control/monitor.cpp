@@ -48,6 +48,9 @@ static void RunMessageLoop(void) {
 
 void RunResident(void) {
     if (!CreateInstanceEvent()) {
+        // The winner is resident; our handle would only keep its event alive after it ends.
+        CloseHandle(gEventHandle);
+        gEventHandle = NULL;
         ShowAlreadyRunning();
         return;
     }

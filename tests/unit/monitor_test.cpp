@@ -208,9 +208,14 @@ TEST_F(MonitorTest, TerminationRacingStartUpStillEndsInstance) {
 TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
     HANDLE winner = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
     sim::FailCall(sim::Api::OpenEventA, 1); // our start looked before the winner created it
-    sim::ScriptBoxAnswers({IDOK});
+    int handlesWhileBoxShown = -1;
+    sim::OnBox([&](const sim::Box &) {
+        handlesWhileBoxShown = sim::OpenHandles();
+        return IDOK;
+    });
     sim::SetCommandLine("SLOTWARD.EXE");
     EXPECT_EQ(ProgramMain(), 0);
+    EXPECT_EQ(handlesWhileBoxShown, 1) << "only the winner's handle keeps the event";
     ASSERT_EQ(sim::Boxes().size(), 1u);
     EXPECT_EQ(sim::Boxes()[0].text, "SLOTWARD is already execute.");
     EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0);
