@@ -258,6 +258,8 @@ class Wine:
         if self.settings_path and os.path.exists(self.settings_path):
             os.remove(self.settings_path)
         self.settings_path = os.path.join(self.exe_dir, name + ".CFG")
+        if os.path.exists(self.settings_path):  # left by a session's run that was killed
+            os.remove(self.settings_path)
         if content is not None:
             encoding = "cp932" if self.locale == "ja" else "cp1252"
             data = content if isinstance(content, bytes) else content.encode(encoding)
@@ -327,75 +329,220 @@ def run_scenario(wine, scenario):
     return failures
 
 
+# A scenario's name is also the name of its CTest test (wine.<name>), and CTest hands it to --only
+# as it stands: letters, digits, "_" and "-" only, and no two alike in a suite.
+NAME = re.compile(r"[A-Za-z0-9_-]+\Z")
+STATE = "session.json"
+
+
+def check_names(table):
+    problems, seen = [], set()
+    for s in table:
+        if not NAME.match(s.name):
+            problems.append("scenario name %r: use letters, digits, _ and - only" % s.name)
+        elif s.name in seen:
+            problems.append("scenario name %r is used twice" % s.name)
+        seen.add(s.name)
+    return problems
+
+
+def run_order(table):
+    """Each change of drive layout or locale restarts Wine's server (~1-2 s): scenarios that share
+    them run together, in the order in which the table first names each combination."""
+    combos = []
+    for s in table:
+        key = (sorted(s.layout.items()), s.locale)
+        if key not in combos:
+            combos.append(key)
+    return sorted(table, key=lambda s: combos.index((sorted(s.layout.items()), s.locale)))
+
+
+def run_table(wine, table):
+    """Runs the scenarios, printing a line for each; returns the names of those that failed."""
+    failed = []
+    for scenario in table:
+        t0 = time.monotonic()
+        try:
+            failures = run_scenario(wine, scenario)
+        except (BenchError, subprocess.TimeoutExpired) as e:
+            failures = ["bench error: %s" % e]
+            wine.restart_server()
+            wine.layout = None
+        status = "FAIL" if failures else "ok"
+        print("%-4s %-44s %5.1f s" % (status, scenario.name, time.monotonic() - t0), flush=True)
+        for f in failures:
+            print("       " + f.replace("\n", "\n       "), flush=True)
+        if failures:
+            failed.append(scenario.name)
+    return failed
+
+
+def load_state(folder):
+    with open(os.path.join(folder, STATE), encoding="utf-8") as f:
+        state = json.load(f)
+    if state.get("layout") is not None:
+        state["layout"] = {letter: tuple(drive) for letter, drive in state["layout"].items()}
+    return state
+
+
+def save_state(folder, state):
+    path = os.path.join(folder, STATE)
+    with open(path + ".new", "w", encoding="utf-8") as f:
+        json.dump(state, f, indent=1, sort_keys=True)
+    os.replace(path + ".new", path)
+
+
+def end_session(folder):
+    """Ends the Wine server of the session's prefix and its X server, and removes the folder.
+    Works on whatever a crashed or killed run left, too; returns whether the folder is gone."""
+    try:
+        state = load_state(folder)
+    except (OSError, ValueError):
+        state = {}
+    prefix = os.path.join(folder, "prefix")
+    if os.path.isdir(prefix) and shutil.which("wineserver"):
+        env = dict(os.environ, WINEPREFIX=prefix)
+        for option in ("-k", "-w"):
+            try:
+                subprocess.run(["wineserver", option], env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+            except (OSError, subprocess.SubprocessError):
+                pass
+    end_process(state.get("xvfb_pid"), state.get("xvfb_start"))
+    shutil.rmtree(folder, ignore_errors=True)
+    return not os.path.exists(folder)
+
+
+def start_session(folder, verbose):
+    """A display and a prefix in folder for later runs; first ends a session left there."""
+    if os.path.exists(folder):
+        print("bench: ending the session left in %s" % folder, flush=True)
+        if not end_session(folder):
+            raise BenchError("cannot remove %s" % folder)
+    os.makedirs(folder)
+    started = time.monotonic()
+    display = Display()
+    # Recorded at once: from here on, a failed or killed setup leaves nothing that the cleanup
+    # (or the next setup) cannot end.
+    state = {"display": display.name, "xvfb_pid": display.pid,
+             "xvfb_start": process_start(display.pid), "prefix": os.path.join(folder, "prefix"),
+             "layout": None, "locale": "en"}
+    save_state(folder, state)
+    Wine(folder, display.name, None, None, verbose)
+    print("bench: session in %s on display %s, ready after %.1f s"
+          % (folder, display.name, time.monotonic() - started), flush=True)
+
+
+def run_in_session(folder, table, driver, program, verbose):
+    """Runs the scenarios in the session's prefix; returns the names of those that failed."""
+    try:
+        state = load_state(folder)
+    except (OSError, ValueError) as e:
+        raise BenchError("no session in %s (--setup starts one): %s" % (folder, e))
+    if process_start(state["xvfb_pid"]) != state["xvfb_start"]:
+        raise BenchError("the X server of the session in %s has ended" % folder)
+    wine = Wine(folder, state["display"], driver, program, verbose, create=False)
+    wine.layout, wine.locale = state["layout"], state["locale"]
+    wine.env["LC_ALL"] = LOCALES[wine.locale]
+    # Until this run ends in order the state of the server is unknown: a run that is killed
+    # leaves the next one to set the layout afresh, which restarts the server.
+    save_state(folder, dict(state, layout=None))
+    failed = run_table(wine, table)
+    save_state(folder, dict(state, layout=wine.layout, locale=wine.locale))
+    return failed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--driver", required=True, help="swdriver.exe")
-    parser.add_argument("--program", required=True, help="the program under test")
+    parser.add_argument("--driver", help="swdriver.exe")
+    parser.add_argument("--program", help="the program under test")
     parser.add_argument("--suite", default="slotward", choices=sorted(scenarios.SUITES))
-    parser.add_argument("--only", action="append", help="run only scenarios matching this glob")
+    parser.add_argument("--only", action="append",
+                        help="run only scenarios matching this glob (or this exact name)")
     parser.add_argument("--work", help="parent folder of the temporary folder")
     parser.add_argument("--keep", action="store_true", help="keep the prefix for inspection")
-    parser.add_argument("--list", action="store_true", help="list the scenarios and stop")
+    parser.add_argument("--list", action="store_true",
+                        help="list the scenarios in the order they run, and stop")
+    parser.add_argument("--session", metavar="DIR",
+                        help="use the session in DIR instead of a display and prefix of its own")
+    action = parser.add_mutually_exclusive_group()
+    action.add_argument("--setup", action="store_true",
+                        help="start a session in DIR (ending one left there) and stop")
+    action.add_argument("--cleanup", action="store_true",
+                        help="end the session in DIR and remove DIR")
     parser.add_argument("-v", "--verbose", action="store_true")
     args = parser.parse_args()
 
     table = scenarios.SUITES[args.suite]
+    problems = check_names(table)
+    if problems:
+        print("bench: " + "\nbench: ".join(problems))
+        return 2
     if args.only:
         table = [s for s in table if any(fnmatch.fnmatch(s.name, p) for p in args.only)]
+    table = run_order(table)
     if args.list:
         for s in table:
             print(s.name)
         return 0
-    if not shutil.which("wine") or not shutil.which("wineserver"):
+    if (args.setup or args.cleanup) and not args.session:
+        parser.error("--setup and --cleanup need --session")
+    session = os.path.abspath(args.session) if args.session else None
+    have_wine = shutil.which("wine") and shutil.which("wineserver")
+    if args.cleanup:
+        if not end_session(session):
+            print("bench: cannot remove %s" % session)
+            return 2
+        return 0 if have_wine else SKIP
+    if not have_wine:
         print("SKIPPED: wine is not installed (scripts/setup.sh installs it)")
         return SKIP
     for tool in ("Xvfb", "wineboot", "localedef"):
         if not shutil.which(tool):
             print("bench: %s is missing (scripts/setup.sh installs it)" % tool)
             return 2
-    for path in (args.driver, args.program):
+    # CTest ends a test that runs too long with SIGTERM: clean up then, too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(2))
+    if args.setup:
+        try:
+            start_session(session, args.verbose)
+        except (BenchError, OSError, subprocess.SubprocessError) as e:
+            print("bench: %s" % e)
+            end_session(session)
+            return 2
+        except BaseException:
+            end_session(session)
+            raise
+        return 0
+    for name, path in (("--driver", args.driver), ("--program", args.program)):
+        if not path:
+            parser.error("%s is needed to run scenarios" % name)
         if not os.path.isfile(path):
             print("bench: %s does not exist (build it first)" % path)
             return 2
     if not table:
         print("bench: no scenario matches")
         return 2
-    # Each change of drive layout or locale restarts Wine's server (~1-2 s): scenarios that share
-    # them run together, in the order in which the table first names each combination.
-    combos = []
-    for s in table:
-        key = (sorted(s.layout.items()), s.locale)
-        if key not in combos:
-            combos.append(key)
-    table = sorted(table, key=lambda s: combos.index((sorted(s.layout.items()), s.locale)))
+    driver = os.path.abspath(args.driver)
+    started = time.monotonic()
+
+    if session:
+        try:
+            failed = run_in_session(session, table, driver, args.program, args.verbose)
+        except BenchError as e:
+            print("bench: %s" % e)
+            return 2
+        return 1 if failed else 0
 
     if args.work:
         os.makedirs(args.work, exist_ok=True)
     root = tempfile.mkdtemp(prefix="slotward-wine-", dir=args.work)
     display = wine = None
-    failed = []
-    started = time.monotonic()
-    # CTest ends a test that runs too long with SIGTERM: clean up then, too.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(2))
     try:
         display = Display()
-        wine = Wine(root, display.name, os.path.abspath(args.driver), args.program, args.verbose)
+        wine = Wine(root, display.name, driver, args.program, args.verbose)
         print("bench: prefix ready after %.1f s" % (time.monotonic() - started), flush=True)
-        for scenario in table:
-            t0 = time.monotonic()
-            try:
-                failures = run_scenario(wine, scenario)
-            except (BenchError, subprocess.TimeoutExpired) as e:
-                failures = ["bench error: %s" % e]
-                wine.restart_server()
-                wine.layout = None
-            status = "FAIL" if failures else "ok"
-            print("%-4s %-44s %5.1f s" % (status, scenario.name, time.monotonic() - t0),
-                  flush=True)
-            for f in failures:
-                print("       " + f.replace("\n", "\n       "))
-            if failures:
-                failed.append(scenario.name)
+        failed = run_table(wine, table)
     except BenchError as e:
         print("bench: %s" % e)
         return 2
