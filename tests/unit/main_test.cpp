@@ -6,6 +6,7 @@
 #include "control/messages.h"
 #include "control/monitor.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,11 @@ int ExpectedLanguage(const DispatchCase &c) {
     bool english = std::string(c.arguments).find("/E") != std::string::npos ||
                    (c.settingsFile && std::string(c.settingsFile) == "/E");
     return (c.oemCodePage == 932 && !english) ? kJapanese : kEnglish;
+}
+
+// Test listings name the case, not its bytes.
+void PrintTo(const DispatchCase &c, std::ostream *out) {
+    *out << c.name;
 }
 
 class DispatchTest : public SimTest, public ::testing::WithParamInterface<DispatchCase> {};

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -101,6 +102,11 @@ const QueryCase kQueryCases[] = {
     {"FailedBoxRefuses", "", true, 0, 0},
     {"ExcludedDriveConsents", "/X D:", true, -1, 1},
 };
+
+// Test listings name the case, not its bytes.
+void PrintTo(const QueryCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
 class QueryTest : public SimTest, public ::testing::WithParamInterface<QueryCase> {};
 
