@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what a fresh Debian 12 machine lacks to build SLOTWARD, run its host tests and fuzzers,
-# and run the Wine test bench (with --demo: also the demo). Run as root. Idempotent: does nothing when everything is present.
+# and run the Wine test bench (with --demo: also the demo). Idempotent: does nothing, and needs
+# no root, when everything is present.
 set -eu
 
 export DEBIAN_FRONTEND=noninteractive
@@ -12,11 +13,6 @@ wine wine32:i386 locales xvfb xauth python3"
 DEMO_PACKAGES="x11-apps x11-utils imagemagick fonts-noto-cjk"
 if [ "${1:-}" = "--demo" ]; then
     PACKAGES="$PACKAGES $DEMO_PACKAGES"
-fi
-
-if [ "$(id -u)" -ne 0 ]; then
-    echo "setup.sh: must run as root" >&2
-    exit 1
 fi
 
 installed() {
@@ -31,6 +27,11 @@ done
 if [ -z "$missing" ]; then
     echo "setup.sh: everything is installed"
     exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup.sh: missing$missing; run as root to install them" >&2
+    exit 1
 fi
 
 echo "setup.sh: installing$missing"
