@@ -91,7 +91,7 @@ const char *FindTextNoCase(const char *text, const char *token, size_t length) {
 size_t WholeCharacterLength(const char *text, size_t length, const BYTE *table) {
     size_t at = 0;
     while (at < length) {
-        size_t size = IsLeadByte(static_cast<BYTE>(text[at]), table) ? 2 : 1;
+        size_t size = CharacterSize(text + at, table);
         if (at + size > length)
             break;
         at += size;

@@ -313,6 +313,16 @@ DWORD WINAPI SendThenPost(LPVOID parameter) {
     return 0;
 }
 
+// A window of the logging class, registered on first use, whose creation succeeds.
+HWND MakeLoggingWindow() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = LoggingProc;
+    wc.lpszClassName = "LOG";
+    RegisterClassA(&wc);
+    gCreateAnswer = 0;
+    return MakeWindow();
+}
+
 TEST_F(SimPlatform, WindowsLiveFromCreateToDestroy) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = LoggingProc;
@@ -335,12 +345,7 @@ TEST_F(SimPlatform, WindowsLiveFromCreateToDestroy) {
 }
 
 TEST_F(SimPlatform, MessageLoopAnswersSendsAndEndsAfterPostedMessages) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = LoggingProc;
-    wc.lpszClassName = "LOG";
-    RegisterClassA(&wc);
-    gCreateAnswer = 0;
-    HWND window = MakeWindow();
+    HWND window = MakeLoggingWindow();
     HANDLE sender = CreateThread(NULL, 0, SendThenPost, window, 0, NULL);
     MSG msg;
     ASSERT_EQ(GetMessageA(&msg, NULL, 0, 0), TRUE);
@@ -363,12 +368,7 @@ TEST_F(SimPlatform, MessageLoopAnswersSendsAndEndsAfterPostedMessages) {
 }
 
 TEST_F(SimPlatform, ThreadsSendingToEachOtherDoNotDeadlock) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = LoggingProc;
-    wc.lpszClassName = "LOG";
-    RegisterClassA(&wc);
-    gCreateAnswer = 0;
-    HWND window = MakeWindow();
+    HWND window = MakeLoggingWindow();
     gCrossAnswer = 0;
     HANDLE sender = CreateThread(NULL, 0, SendBackAndForth, window, 0, NULL);
     MSG msg;
