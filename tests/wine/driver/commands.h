@@ -17,6 +17,7 @@ void SetExit(Report &report, const std::string &key, HANDLE process);
 int RunCommand(int argc, wchar_t **argv, Report &report);
 int StartCommand(int argc, wchar_t **argv, Report &report);
 int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send);
+int BurstCommand(int argc, wchar_t **argv, Report &report);
 int BoxesCommand(int argc, wchar_t **argv, Report &report);
 int FindCommand(int argc, wchar_t **argv, Report &report);
 int WaitGoneCommand(int argc, wchar_t **argv, Report &report);

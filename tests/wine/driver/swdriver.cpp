@@ -20,6 +20,9 @@ const char kUsage[] =
     "           [exitWaitMs]\n"
     "      deliver a message to a top-level window, answer the boxes its process shows meanwhile,\n"
     "      then wait up to exitWaitMs for that process to end\n"
+    "  burst <out> <class> <title> <msg> <count> <timeoutMs> <press> [settleMs]\n"
+    "      send the message once, and once its process shows a box, count-1 times more while\n"
+    "      every box is held on screen; then answer the held boxes and the rest as send does\n"
     "  boxes <out> <timeoutMs> <press> [settleMs]\n"
     "      read and answer the boxes of any other process\n"
     "  find <out> <class> <title> [waitMs]\n"
@@ -70,6 +73,8 @@ int wmain(int argc, wchar_t **argv) {
         rc = StartCommand(argc, argv, report);
     } else if (command == L"send" || command == L"post") {
         rc = DeliverCommand(argc, argv, report, command == L"send");
+    } else if (command == L"burst") {
+        rc = BurstCommand(argc, argv, report);
     } else if (command == L"boxes") {
         rc = BoxesCommand(argc, argv, report);
     } else if (command == L"find") {
