@@ -349,6 +349,8 @@ SUITES = {"slotward": ONE_SHOT + SETTINGS_FILE + RESIDENT, "probe": PROBE}
 # is run inside that box's own message loop; so is a posted refusal.
 from steps import Burst, Kill  # noqa: E402
 
+WM_ENDSESSION = 0x16
+
 ROBUST = [
     # Queries that arrive while the question is open are refused at once, without a second box;
     # the open question alone decides.
@@ -369,6 +371,12 @@ ROBUST = [
              [Start("{exe} /F"), Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0"),
               Burst(WMU_SHOW_REFUSAL, 20, [refusal(EN, "D")], held=1, answer="0", more="0"),
               Post(WMU_SHOW_REFUSAL, [refusal(EN, "D")]), END]),
+    # A cancelled session end (wParam 0) leaves the instance guarding; a close then ends it, and the next
+    # start becomes resident. (The other order cannot be shown: a closed window gets nothing.)
+    Scenario("cancelled_session_end_then_close",
+             [Start(), Send(WM_ENDSESSION, [], answer="0"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
+              Post(WM_CLOSE, [], exit="0"), WaitGone(), Start(), NoBox(300), Find(), END]),
     Scenario("killed_instance_replaced_by_next_start",
              [Start(), Find(), Kill(), Find(count=0), Start(), NoBox(300), Find(),
               Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END, WaitGone()]),
