@@ -79,10 +79,7 @@ TEST_P(QueryTest, AnswersSessionEnd) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases),
-                         [](const ::testing::TestParamInfo<QueryCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases), CaseName());
 
 TEST_F(MonitorTest, ForcedRefusalAnswersAtOnceThenShowsBoxOwnedByWindow) {
     sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);

@@ -75,9 +75,7 @@ TEST_P(QuestionOpenTest, FurtherQueriesRefusedAtOnceAndOnlyTheOpenBoxDecides) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pressed, QuestionOpenTest, ::testing::ValuesIn(kQuestionCases),
-                         [](const ::testing::TestParamInfo<QuestionCase> &info) {
-                             return std::string(info.param.name);
-                         });
+                         CaseName());
 
 // Fifty refused queries while the refusal box is open: each is answered at once, its refusal is
 // dropped when the box's loop dispatches it, and a medium taken out meanwhile means consent.

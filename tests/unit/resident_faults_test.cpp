@@ -127,10 +127,7 @@ TEST_P(EndingOrderTest, InstanceEndsCleanlyInEitherOrder) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, EndingOrderTest, ::testing::ValuesIn(kEndingCases),
-                         [](const ::testing::TestParamInfo<EndingCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Orders, EndingOrderTest, ::testing::ValuesIn(kEndingCases), CaseName());
 
 struct LoadCase {
     const char *name;
@@ -197,9 +194,6 @@ TEST_P(LoadTest, TenThousandQueriesLeaveNothingBehind) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, LoadTest, ::testing::ValuesIn(kLoadCases),
-                         [](const ::testing::TestParamInfo<LoadCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Paths, LoadTest, ::testing::ValuesIn(kLoadCases), CaseName());
 
 } // namespace

@@ -40,19 +40,20 @@ DWORD WINAPI SendThread(LPVOID param) {
     return 0;
 }
 
-// Answers boxes until the delivery is answered, no box is open and none has appeared for
-// settleMs, or until the deadline.
-void AwaitQuiet(BoxWatcher &watcher, const Delivery &d, long long deadline, long long settleMs,
+// Answers boxes until the delivery is answered (without one: until a box has been seen), no box
+// is open and nothing has happened for settleMs, or until the deadline.
+void AwaitQuiet(BoxWatcher &watcher, const Delivery *d, long long deadline, long long settleMs,
                 Report &report) {
     for (;;) {
         watcher.Poll(report);
         long long now = ElapsedMs();
-        if (d.done && !watcher.AnyOpen()) {
-            long long last =
-                d.answerMs > watcher.LastActivityMs() ? d.answerMs : watcher.LastActivityMs();
-            if (now - last >= settleMs) {
-                break;
-            }
+        bool ready = d ? d->done != 0 : watcher.Count() > 0;
+        long long last = watcher.LastActivityMs();
+        if (d && d->answerMs > last) {
+            last = d->answerMs;
+        }
+        if (ready && !watcher.AnyOpen() && now - last >= settleMs) {
+            break;
         }
         if (now >= deadline) {
             report.Set("timeout", 1);
@@ -153,7 +154,7 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
         d.answerMs = ElapsedMs();
         d.done = 1;
     }
-    AwaitQuiet(watcher, d, ElapsedMs() + timeoutMs, settleMs, report);
+    AwaitQuiet(watcher, &d, ElapsedMs() + timeoutMs, settleMs, report);
     if (send) {
         ReportAnswer(d, report);
     } else {
@@ -194,7 +195,7 @@ int BurstCommand(int argc, wchar_t **argv, Report &report) {
     report.Set("held", watcher.Count());
     report.Set("held.open", watcher.OpenCount());
     watcher.Release(report);
-    AwaitQuiet(watcher, d, deadline + count * (long long)kBurstSendTimeoutMs, settleMs, report);
+    AwaitQuiet(watcher, &d, deadline + count * (long long)kBurstSendTimeoutMs, settleMs, report);
     ReportAnswer(d, report);
     return 0;
 }
@@ -206,20 +207,7 @@ int BoxesCommand(int argc, wchar_t **argv, Report &report) {
     long long deadline = ElapsedMs() + Number(argv[3]);
     long long settleMs = argc > 5 ? Number(argv[5]) : 500;
     BoxWatcher watcher(0, ParsePressList(Narrow(argv[4])));
-    for (;;) {
-        watcher.Poll(report);
-        long long now = ElapsedMs();
-        if (watcher.Count() > 0 && !watcher.AnyOpen() &&
-            now - watcher.LastActivityMs() >= settleMs) {
-            break;
-        }
-        if (now >= deadline) {
-            report.Set("timeout", 1);
-            break;
-        }
-        Sleep(kPollMs);
-    }
-    report.Set("boxes", watcher.Count());
+    AwaitQuiet(watcher, NULL, deadline, settleMs, report);
     return 0;
 }
 
