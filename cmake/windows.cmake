@@ -22,6 +22,7 @@ add_test(NAME exe_footprint
         $<TARGET_FILE:slotward> ${CMAKE_BINARY_DIR}/slotward.map ${MINGW_OBJDUMP}
         ${PROJECT_VERSION})
 
+add_subdirectory(tests/release)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
     add_subdirectory(tests/wine)
 endif()
