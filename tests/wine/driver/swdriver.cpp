@@ -25,6 +25,10 @@ const char kUsage[] =
     "  find <out> <class> <title> [waitMs]\n"
     "  wait-gone <out> <class> <title> <timeoutMs>\n"
     "  kill <out> <exe name>\n"
+    "  version <out> <file>         the version record, read as an ANSI program reads it\n"
+    "  shortcut <out> <path>        whether it exists; a shortcut's target and arguments\n"
+    "  folders <out>                the all-users Startup and Programs folders, Program Files\n"
+    "  products <out> <upgradeCode> the installed products of that upgrade code\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
@@ -78,6 +82,14 @@ int wmain(int argc, wchar_t **argv) {
         rc = WaitGoneCommand(argc, argv, report);
     } else if (command == L"kill") {
         rc = KillCommand(argc, argv, report);
+    } else if (command == L"version") {
+        rc = VersionCommand(argc, argv, report);
+    } else if (command == L"shortcut") {
+        rc = ShortcutCommand(argc, argv, report);
+    } else if (command == L"folders") {
+        rc = FoldersCommand(argc, argv, report);
+    } else if (command == L"products") {
+        rc = ProductsCommand(argc, argv, report);
     }
     if (rc == 2) {
         fputs(kUsage, stderr);
