@@ -33,6 +33,35 @@ const char kUsage[] =
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
 
+int SendCommand(int argc, wchar_t **argv, Report &report) {
+    return DeliverCommand(argc, argv, report, true);
+}
+
+int PostCommand(int argc, wchar_t **argv, Report &report) {
+    return DeliverCommand(argc, argv, report, false);
+}
+
+struct Command {
+    const wchar_t *name;
+    int (*run)(int argc, wchar_t **argv, Report &report);
+};
+
+// Every command by the name it is called with; kUsage describes their arguments.
+const Command kCommands[] = {
+    {L"run", RunCommand},
+    {L"start", StartCommand},
+    {L"send", SendCommand},
+    {L"post", PostCommand},
+    {L"boxes", BoxesCommand},
+    {L"find", FindCommand},
+    {L"wait-gone", WaitGoneCommand},
+    {L"kill", KillCommand},
+    {L"version", VersionCommand},
+    {L"shortcut", ShortcutCommand},
+    {L"folders", FoldersCommand},
+    {L"products", ProductsCommand},
+};
+
 } // namespace
 
 std::string Narrow(const wchar_t *text) {
@@ -65,31 +94,12 @@ int wmain(int argc, wchar_t **argv) {
         fputs(kUsage, stderr);
         return 2;
     }
-    std::wstring command = argv[1];
     Report report;
     int rc = 2;
-    if (command == L"run") {
-        rc = RunCommand(argc, argv, report);
-    } else if (command == L"start") {
-        rc = StartCommand(argc, argv, report);
-    } else if (command == L"send" || command == L"post") {
-        rc = DeliverCommand(argc, argv, report, command == L"send");
-    } else if (command == L"boxes") {
-        rc = BoxesCommand(argc, argv, report);
-    } else if (command == L"find") {
-        rc = FindCommand(argc, argv, report);
-    } else if (command == L"wait-gone") {
-        rc = WaitGoneCommand(argc, argv, report);
-    } else if (command == L"kill") {
-        rc = KillCommand(argc, argv, report);
-    } else if (command == L"version") {
-        rc = VersionCommand(argc, argv, report);
-    } else if (command == L"shortcut") {
-        rc = ShortcutCommand(argc, argv, report);
-    } else if (command == L"folders") {
-        rc = FoldersCommand(argc, argv, report);
-    } else if (command == L"products") {
-        rc = ProductsCommand(argc, argv, report);
+    for (const Command &command : kCommands) {
+        if (wcscmp(argv[1], command.name) == 0) {
+            rc = command.run(argc, argv, report);
+        }
     }
     if (rc == 2) {
         fputs(kUsage, stderr);
