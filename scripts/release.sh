@@ -21,7 +21,11 @@ while [ $# -gt 0 ]; do
 done
 
 bash scripts/setup.sh >/dev/null
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
+        { echo "release: not a git checkout: set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
 # The win32 preset's settings in a folder of its own: the test builds stay as they are.
 cmake --preset win32 -B "$build" >/dev/null
 cmake --build "$build" --target slotward >/dev/null
