@@ -22,3 +22,8 @@ int BoxesCommand(int argc, wchar_t **argv, Report &report);
 int FindCommand(int argc, wchar_t **argv, Report &report);
 int WaitGoneCommand(int argc, wchar_t **argv, Report &report);
 int KillCommand(int argc, wchar_t **argv, Report &report);
+// What a release installs (install.cpp).
+int VersionCommand(int argc, wchar_t **argv, Report &report);
+int ShortcutCommand(int argc, wchar_t **argv, Report &report);
+int FoldersCommand(int argc, wchar_t **argv, Report &report);
+int ProductsCommand(int argc, wchar_t **argv, Report &report);
