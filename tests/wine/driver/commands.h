@@ -13,6 +13,8 @@ std::string Narrow(const wchar_t *text);
 long long Number(const wchar_t *text);
 // Records the process's exit code under key, or "running".
 void SetExit(Report &report, const std::string &key, HANDLE process);
+// The top-level window of that class and title, looked for until it appears or waitMs pass.
+HWND WaitForWindow(const wchar_t *className, const wchar_t *title, long long waitMs);
 
 int RunCommand(int argc, wchar_t **argv, Report &report);
 int StartCommand(int argc, wchar_t **argv, Report &report);
@@ -21,3 +23,4 @@ int BoxesCommand(int argc, wchar_t **argv, Report &report);
 int FindCommand(int argc, wchar_t **argv, Report &report);
 int WaitGoneCommand(int argc, wchar_t **argv, Report &report);
 int KillCommand(int argc, wchar_t **argv, Report &report);
+int UsageCommand(int argc, wchar_t **argv, Report &report);

@@ -25,6 +25,9 @@ const char kUsage[] =
     "  find <out> <class> <title> [waitMs]\n"
     "  wait-gone <out> <class> <title> <timeoutMs>\n"
     "  kill <out> <exe name>\n"
+    "  usage <out> <class> <title> <waitMs> [<msg> <wParam> <lParam> <count>]\n"
+    "      private bytes, working set and processor time of the window's process, before and\n"
+    "      after sending it the message count times (no boxes answered) and then waiting\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
@@ -78,6 +81,8 @@ int wmain(int argc, wchar_t **argv) {
         rc = WaitGoneCommand(argc, argv, report);
     } else if (command == L"kill") {
         rc = KillCommand(argc, argv, report);
+    } else if (command == L"usage") {
+        rc = UsageCommand(argc, argv, report);
     }
     if (rc == 2) {
         fputs(kUsage, stderr);

@@ -6,17 +6,6 @@
 
 namespace {
 
-HWND WaitForWindow(const wchar_t *className, const wchar_t *title, long long waitMs) {
-    long long deadline = ElapsedMs() + waitMs;
-    for (;;) {
-        HWND window = FindWindowW(className, title);
-        if (window || ElapsedMs() >= deadline) {
-            return window;
-        }
-        Sleep(kPollMs);
-    }
-}
-
 struct Delivery {
     HWND window;
     UINT message;
@@ -53,6 +42,17 @@ BOOL CALLBACK CountClass(HWND window, LPARAM param) {
 }
 
 } // namespace
+
+HWND WaitForWindow(const wchar_t *className, const wchar_t *title, long long waitMs) {
+    long long deadline = ElapsedMs() + waitMs;
+    for (;;) {
+        HWND window = FindWindowW(className, title);
+        if (window || ElapsedMs() >= deadline) {
+            return window;
+        }
+        Sleep(kPollMs);
+    }
+}
 
 // send and post: the message goes to the window while its process's boxes are answered; the
 // command ends once the answer is in, no box is open and none has appeared for settleMs.
