@@ -13,8 +13,8 @@ std::string Narrow(const wchar_t *text);
 long long Number(const wchar_t *text);
 // Records the process's exit code under key, or "running".
 void SetExit(Report &report, const std::string &key, HANDLE process);
-// The top-level window of that class and title, looked for until it appears or waitMs pass.
-HWND WaitForWindow(const wchar_t *className, const wchar_t *title, long long waitMs);
+// The window a command acts on, waited for up to 2 s; records "found" and gives its process id.
+HWND FindTargetWindow(const wchar_t *className, const wchar_t *title, Report &report, DWORD *pid);
 
 int RunCommand(int argc, wchar_t **argv, Report &report);
 int StartCommand(int argc, wchar_t **argv, Report &report);

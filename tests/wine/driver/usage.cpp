@@ -48,13 +48,11 @@ int UsageCommand(int argc, wchar_t **argv, Report &report) {
     if (argc != 6 && argc != 10) {
         return 2;
     }
-    HWND window = WaitForWindow(argv[3], argv[4], 2000);
-    report.Set("found", window ? 1 : 0);
+    DWORD pid;
+    HWND window = FindTargetWindow(argv[3], argv[4], report, &pid);
     if (!window) {
         return 0;
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!process) {
         report.Set("opened", 0);
