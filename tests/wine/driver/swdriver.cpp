@@ -32,6 +32,9 @@ const char kUsage[] =
     "  shortcut <out> <path>        whether it exists; a shortcut's target and arguments\n"
     "  folders <out>                the all-users Startup and Programs folders, Program Files\n"
     "  products <out> <upgradeCode> the installed products of that upgrade code\n"
+    "  usage <out> <class> <title> <waitMs> [<msg> <wParam> <lParam> <count>]\n"
+    "      private bytes, working set and processor time of the window's process, before and\n"
+    "      after sending it the message count times (no boxes answered) and then waiting\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";

@@ -120,6 +120,16 @@ BOOL CALLBACK CountClass(HWND window, LPARAM param) {
 
 } // namespace
 
+HWND FindTargetWindow(const wchar_t *className, const wchar_t *title, Report &report, DWORD *pid) {
+    HWND window = WaitForWindow(className, title, 2000);
+    report.Set("found", window ? 1 : 0);
+    *pid = 0;
+    if (window) {
+        GetWindowThreadProcessId(window, pid);
+    }
+    return window;
+}
+
 // send and post: the message goes to the window while its process's boxes are answered; the
 // command ends once the answer is in, no box is open and none has appeared for settleMs.
 int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
@@ -129,13 +139,11 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
     long long timeoutMs = Number(argv[8]);
     long long settleMs = argc > 10 ? Number(argv[10]) : 500;
     long long exitWaitMs = argc > 11 ? Number(argv[11]) : 0;
-    HWND window = WaitForWindow(argv[3], argv[4], 2000);
-    report.Set("found", window ? 1 : 0);
+    DWORD pid;
+    HWND window = FindTargetWindow(argv[3], argv[4], report, &pid);
     if (!window) {
         return 0;
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
     BoxWatcher watcher(pid, ParsePressList(Narrow(argv[9])));
     Delivery d = {window,
