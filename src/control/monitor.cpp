@@ -4,7 +4,8 @@
 
 #include "check/verdict.h"
 #include "common/text.h"
-#include "control/main.h"
+#include "control/messages.h"
+#include "control/session_end.h"
 
 HANDLE gEventHandle;
 
@@ -58,17 +59,39 @@ void RunResident(void) {
     gHiddenWindow = CreateHiddenWindow();
     if (gHiddenWindow == NULL)
         return;
+    PrepareForSessionEnd();
     StartWatcher();
     RunMessageLoop();
     if (!sWindowDestroyed)
         DestroyWindow(gHiddenWindow);
 }
 
+// Only a plain "yes" lets the session end; a failed box refuses. Restart Manager closing this
+// one program (an update, an installer) is no end of the session: nothing to guard.
+static LRESULT AnswerSessionQuery(HWND window, LPARAM lParam) {
+    if (IsApplicationCloseRequest(lParam))
+        return 1;
+    if (CheckMedia(window) != IDYES)
+        return 0;
+    ClearBlockReason();
+    return 1;
+}
+
+// The end is over, done or cancelled: the reason goes. When Restart Manager closes the program,
+// it ends as after WMU_QUIT; after a cancelled end it goes on guarding.
+static void EndSession(WPARAM ending, LPARAM lParam) {
+    ClearBlockReason();
+    if (ending && IsApplicationCloseRequest(lParam))
+        PostQuitMessage(0);
+}
+
 LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_QUERYENDSESSION:
-        // Only a plain "yes" lets the session end; a failed box refuses.
-        return CheckMedia(window) == IDYES ? 1 : 0;
+        return AnswerSessionQuery(window, lParam);
+    case WM_ENDSESSION:
+        EndSession(wParam, lParam);
+        break;
     case WMU_QUIT:
         PostQuitMessage(0);
         break;

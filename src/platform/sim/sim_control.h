@@ -1,5 +1,6 @@
 // The control surface of the simulated platform, for host tests only: set up drives, files,
-// code pages and the command line; script message-box answers and read the box log; inject
+// code pages and the command line; choose which newer functions the system offers and read the
+// calls made to them; script message-box answers and read the box log; inject
 // failures; and account for memory blocks and handles so that a test can prove nothing leaked.
 // Anything a test did not set up fails loudly: it is recorded in Problems(), which every test
 // fixture checks is empty.
@@ -29,7 +30,9 @@ void Reset();
 const std::vector<std::string> &Problems();
 
 // ---- Code pages and command line
-void SetCodePages(UINT oem, UINT ansi); // 932 makes IsDBCSLeadByte follow Shift-JIS lead bytes
+// 932 makes IsDBCSLeadByte follow Shift-JIS lead bytes. MultiByteToWideChar knows the ANSI code
+// pages 1252 and 932 (the latter through the host's iconv).
+void SetCodePages(UINT oem, UINT ansi);
 void SetCommandLine(const std::string &line);
 
 // ---- Drives and media
@@ -93,6 +96,12 @@ enum class Api {
     CreateFileA,
     ReadFile,
     SearchPathA,
+    GetModuleHandleA,
+    MultiByteToWideChar,
+    ShutdownBlockReasonCreate,
+    ShutdownBlockReasonDestroy,
+    SetProcessShutdownParameters,
+    RegisterApplicationRestart,
     Count
 };
 // Makes the nth call (1-based, counted from now) of `api` fail, or that call and every later
@@ -100,6 +109,27 @@ enum class Api {
 // last-error code.
 void FailCall(Api api, int nth, bool persistent = false);
 int Calls(Api api); // calls of `api` since Reset
+
+// ---- Functions looked up at run time (GetModuleHandleA "USER32"/"KERNEL32" + GetProcAddress)
+// The simulated functions that GetProcAddress hands out, by name; any other of them gives NULL,
+// as on a system that lacks it. After Reset none is offered. A name the simulation does not
+// know at all is a problem (a typo would otherwise pass for an older system).
+void OfferFunctions(const std::vector<std::string> &names);
+extern const std::vector<std::string> kWindowsXpFunctions;    // SetProcessShutdownParameters
+extern const std::vector<std::string> kWindowsVistaFunctions; // Vista to 11: all four
+extern const std::vector<std::string> kWine8Functions;        // no ShutdownBlockReasonDestroy
+const std::vector<std::string> &LookUps(); // "MODULE!Name" per GetProcAddress call
+
+// A call of one of the simulated session-end functions, failed ones included.
+struct SessionCall {
+    std::string function; // its name
+    HWND window;          // ShutdownBlockReasonCreate/Destroy
+    std::u16string text;  // the block reason, or the restart's arguments
+    DWORD level;          // SetProcessShutdownParameters
+    DWORD flags;          // SetProcessShutdownParameters, RegisterApplicationRestart
+    DWORD threadId;
+};
+const std::vector<SessionCall> &SessionCalls();
 
 // ---- Accounting
 int LiveGlobalBlocks();   // GlobalAlloc blocks not yet freed

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -144,6 +145,11 @@ struct State {
     ATOM nextAtom = 0xC000;
     std::map<uintptr_t, Window> windows; // by handle; in creation order
     std::map<DWORD, Queue> queues;       // by thread id
+
+    // functions looked up at run time
+    std::set<std::string> offered;
+    std::vector<std::string> lookUps;
+    std::vector<SessionCall> sessionCalls;
 
     // process end
     int exitCode = -1;
