@@ -145,6 +145,7 @@ DWORD WindowExStyle(HWND window);
 std::string WindowClassName(HWND window);
 std::string WindowTitle(HWND window);
 bool WindowVisible(HWND window);
+DWORD WindowThread(HWND window); // the thread that created it, 0 for no window
 // Waits (up to timeoutMs) until a window of that class exists; returns it or NULL.
 HWND WaitForWindow(const std::string &className, int timeoutMs);
 
