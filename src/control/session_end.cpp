@@ -23,9 +23,8 @@ static LPCWSTR ToWide(const char *text, WCHAR *wide, int capacity) {
 }
 
 // Through the type-less function pointer, which converts to any other without complaint.
-template <typename Proc> static Proc LookUp(const char *module, const char *name) {
-    HMODULE handle = GetModuleHandleA(module);
-    FARPROC found = handle != NULL ? GetProcAddress(handle, name) : NULL;
+template <typename Proc> static Proc LookUp(HMODULE module, const char *name) {
+    FARPROC found = module != NULL ? GetProcAddress(module, name) : NULL;
     return reinterpret_cast<Proc>(reinterpret_cast<void (*)(void)>(found));
 }
 
@@ -42,16 +41,18 @@ static const char *ArgumentText(void) {
 }
 
 void PrepareForSessionEnd(void) {
+    HMODULE user32 = GetModuleHandleA("USER32");
+    HMODULE kernel32 = GetModuleHandleA("KERNEL32");
     gSessionServices.createReason =
-        LookUp<BlockReasonCreateProc>("USER32", "ShutdownBlockReasonCreate");
+        LookUp<BlockReasonCreateProc>(user32, "ShutdownBlockReasonCreate");
     gSessionServices.destroyReason =
-        LookUp<BlockReasonDestroyProc>("USER32", "ShutdownBlockReasonDestroy");
+        LookUp<BlockReasonDestroyProc>(user32, "ShutdownBlockReasonDestroy");
     ShutdownParametersProc setLevel =
-        LookUp<ShutdownParametersProc>("KERNEL32", "SetProcessShutdownParameters");
+        LookUp<ShutdownParametersProc>(kernel32, "SetProcessShutdownParameters");
     if (setLevel != NULL)
         setLevel(kFirstShutdownLevel, 0);
     RestartRegistrationProc registerRestart =
-        LookUp<RestartRegistrationProc>("KERNEL32", "RegisterApplicationRestart");
+        LookUp<RestartRegistrationProc>(kernel32, "RegisterApplicationRestart");
     if (registerRestart == NULL)
         return;
     // Arguments beyond the system's limit would be refused anyway; cut ones would restart

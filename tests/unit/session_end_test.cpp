@@ -85,7 +85,7 @@ class ReasonTest : public SimTest, public ::testing::WithParamInterface<ReasonCa
 
 TEST_P(ReasonTest, NamesTheDrivesBeforeTheBoxOnTheWindowsThread) {
     const ReasonCase &c = GetParam();
-    sim::OfferFunctions(sim::kWindowsVistaFunctions);
+    sim::SetSystem(sim::System::WindowsVista);
     sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
     AddMediaDrives(c.drives);
     size_t createsWhenBoxShown = 0;
@@ -148,7 +148,7 @@ class RemovalTest : public SimTest, public ::testing::WithParamInterface<Removal
 
 TEST_P(RemovalTest, ReasonLastsUntilTheSessionMayEndOrItsEndIsOver) {
     const RemovalCase &c = GetParam();
-    sim::OfferFunctions(sim::kWindowsVistaFunctions);
+    sim::SetSystem(sim::System::WindowsVista);
     AddMediaDrives(c.drives);
     if (c.answer != 0)
         sim::ScriptBoxAnswers({c.answer});
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Ends, RemovalTest, ::testing::ValuesIn(kRemovalCases),
 
 struct SystemCase {
     const char *name;
-    const std::vector<std::string> *functions;
+    sim::System system;
     sim::Api failing; // fails at every call; Api::Count for none
     std::vector<std::string> calls;
 };
@@ -190,34 +190,32 @@ void PrintTo(const SystemCase &c, std::ostream *out) {
     *out << c.name;
 }
 
-const std::vector<std::string> kNone;
-
 const SystemCase kSystemCases[] = {
-    {"Windows2000WithoutAny", &kNone, sim::Api::Count, {}},
-    {"WindowsXp", &sim::kWindowsXpFunctions, sim::Api::Count, {kShutdownLevel}},
+    {"Windows2000WithoutAny", sim::System::Windows2000, sim::Api::Count, {}},
+    {"WindowsXp", sim::System::WindowsXp, sim::Api::Count, {kShutdownLevel}},
     {"WindowsVistaTo11",
-     &sim::kWindowsVistaFunctions,
+     sim::System::WindowsVista,
      sim::Api::Count,
      {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
     {"Wine8WithoutDestroy",
-     &sim::kWine8Functions,
+     sim::System::Wine8,
      sim::Api::Count,
      {kShutdownLevel, kRestart, kCreate, kCreate}},
     {"CreateFailing",
-     &sim::kWindowsVistaFunctions,
+     sim::System::WindowsVista,
      sim::Api::ShutdownBlockReasonCreate,
      {kShutdownLevel, kRestart, kCreate, kCreate}},
     {"DestroyFailing",
-     &sim::kWindowsVistaFunctions,
+     sim::System::WindowsVista,
      sim::Api::ShutdownBlockReasonDestroy,
      {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
     {"ConversionFailing",
-     &sim::kWindowsVistaFunctions,
+     sim::System::WindowsVista,
      sim::Api::MultiByteToWideChar,
      {kShutdownLevel}},
-    {"ModuleLookupFailing", &sim::kWindowsVistaFunctions, sim::Api::GetModuleHandleA, {}},
+    {"ModuleLookupFailing", sim::System::WindowsVista, sim::Api::GetModuleHandleA, {}},
     {"ShutdownLevelFailing",
-     &sim::kWindowsVistaFunctions,
+     sim::System::WindowsVista,
      sim::Api::SetProcessShutdownParameters,
      {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
 };
@@ -227,7 +225,7 @@ class SystemTest : public SimTest, public ::testing::WithParamInterface<SystemCa
 // A refused question, a consent at logoff, and a cancelled end.
 TEST_P(SystemTest, BoxesAndAnswersAreThoseOfOlderSystems) {
     const SystemCase &c = GetParam();
-    sim::OfferFunctions(*c.functions);
+    sim::SetSystem(c.system);
     if (c.failing != sim::Api::Count)
         sim::FailCall(c.failing, 1, true);
     AddMediaDrives("D");
@@ -291,7 +289,7 @@ class RestartTest : public SimTest, public ::testing::WithParamInterface<Restart
 
 TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     const RestartCase &c = GetParam();
-    sim::OfferFunctions(sim::kWindowsVistaFunctions);
+    sim::SetSystem(sim::System::WindowsVista);
     sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
     ResidentRun run(c.arguments, c.program);
     HWND window = run.WaitForWindow();
@@ -340,7 +338,7 @@ TEST_F(SessionEndTest, OneShotRunsAndSecondStartsLookNothingUp) {
     for (const OneShotCase &c : kOneShotCases) {
         sim::Reset();
         ResetProgramState();
-        sim::OfferFunctions(sim::kWindowsVistaFunctions);
+        sim::SetSystem(sim::System::WindowsVista);
         AddMediaDrives("D");
         HANDLE resident =
             c.instanceRunning ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
@@ -381,7 +379,7 @@ class QueryFlagsTest : public SimTest, public ::testing::WithParamInterface<Quer
 
 TEST_P(QueryFlagsTest, OnlyApplicationCloseGoesUnchecked) {
     const QueryFlagsCase &c = GetParam();
-    sim::OfferFunctions(sim::kWindowsVistaFunctions);
+    sim::SetSystem(sim::System::WindowsVista);
     AddMediaDrives("D");
     if (c.checked)
         sim::ScriptBoxAnswers({IDNO});
@@ -424,7 +422,7 @@ class EndTest : public SimTest, public ::testing::WithParamInterface<EndCase> {}
 
 TEST_P(EndTest, OnlyRestartManagersCloseEndsTheInstance) {
     const EndCase &c = GetParam();
-    sim::OfferFunctions(sim::kWindowsVistaFunctions);
+    sim::SetSystem(sim::System::WindowsVista);
     AddMediaDrives("D");
     sim::ScriptBoxAnswers({IDNO, IDNO});
     ResidentRun run("");

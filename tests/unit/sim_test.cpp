@@ -419,7 +419,7 @@ TEST_F(SimPlatform, LookUpsFindOnlyTheOfferedFunctionsInTheirModule) {
     EXPECT_EQ(GetModuleHandleA("USER32"), user32);
     EXPECT_EQ(GetModuleHandleA("ADVAPI32"), (HMODULE)NULL);
     EXPECT_EQ(GetProcAddress(user32, "ShutdownBlockReasonCreate"), (FARPROC)NULL);
-    sim::OfferFunctions(sim::kWine8Functions);
+    sim::SetSystem(sim::System::Wine8);
     EXPECT_NE(GetProcAddress(user32, "ShutdownBlockReasonCreate"), (FARPROC)NULL);
     EXPECT_EQ(GetProcAddress(user32, "ShutdownBlockReasonDestroy"), (FARPROC)NULL);
     EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
@@ -443,7 +443,7 @@ DWORD WINAPI CreateFromAnotherThread(LPVOID window) {
 }
 
 TEST_F(SimPlatform, OnlyTheWindowsThreadMaySetItsBlockReason) {
-    sim::OfferFunctions(sim::kWindowsVistaFunctions);
+    sim::SetSystem(sim::System::WindowsVista);
     HWND window = MakeLoggingWindow();
     HANDLE other = CreateThread(NULL, 0, CreateFromAnotherThread, window, 0, NULL);
     EXPECT_EQ(WaitForSingleObject(other, 2000), WAIT_OBJECT_0);

@@ -44,7 +44,7 @@ char16_t From932(iconv_t converter, const char *character, size_t size) {
 // Single bytes below 0x80 are ASCII (0x5C stays the backslash, as Windows converts it).
 bool Decode932(const std::string &bytes, std::u16string &wide) {
     iconv_t converter = iconv_open("UTF-16LE", "CP932");
-    if (converter == reinterpret_cast<iconv_t>(-1))
+    if (reinterpret_cast<intptr_t>(converter) == -1)
         return false;
     for (size_t at = 0; at < bytes.size();) {
         unsigned char byte = static_cast<unsigned char>(bytes[at]);

@@ -111,13 +111,16 @@ void FailCall(Api api, int nth, bool persistent = false);
 int Calls(Api api); // calls of `api` since Reset
 
 // ---- Functions looked up at run time (GetModuleHandleA "USER32"/"KERNEL32" + GetProcAddress)
-// The simulated functions that GetProcAddress hands out, by name; any other of them gives NULL,
-// as on a system that lacks it. After Reset none is offered. A name the simulation does not
+// The system decides which of the simulated session-end functions GetProcAddress hands out;
+// any other of them gives NULL, as on a system that lacks it. A name the simulation does not
 // know at all is a problem (a typo would otherwise pass for an older system).
-void OfferFunctions(const std::vector<std::string> &names);
-extern const std::vector<std::string> kWindowsXpFunctions;    // SetProcessShutdownParameters
-extern const std::vector<std::string> kWindowsVistaFunctions; // Vista to 11: all four
-extern const std::vector<std::string> kWine8Functions;        // no ShutdownBlockReasonDestroy
+enum class System {
+    Windows2000,  // none of them (the system after Reset)
+    WindowsXp,    // SetProcessShutdownParameters only
+    WindowsVista, // Vista to 11: all four
+    Wine8,        // all but ShutdownBlockReasonDestroy
+};
+void SetSystem(System system);
 const std::vector<std::string> &LookUps(); // "MODULE!Name" per GetProcAddress call
 
 // A call of one of the simulated session-end functions, failed ones included.

@@ -14,7 +14,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -147,7 +146,7 @@ struct State {
     std::map<DWORD, Queue> queues;       // by thread id
 
     // functions looked up at run time
-    std::set<std::string> offered;
+    System system = System::Windows2000;
     std::vector<std::string> lookUps;
     std::vector<SessionCall> sessionCalls;
 

@@ -1,23 +1,16 @@
 // Functions found only at run time: GetModuleHandleA and GetProcAddress, and the session-end
-// functions of newer systems that they hand out when the test offers them. Each call of those
-// is logged with its arguments and thread; like Windows, a block reason may only be set or
-// removed by the thread that owns the window.
+// functions of newer systems that they hand out where the simulated system has them. Each call
+// of those is logged with its arguments and thread; as on Windows, only the thread that owns a
+// window may set or remove its block reason.
 #include "sim_internal.h"
 
 using namespace sim::detail;
 
 namespace sim {
 
-const std::vector<std::string> kWindowsXpFunctions = {"SetProcessShutdownParameters"};
-const std::vector<std::string> kWindowsVistaFunctions = {
-    "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy", "SetProcessShutdownParameters",
-    "RegisterApplicationRestart"};
-const std::vector<std::string> kWine8Functions = {
-    "ShutdownBlockReasonCreate", "SetProcessShutdownParameters", "RegisterApplicationRestart"};
-
-void OfferFunctions(const std::vector<std::string> &names) {
+void SetSystem(System system) {
     Guard lock(Mutex());
-    St().offered = std::set<std::string>(names.begin(), names.end());
+    St().system = system;
 }
 
 const std::vector<std::string> &LookUps() {
@@ -111,23 +104,40 @@ HRESULT WINAPI SimRegisterApplicationRestart(LPCWSTR arguments, DWORD flags) {
     return WideText(arguments).size() < 1024 ? S_OK : E_INVALIDARG;
 }
 
+// Through the type-less function pointer, which converts to any other without complaint.
+template <typename Proc> FARPROC Generic(Proc proc) noexcept {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(proc));
+}
+
 struct Export {
     HMODULE module;
     const char *name;
     FARPROC proc;
+    bool onXp; // Windows XP has it too; Vista has them all
+    bool onWine8;
 };
-
-// Through the type-less function pointer, which converts to any other without complaint.
-template <typename Proc> FARPROC Generic(Proc proc) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(proc));
-}
 
 const Export kExports[] = {
-    {kUser32, "ShutdownBlockReasonCreate", Generic(SimShutdownBlockReasonCreate)},
-    {kUser32, "ShutdownBlockReasonDestroy", Generic(SimShutdownBlockReasonDestroy)},
-    {kKernel32, "SetProcessShutdownParameters", Generic(SimSetProcessShutdownParameters)},
-    {kKernel32, "RegisterApplicationRestart", Generic(SimRegisterApplicationRestart)},
+    {kUser32, "ShutdownBlockReasonCreate", Generic(SimShutdownBlockReasonCreate), false, true},
+    {kUser32, "ShutdownBlockReasonDestroy", Generic(SimShutdownBlockReasonDestroy), false, false},
+    {kKernel32, "SetProcessShutdownParameters", Generic(SimSetProcessShutdownParameters), true,
+     true},
+    {kKernel32, "RegisterApplicationRestart", Generic(SimRegisterApplicationRestart), false, true},
 };
+
+bool Offered(const Export &entry, sim::System system) {
+    switch (system) {
+    case sim::System::Windows2000:
+        return false;
+    case sim::System::WindowsXp:
+        return entry.onXp;
+    case sim::System::WindowsVista:
+        return true;
+    case sim::System::Wine8:
+        return entry.onWine8;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -161,7 +171,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     for (const Export &entry : kExports) {
         if (name != entry.name)
             continue;
-        if (entry.module == module && St().offered.count(name))
+        if (entry.module == module && Offered(entry, St().system))
             return entry.proc;
         SetLastError(ERROR_PROC_NOT_FOUND);
         return NULL;
