@@ -29,12 +29,9 @@ template <typename Proc> static Proc LookUp(HMODULE module, const char *name) {
 }
 
 // The text after the program name, without the spaces that separate it: what Restart Manager
-// puts after the program's path when it starts it again.
+// puts after the program's path when it starts it again. GetCommandLineA cannot fail.
 static const char *ArgumentText(void) {
-    const char *line = GetCommandLineA();
-    if (line == NULL)
-        return "";
-    const char *at = ProgramNameEnd(line);
+    const char *at = ProgramNameEnd(GetCommandLineA());
     while (*at == ' ')
         at++;
     return at;
