@@ -16,10 +16,13 @@ set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
 
 find_program(MINGW_OBJDUMP i686-w64-mingw32-objdump REQUIRED)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
+include(${CMAKE_CURRENT_LIST_DIR}/resources.cmake)
 add_test(NAME exe_footprint
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/build/check_exe.py
-        $<TARGET_FILE:slotward> ${CMAKE_BINARY_DIR}/slotward.map ${MINGW_OBJDUMP})
+        $<TARGET_FILE:slotward> ${CMAKE_BINARY_DIR}/slotward.map ${MINGW_OBJDUMP}
+        ${PROJECT_VERSION})
 
+add_subdirectory(tests/release)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wine/CMakeLists.txt)
     add_subdirectory(tests/wine)
 endif()

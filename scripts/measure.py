@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Measures SLOTWARD: the size of slotward.exe and its sections, how many host tests and Wine
-scenarios there are, and how fast the resident instance answers WM_QUERYENDSESSION under Wine
-(as the driver sees it, so the figure includes the driver's own window lookup and thread start).
-With --full it also times the whole test command. Run after a build of the host and win32
-presets (scripts/test.sh does both)."""
+"""Measures SLOTWARD: the size of slotward.exe and its sections, the release packages and how
+long the installer takes under Wine, how many host tests and Wine scenarios there are, and how
+fast the resident instance answers WM_QUERYENDSESSION under Wine (as the driver sees it, so the
+figure includes the driver's own window lookup and thread start). With --full it also times the
+whole test command. Run after a build of the host and win32 presets (scripts/test.sh does both)
+and, for the packages' sizes, after scripts/release.sh."""
 
 import argparse
 import os
@@ -73,12 +74,33 @@ def answer_times(rounds):
         shutil.rmtree(root, ignore_errors=True)
 
 
+def release_figures():
+    """slotward.exe without its resources (the .rsrc section's share of the file), the packages
+    of scripts/release.sh in dist/, and the installer's times under Wine (release suite)."""
+    headers = subprocess.run(["i686-w64-mingw32-objdump", "-h", EXE], capture_output=True,
+                             text=True, check=True).stdout
+    rsrc = re.search(r"\.rsrc\s+([0-9a-f]+)", headers)
+    if rsrc:
+        used = int(rsrc.group(1), 16)
+        print("slotward.exe without resources: %d bytes (resources: %d bytes, %d in the file)"
+              % (os.path.getsize(EXE) - (used + 511) // 512 * 512, used, (used + 511) // 512 * 512))
+    dist = os.path.join(ROOT, "dist")
+    for name in sorted(os.listdir(dist)) if os.path.isdir(dist) else []:
+        print("dist/%s: %d bytes" % (name, os.path.getsize(os.path.join(dist, name))))
+    log = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "wine", "bench.py"),
+                          "--driver", DRIVER, "--program", EXE, "--suite", "release", "--only",
+                          "installer_*", "-v"], capture_output=True, text=True).stdout
+    for step, seconds in re.findall(r"step \d+ run (msiexec /[ix]) .*: ([0-9.]+) s", log):
+        print("%s under Wine: %s s" % (step, seconds))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--full", action="store_true", help="also time scripts/test.sh")
     parser.add_argument("--rounds", type=int, default=10)
     args = parser.parse_args()
     exe_size()
+    release_figures()
     test_counts()
     answer_times(args.rounds)
     if args.full:

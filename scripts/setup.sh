@@ -6,9 +6,11 @@ set -eu
 
 export DEBIAN_FRONTEND=noninteractive
 
-# name[:arch] as dpkg-query knows it; wine32 must be the i386 package.
+# name[:arch] as dpkg-query knows it; wine32 must be the i386 package. The last line makes and
+# checks the release packages (icon, installer, signing).
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev g++-mingw-w64-i686
-wine wine32:i386 locales xvfb xauth python3"
+wine wine32:i386 locales xvfb xauth python3
+wixl msitools osslsigncode openssl python3-pil python3-olefile"
 # The demo also takes a screenshot (xwd, ImageMagick) and shows Japanese text (a CJK font).
 DEMO_PACKAGES="x11-apps x11-utils imagemagick fonts-noto-cjk"
 if [ "${1:-}" = "--demo" ]; then

@@ -5,6 +5,7 @@
 #include "check/verdict.h"
 #include "common/text.h"
 #include "control/messages.h"
+#include "control/one_box.h"
 #include "control/session_end.h"
 
 HANDLE gEventHandle;
@@ -66,15 +67,15 @@ void RunResident(void) {
         DestroyWindow(gHiddenWindow);
 }
 
-// Only a plain "yes" lets the session end; a failed box refuses. Restart Manager closing this
-// one program (an update, an installer) is no end of the session: nothing to guard.
-static LRESULT AnswerSessionQuery(HWND window, LPARAM lParam) {
+// Restart Manager closing this one program (an update, an installer) is no end of the session:
+// nothing to guard. A consent removes the block reason before the session may end.
+static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
     if (IsApplicationCloseRequest(lParam))
-        return 1;
-    if (CheckMedia(window) != IDYES)
-        return 0;
-    ClearBlockReason();
-    return 1;
+        return TRUE;
+    LRESULT answer = AnswerSessionQuery(window);
+    if (answer)
+        ClearBlockReason();
+    return answer;
 }
 
 // The end is over, done or cancelled: the reason goes. When Restart Manager closes the program,
@@ -88,7 +89,7 @@ static void EndSession(WPARAM ending, LPARAM lParam) {
 LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_QUERYENDSESSION:
-        return AnswerSessionQuery(window, lParam);
+        return AnswerEndQuery(window, lParam);
     case WM_ENDSESSION:
         EndSession(wParam, lParam);
         break;
@@ -96,7 +97,7 @@ LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         PostQuitMessage(0);
         break;
     case WMU_SHOW_REFUSAL:
-        ShowRefusal(window);
+        ShowRefusalOnce(window);
         break;
     case WM_DESTROY:
         // Destroyed from outside (a WM_CLOSE) or by us: either way nothing can reach the

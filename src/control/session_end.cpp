@@ -22,10 +22,12 @@ static LPCWSTR ToWide(const char *text, WCHAR *wide, int capacity) {
     return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, capacity) > 0 ? wide : NULL;
 }
 
-// Through the type-less function pointer, which converts to any other without complaint.
-template <typename Proc> static Proc LookUp(HMODULE module, const char *name) {
-    FARPROC found = module != NULL ? GetProcAddress(module, name) : NULL;
-    return reinterpret_cast<Proc>(reinterpret_cast<void (*)(void)>(found));
+// Through the type-less function pointer, which converts to any other without complaint. Kept
+// out of line: one call site of GetProcAddress instead of four keeps the exe smaller.
+typedef void (*AnyProc)(void);
+
+__attribute__((noinline)) static AnyProc LookUp(HMODULE module, const char *name) {
+    return module != NULL ? reinterpret_cast<AnyProc>(GetProcAddress(module, name)) : NULL;
 }
 
 // The text after the program name, without the spaces that separate it: what Restart Manager
@@ -41,15 +43,15 @@ void PrepareForSessionEnd(void) {
     HMODULE user32 = GetModuleHandleA("USER32");
     HMODULE kernel32 = GetModuleHandleA("KERNEL32");
     gSessionServices.createReason =
-        LookUp<BlockReasonCreateProc>(user32, "ShutdownBlockReasonCreate");
+        reinterpret_cast<BlockReasonCreateProc>(LookUp(user32, "ShutdownBlockReasonCreate"));
     gSessionServices.destroyReason =
-        LookUp<BlockReasonDestroyProc>(user32, "ShutdownBlockReasonDestroy");
+        reinterpret_cast<BlockReasonDestroyProc>(LookUp(user32, "ShutdownBlockReasonDestroy"));
     ShutdownParametersProc setLevel =
-        LookUp<ShutdownParametersProc>(kernel32, "SetProcessShutdownParameters");
+        reinterpret_cast<ShutdownParametersProc>(LookUp(kernel32, "SetProcessShutdownParameters"));
     if (setLevel != NULL)
         setLevel(kFirstShutdownLevel, 0);
     RestartRegistrationProc registerRestart =
-        LookUp<RestartRegistrationProc>(kernel32, "RegisterApplicationRestart");
+        reinterpret_cast<RestartRegistrationProc>(LookUp(kernel32, "RegisterApplicationRestart"));
     if (registerRestart == NULL)
         return;
     // Arguments beyond the system's limit would be refused anyway; cut ones would restart

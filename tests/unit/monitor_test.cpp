@@ -1,6 +1,5 @@
 // The resident monitor: the hidden window, its answers to the session's end, the termination
 // protocol through the instance event, and the failure paths of start-up.
-#include "fixture.h"
 #include "resident_run.h"
 
 #include "check/verdict.h"
@@ -9,8 +8,6 @@
 #include "control/messages.h"
 #include "control/monitor.h"
 
-#include <atomic>
-#include <chrono>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -82,10 +79,7 @@ TEST_P(QueryTest, AnswersSessionEnd) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases),
-                         [](const ::testing::TestParamInfo<QueryCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases), CaseName());
 
 TEST_F(MonitorTest, ForcedRefusalAnswersAtOnceThenShowsBoxOwnedByWindow) {
     sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);

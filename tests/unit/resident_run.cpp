@@ -1,4 +1,4 @@
-// Helpers for resident-mode tests; see resident_run.h.
+// Running the program resident in a host test; see resident_run.h.
 #include "resident_run.h"
 
 #include "check/verdict.h"
@@ -46,8 +46,12 @@ void RequestTermination() {
     CloseHandle(event);
 }
 
-bool WaitForBoxes(size_t count) {
-    for (int i = 0; i < 500 && sim::Boxes().size() < count; i++)
+bool WaitUntil(const std::function<bool()> &condition) {
+    for (int i = 0; i < 500 && !condition(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return sim::Boxes().size() >= count;
+    return condition();
+}
+
+bool WaitForBoxes(size_t count) {
+    return WaitUntil([count] { return sim::Boxes().size() >= count; });
 }

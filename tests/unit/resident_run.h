@@ -1,17 +1,18 @@
-// Helpers for tests of a start that becomes resident: the run on a thread of its own, the
-// termination request a later start would make, and waiting for boxes shown meanwhile.
+// Running the program resident in a host test: the start runs ProgramMain on a thread of its own,
+// as the real program's main thread, and the test talks to it through its hidden window.
 #pragma once
 
 #include "fixture.h"
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <thread>
 
-// A start that becomes resident runs on its own thread, as the real program's main thread.
-// The command line is `program` followed directly by `arguments`.
 class ResidentRun {
   public:
+    // The command line is `program` followed directly by `arguments`.
     explicit ResidentRun(const std::string &arguments,
                          const std::string &program = "C:\\SLOTWARD.EXE ");
     // A test that failed half-way must not hang: ends the instance the way an outsider can.
@@ -30,5 +31,7 @@ class ResidentRun {
 // Signals the instance event, as a start with /R does.
 void RequestTermination();
 
-// Waits up to seconds until at least `count` boxes have been shown.
+// Waits up to five seconds for the condition; returns whether it came true.
+bool WaitUntil(const std::function<bool()> &condition);
+// Waits until the box log holds at least count boxes.
 bool WaitForBoxes(size_t count);

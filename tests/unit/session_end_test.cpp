@@ -38,10 +38,6 @@ void AddMediaDrives(const char *letters) {
         sim::AddDrive(*letter, DRIVE_CDROM, sim::Medium::Files);
 }
 
-template <typename Case> std::string CaseName(const ::testing::TestParamInfo<Case> &info) {
-    return info.param.name;
-}
-
 // ---- The reason's text
 
 std::string Repeat(const char *character, int times) {
@@ -114,8 +110,7 @@ TEST_P(ReasonTest, NamesTheDrivesBeforeTheBoxOnTheWindowsThread) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, ReasonTest, ::testing::ValuesIn(kReasonCases),
-                         CaseName<ReasonCase>);
+INSTANTIATE_TEST_SUITE_P(Texts, ReasonTest, ::testing::ValuesIn(kReasonCases), CaseName());
 
 // ---- When the reason goes
 
@@ -174,8 +169,7 @@ TEST_P(RemovalTest, ReasonLastsUntilTheSessionMayEndOrItsEndIsOver) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, RemovalTest, ::testing::ValuesIn(kRemovalCases),
-                         CaseName<RemovalCase>);
+INSTANTIATE_TEST_SUITE_P(Ends, RemovalTest, ::testing::ValuesIn(kRemovalCases), CaseName());
 
 // ---- Every system shows the same boxes and gives the same answers
 
@@ -253,8 +247,7 @@ TEST_P(SystemTest, BoxesAndAnswersAreThoseOfOlderSystems) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Systems, SystemTest, ::testing::ValuesIn(kSystemCases),
-                         CaseName<SystemCase>);
+INSTANTIATE_TEST_SUITE_P(Systems, SystemTest, ::testing::ValuesIn(kSystemCases), CaseName());
 
 // ---- Shutdown order and restart registration at a resident start
 
@@ -312,8 +305,7 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLines, RestartTest, ::testing::ValuesIn(kRestartCases),
-                         CaseName<RestartCase>);
+INSTANTIATE_TEST_SUITE_P(CommandLines, RestartTest, ::testing::ValuesIn(kRestartCases), CaseName());
 
 // ---- Nothing outside the resident instance
 
@@ -396,8 +388,7 @@ TEST_P(QueryFlagsTest, OnlyApplicationCloseGoesUnchecked) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Flags, QueryFlagsTest, ::testing::ValuesIn(kQueryFlagsCases),
-                         CaseName<QueryFlagsCase>);
+INSTANTIATE_TEST_SUITE_P(Flags, QueryFlagsTest, ::testing::ValuesIn(kQueryFlagsCases), CaseName());
 
 struct EndCase {
     const char *name;
@@ -443,6 +434,6 @@ TEST_P(EndTest, OnlyRestartManagersCloseEndsTheInstance) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Ends, EndTest, ::testing::ValuesIn(kEndCases), CaseName<EndCase>);
+INSTANTIATE_TEST_SUITE_P(Ends, EndTest, ::testing::ValuesIn(kEndCases), CaseName());
 
 } // namespace

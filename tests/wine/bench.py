@@ -28,7 +28,10 @@ import tempfile
 import time
 
 sys.dont_write_bytecode = True  # keep the source folder clean
+import release  # noqa: E402
 import scenarios  # noqa: E402
+
+SUITES = dict(scenarios.SUITES, release=release.RELEASE)
 
 SKIP = 77
 EXE_DIR = "slotward"  # C:\slotward
@@ -482,7 +485,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--driver", help="swdriver.exe")
     parser.add_argument("--program", help="the program under test")
-    parser.add_argument("--suite", default="slotward", choices=sorted(scenarios.SUITES))
+    parser.add_argument("--suite", default="slotward", choices=sorted(SUITES))
     parser.add_argument("--only", action="append",
                         help="run only scenarios matching this glob (or this exact name)")
     parser.add_argument("--work", help="parent folder of the temporary folder")
@@ -499,7 +502,7 @@ def main():
     parser.add_argument("-v", "--verbose", action="store_true")
     args = parser.parse_args()
 
-    table = scenarios.SUITES[args.suite]
+    table = SUITES[args.suite]
     problems = check_names(table)
     if problems:
         print("bench: " + "\nbench: ".join(problems))

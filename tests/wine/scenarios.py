@@ -318,6 +318,76 @@ RESIDENT = [
              [Start(), WineBoot([], rc=0), WaitGone()], layout=NO_REMOVABLE),
 ]
 
+# The bench checked on a stand-in program (probe/probe.c) whose behaviour is known exactly.
+PROBE = [
+    Scenario("probe_box_styles",
+             [Run("{exe} box 0x40 Cap Hello 0x1114 Q ask 0x30 W warn 0x10 E err 0x20 F que 0 G x",
+                  [Box("Cap", "Hello", 0x40), Box("Q", "ask", 0x1114), Box("W", "warn", 0x30),
+                   Box("E", "err", 0x10), Box("F", "que", 0x20), Box("G", "x", 0)],
+                  press="ok,no,ok,ok,ok,ok", exit="1")]),
+    Scenario("probe_yes_no_cancel", [Run("{exe} box 0x203 T x", [Box("T", "x", 0x203)],
+                                         press="yes", exit="6")]),
+    Scenario("probe_japanese_text",
+             [Run('{exe} box 0x40 SLOTWARD:情報 "ドライブ D: にメディアが残っています。"',
+                  [report(JA, media="D")], exit="1")], locale="ja"),
+    Scenario("probe_drive_layout",
+             [Run("{exe} drives", [Box("drives", "A2-2 C3+ D5+ E2+ F3+ G2-3 Z3+ ", 0)])],
+             layout=dict(MIXED, g=("floppy", "dangling"))),
+    Scenario("probe_resident",
+             [Start("{exe} resident"), NoBox(300), Find(),
+              Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114, owner="SLOTWARD")],
+                   answer="0", press="no"),
+              Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114)], answer="1",
+                   press="yes"),
+              Post(WMU_QUIT, [], exit="0"), WaitGone()]),
+    Scenario("probe_session_end",
+             [Start("{exe} resident"), WineBoot([Box("probe", "question", 0x1114)], rc=1),
+              Find(), WineBoot([Box("probe", "question", 0x1114)], rc=0, press="yes"),
+              WaitGone()]),
+]
+
+SUITES = {"slotward": ONE_SHOT + SETTINGS_FILE + RESIDENT, "probe": PROBE}
+
+# ---- One box at a time, and faults the resident instance survives.
+# Under Wine, as on Windows, a message sent to the hidden window while one of its boxes is open
+# is run inside that box's own message loop; so is a posted refusal.
+from steps import Burst, Kill  # noqa: E402
+
+WM_ENDSESSION = 0x16
+
+ROBUST = [
+    # Queries that arrive while the question is open are refused at once, without a second box;
+    # the open question alone decides.
+    Scenario("question_open_refuses_further_queries",
+             [Start(), Burst(WM_QUERYENDSESSION, 4, [question(EN, "D")], held=1, answer="0",
+                             more="0", press="no"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes"), END]),
+    Scenario("question_open_then_yes_consents",
+             [Start(), Burst(WM_QUERYENDSESSION, 3, [question(EN, "D")], held=1, answer="1",
+                             more="0", press="yes"), END]),
+    Scenario("forced_refusals_keep_one_box",
+             [Start("{exe} /F"),
+              Burst(WM_QUERYENDSESSION, 50, [refusal(EN, "D")], held=1, answer="0", more="0"),
+              Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0", answer_first=True),
+              Find(), END]),
+    # A refusal posted from outside while the refusal box is open is dropped as well.
+    Scenario("posted_refusals_keep_one_box",
+             [Start("{exe} /F"), Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0"),
+              Burst(WMU_SHOW_REFUSAL, 20, [refusal(EN, "D")], held=1, answer="0", more="0"),
+              Post(WMU_SHOW_REFUSAL, [refusal(EN, "D")]), END]),
+    # A cancelled session end (wParam 0) leaves the instance guarding; a close then ends it, and the next
+    # start becomes resident. (The other order cannot be shown: a closed window gets nothing.)
+    Scenario("cancelled_session_end_then_close",
+             [Start(), Send(WM_ENDSESSION, [], answer="0"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
+              Post(WM_CLOSE, [], exit="0"), WaitGone(), Start(), NoBox(300), Find(), END]),
+    Scenario("killed_instance_replaced_by_next_start",
+             [Start(), Find(), Kill(), Find(count=0), Start(), NoBox(300), Find(),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END, WaitGone()]),
+]
+
+SUITES["slotward"] += ROBUST
+
 # ---- Newer systems' session-end services, read from Wine's trace of its stubs. Wine cannot show
 # the system's "apps are preventing shutdown" screen: its ShutdownBlockReasonCreate only prints
 # its arguments and fails, and it has no ShutdownBlockReasonDestroy, so the removal of a reason
@@ -383,42 +453,10 @@ SESSION_SERVICES = [
               Send(WM_ENDSESSION, [], answer="0", wparam=1, lparam=ENDSESSION_CLOSEAPP,
                    exit="0"),
               Find(count=0), Trace(), Run("{exe} /R", [not_running(EN)])], trace=True),
-    Scenario("cancelled_end_keeps_guarding",
-             [Start(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
-              Send(WM_ENDSESSION, [], answer="0", wparam=0), Find(),
-              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END]),
     Scenario("cancelled_close_keeps_guarding",
              [Start(), Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CLOSEAPP),
               Send(WM_ENDSESSION, [], answer="0", wparam=0, lparam=ENDSESSION_CLOSEAPP),
               Find(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END]),
 ]
 
-# The bench checked on a stand-in program (probe/probe.c) whose behaviour is known exactly.
-PROBE = [
-    Scenario("probe_box_styles",
-             [Run("{exe} box 0x40 Cap Hello 0x1114 Q ask 0x30 W warn 0x10 E err 0x20 F que 0 G x",
-                  [Box("Cap", "Hello", 0x40), Box("Q", "ask", 0x1114), Box("W", "warn", 0x30),
-                   Box("E", "err", 0x10), Box("F", "que", 0x20), Box("G", "x", 0)],
-                  press="ok,no,ok,ok,ok,ok", exit="1")]),
-    Scenario("probe_yes_no_cancel", [Run("{exe} box 0x203 T x", [Box("T", "x", 0x203)],
-                                         press="yes", exit="6")]),
-    Scenario("probe_japanese_text",
-             [Run('{exe} box 0x40 SLOTWARD:情報 "ドライブ D: にメディアが残っています。"',
-                  [report(JA, media="D")], exit="1")], locale="ja"),
-    Scenario("probe_drive_layout",
-             [Run("{exe} drives", [Box("drives", "A2-2 C3+ D5+ E2+ F3+ G2-3 Z3+ ", 0)])],
-             layout=dict(MIXED, g=("floppy", "dangling"))),
-    Scenario("probe_resident",
-             [Start("{exe} resident"), NoBox(300), Find(),
-              Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114, owner="SLOTWARD")],
-                   answer="0", press="no"),
-              Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114)], answer="1",
-                   press="yes"),
-              Post(WMU_QUIT, [], exit="0"), WaitGone()]),
-    Scenario("probe_session_end",
-             [Start("{exe} resident"), WineBoot([Box("probe", "question", 0x1114)], rc=1),
-              Find(), WineBoot([Box("probe", "question", 0x1114)], rc=0, press="yes"),
-              WaitGone()]),
-]
-
-SUITES = {"slotward": ONE_SHOT + SETTINGS_FILE + RESIDENT + SESSION_SERVICES, "probe": PROBE}
+SUITES["slotward"] += SESSION_SERVICES

@@ -17,7 +17,13 @@ void SetExit(Report &report, const std::string &key, HANDLE process);
 int RunCommand(int argc, wchar_t **argv, Report &report);
 int StartCommand(int argc, wchar_t **argv, Report &report);
 int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send);
+int BurstCommand(int argc, wchar_t **argv, Report &report);
 int BoxesCommand(int argc, wchar_t **argv, Report &report);
 int FindCommand(int argc, wchar_t **argv, Report &report);
 int WaitGoneCommand(int argc, wchar_t **argv, Report &report);
 int KillCommand(int argc, wchar_t **argv, Report &report);
+// What a release installs (install.cpp).
+int VersionCommand(int argc, wchar_t **argv, Report &report);
+int ShortcutCommand(int argc, wchar_t **argv, Report &report);
+int FoldersCommand(int argc, wchar_t **argv, Report &report);
+int ProductsCommand(int argc, wchar_t **argv, Report &report);

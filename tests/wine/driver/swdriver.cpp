@@ -20,14 +20,43 @@ const char kUsage[] =
     "           [exitWaitMs]\n"
     "      deliver a message to a top-level window, answer the boxes its process shows meanwhile,\n"
     "      then wait up to exitWaitMs for that process to end\n"
+    "  burst <out> <class> <title> <msg> <count> <timeoutMs> <press> [settleMs]\n"
+    "      send the message once, and once its process shows a box, count-1 times more while\n"
+    "      every box is held on screen; then answer the held boxes and the rest as send does\n"
     "  boxes <out> <timeoutMs> <press> [settleMs]\n"
     "      read and answer the boxes of any other process\n"
     "  find <out> <class> <title> [waitMs]\n"
     "  wait-gone <out> <class> <title> <timeoutMs>\n"
     "  kill <out> <exe name>\n"
+    "  version <out> <file>         the version record, read as an ANSI program reads it\n"
+    "  shortcut <out> <path>        whether it exists; a shortcut's target and arguments\n"
+    "  folders <out>                the all-users Startup and Programs folders, Program Files\n"
+    "  products <out> <upgradeCode> the installed products of that upgrade code\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
+
+int SendCommand(int argc, wchar_t **argv, Report &report) {
+    return DeliverCommand(argc, argv, report, true);
+}
+
+int PostCommand(int argc, wchar_t **argv, Report &report) {
+    return DeliverCommand(argc, argv, report, false);
+}
+
+struct Command {
+    const wchar_t *name;
+    int (*run)(int argc, wchar_t **argv, Report &report);
+};
+
+// Every command by the name it is called with; kUsage describes their arguments.
+const Command kCommands[] = {
+    {L"run", RunCommand},           {L"start", StartCommand},        {L"send", SendCommand},
+    {L"post", PostCommand},         {L"burst", BurstCommand},        {L"boxes", BoxesCommand},
+    {L"find", FindCommand},         {L"wait-gone", WaitGoneCommand}, {L"kill", KillCommand},
+    {L"version", VersionCommand},   {L"shortcut", ShortcutCommand},  {L"folders", FoldersCommand},
+    {L"products", ProductsCommand},
+};
 
 } // namespace
 
@@ -61,23 +90,12 @@ int wmain(int argc, wchar_t **argv) {
         fputs(kUsage, stderr);
         return 2;
     }
-    std::wstring command = argv[1];
     Report report;
     int rc = 2;
-    if (command == L"run") {
-        rc = RunCommand(argc, argv, report);
-    } else if (command == L"start") {
-        rc = StartCommand(argc, argv, report);
-    } else if (command == L"send" || command == L"post") {
-        rc = DeliverCommand(argc, argv, report, command == L"send");
-    } else if (command == L"boxes") {
-        rc = BoxesCommand(argc, argv, report);
-    } else if (command == L"find") {
-        rc = FindCommand(argc, argv, report);
-    } else if (command == L"wait-gone") {
-        rc = WaitGoneCommand(argc, argv, report);
-    } else if (command == L"kill") {
-        rc = KillCommand(argc, argv, report);
+    for (const Command &command : kCommands) {
+        if (wcscmp(argv[1], command.name) == 0) {
+            rc = command.run(argc, argv, report);
+        }
     }
     if (rc == 2) {
         fputs(kUsage, stderr);

@@ -1,0 +1,217 @@
+#!/usr/bin/env python3
+"""Packs a built slotward.exe for release into OUT: slotward-<version>.zip, slotward-<version>.msi
+and SHA256SUMS. scripts/release.sh builds the program and calls this; the Wine bench calls it
+with --msi-only to make installers of its own.
+
+Both packages are reproducible: they depend only on their inputs and on SOURCE_DATE_EPOCH (the
+time of the last commit), which stands in for every date they record. The zip is written by
+Python's zipfile, which lets us set each entry's time, attributes and order directly (no
+second tool to scrub them afterwards). wixl stamps the installer with a random package code and
+the current time: the package code is derived from the inputs instead and the summary's times
+are set to SOURCE_DATE_EPOCH afterwards.
+
+With --sign FILE.pfx the program (before it is packed) and the installer are signed with
+osslsigncode; the certificate's password comes from SLOTWARD_SIGN_PASSWORD (none if unset), a
+time-stamping server's address from SLOTWARD_SIGN_TIMESTAMP (none if unset).
+"""
+
+import argparse
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import uuid
+import zipfile
+
+# Debian's python3-olefile is installed for the system's python3; the first python3 on PATH
+# may be another one.
+try:
+    import olefile
+except ImportError:
+    if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+WXS = os.path.join(ROOT, "packaging", "slotward.wxs")
+ZIP_DATE_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
+FILETIME_1970 = 11644473600  # seconds from 1601 (FILETIME's origin) to 1970
+PID_CREATE_DTM, PID_LASTSAVE_DTM, VT_FILETIME = 12, 13, 64
+
+# The user's part of README.md for each text file of the zip: headings, each taken with its
+# subsections; the English one starts with the text above the first heading.
+README_PARTS = {"README.txt": ("# SLOTWARD", "## Install (Windows)", "## Using SLOTWARD (Windows)"),
+                "README-ja.txt": ("## SLOTWARD について（日本語）",)}
+
+
+def section(markdown, heading):
+    """The text from the heading line to the next heading of the same or a higher level
+    (lines in code blocks are not headings); for a level 1 heading, up to the next heading."""
+    lines = markdown.split("\n")
+    if heading not in lines:
+        raise SystemExit("package: README.md has no heading %r" % heading)
+    start = lines.index(heading)
+    level = len(heading) - len(heading.lstrip("#"))
+    depth = 2 if level == 1 else level
+    in_code = False
+    for end in range(start + 1, len(lines)):
+        in_code ^= lines[end].startswith("```")
+        hashes = len(lines[end]) - len(lines[end].lstrip("#"))
+        if not in_code and 0 < hashes <= depth and lines[end][hashes:hashes + 1] == " ":
+            break
+    else:
+        end = len(lines)
+    return "\n".join(lines[start:end]).strip() + "\n"
+
+
+def plain(markdown):
+    """Markdown as plain text for Notepad: no code marks or emphasis, links as their text."""
+    text = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", markdown)
+    return text.replace("**", "").replace("`", "")
+
+
+def windows_text(text):
+    """UTF-8 with a byte order mark and CRLF line ends: every Notepad shows it right."""
+    return ("\ufeff" + text.replace("\r\n", "\n").replace("\n", "\r\n")).encode("utf-8")
+
+
+def text_files(version):
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+        readme = f.read()
+    files = {}
+    for name, headings in README_PARTS.items():
+        body = "\n".join(section(readme, h) for h in headings)
+        files[name] = windows_text("SLOTWARD %s\n\n%s" % (version, plain(body)))
+    with open(os.path.join(ROOT, "LICENSE"), encoding="utf-8") as f:
+        files["LICENSE.txt"] = windows_text(f.read())
+    return files
+
+
+def write_zip(path, exe_bytes, texts, epoch):
+    stamp = time.gmtime(max(epoch, ZIP_DATE_MIN))[:6]
+    entries = [("slotward.exe", exe_bytes)] + [(name, texts[name]) for name in
+                                              ("README.txt", "README-ja.txt", "LICENSE.txt")]
+    with zipfile.ZipFile(path, "w") as archive:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, stamp)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.create_system = 0  # MS-DOS: no Unix permissions from the build machine
+            info.external_attr = 0
+            archive.writestr(info, data, compresslevel=9)
+
+
+def upgrade_code():
+    with open(WXS, encoding="utf-8") as f:
+        return uuid.UUID(re.search(r'UpgradeCode="([^"]+)"', f.read()).group(1))
+
+
+def set_summary_times(msi, epoch):
+    """Sets the summary information's creation and last-save times (wixl writes the current
+    time) to epoch. The stream keeps its size, so it is rewritten in place."""
+    filetime = (epoch + FILETIME_1970) * 10 ** 7
+    ole = olefile.OleFileIO(msi, write_mode=True)
+    try:
+        stream = "\x05SummaryInformation"
+        data = bytearray(ole.openstream(stream).read())
+        section_at = struct.unpack_from("<I", data, 44)[0]
+        count = struct.unpack_from("<I", data, section_at + 4)[0]
+        for n in range(count):
+            pid, offset = struct.unpack_from("<II", data, section_at + 8 + 8 * n)
+            if pid in (PID_CREATE_DTM, PID_LASTSAVE_DTM):
+                at = section_at + offset
+                if struct.unpack_from("<I", data, at)[0] != VT_FILETIME:
+                    raise SystemExit("package: unexpected summary property %d" % pid)
+                struct.pack_into("<Q", data, at + 4, filetime)
+        ole.write_stream(stream, bytes(data))
+    finally:
+        ole.close()
+
+
+def write_msi(path, exe_path, version, epoch):
+    """Builds the installer with wixl in a folder of its own (wixl takes relative sources)."""
+    code = upgrade_code()
+    product = uuid.uuid5(code, "product " + version)
+    with open(exe_path, "rb") as f, open(WXS, "rb") as g:
+        inputs = hashlib.sha256(f.read() + g.read()).hexdigest()
+    package = uuid.uuid5(code, "package %s %s" % (version, inputs))
+    with tempfile.TemporaryDirectory(prefix="slotward-msi-") as stage:
+        shutil.copyfile(exe_path, os.path.join(stage, "slotward.exe"))
+        # The cabinet inside records the file's time.
+        os.utime(os.path.join(stage, "slotward.exe"), (epoch, epoch))
+        out = os.path.join(stage, "out.msi")
+        run(["wixl", "-a", "x86", "-D", "Version=" + version, "-D", "Exe=slotward.exe",
+             "-D", "ProductCode=%s" % product, "-o", out, WXS], cwd=stage)
+        # wixl fills SecureCustomProperties with its upgrade properties only.
+        run(["msibuild", out, "-q", "UPDATE Property SET Value = "
+             "'OPTIONS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' "
+             "WHERE Property = 'SecureCustomProperties'"])
+        run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
+             "{%s}" % str(package).upper()])
+        set_summary_times(out, epoch)
+        shutil.copyfile(out, path)
+
+
+def sign(path, pfx):
+    signed = path + ".signed"
+    command = ["osslsigncode", "sign", "-pkcs12", pfx, "-readpass", "-", "-h", "sha256",
+               "-n", "SLOTWARD", "-in", path, "-out", signed]
+    if os.environ.get("SLOTWARD_SIGN_TIMESTAMP"):
+        command[2:2] = ["-ts", os.environ["SLOTWARD_SIGN_TIMESTAMP"]]
+    # The password goes through a pipe: never on a command line that other users can read.
+    run(command, stdin_text=os.environ.get("SLOTWARD_SIGN_PASSWORD", ""))
+    os.replace(signed, path)
+
+
+def run(command, cwd=None, stdin_text=None):
+    proc = subprocess.run(command, cwd=cwd, input=stdin_text, capture_output=True, text=True)
+    if proc.returncode != 0:
+        raise SystemExit("package: %s failed (%d):\n%s%s" % (command[0], proc.returncode,
+                                                            proc.stdout, proc.stderr))
+
+
+def write_sums(out, names):
+    lines = []
+    for name in sorted(names):
+        with open(os.path.join(out, name), "rb") as f:
+            lines.append("%s  %s\n" % (hashlib.sha256(f.read()).hexdigest(), name))
+    with open(os.path.join(out, "SHA256SUMS"), "w", encoding="ascii", newline="\n") as f:
+        f.writelines(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--exe", required=True, help="the built slotward.exe")
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--out", required=True, help="folder for the packages")
+    parser.add_argument("--sign", metavar="PFX", help="sign with this PKCS#12 certificate")
+    parser.add_argument("--msi-only", action="store_true", help="only the installer, unsigned")
+    args = parser.parse_args()
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or time.time())
+    os.makedirs(args.out, exist_ok=True)
+    msi = os.path.join(args.out, "slotward-%s.msi" % args.version)
+    if args.msi_only:
+        write_msi(msi, args.exe, args.version, epoch)
+        return 0
+    with tempfile.TemporaryDirectory(prefix="slotward-package-") as stage:
+        exe = os.path.join(stage, "slotward.exe")
+        shutil.copyfile(args.exe, exe)
+        if args.sign:
+            sign(exe, args.sign)
+        with open(exe, "rb") as f:
+            exe_bytes = f.read()
+        archive = "slotward-%s.zip" % args.version
+        write_zip(os.path.join(args.out, archive), exe_bytes, text_files(args.version), epoch)
+        write_msi(msi, exe, args.version, epoch)
+    if args.sign:
+        sign(msi, args.sign)
+    write_sums(args.out, [archive, os.path.basename(msi)])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

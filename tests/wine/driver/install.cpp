@@ -1,0 +1,145 @@
+// What a release leaves on the system: the version record of a program as an ANSI program reads
+// it, shortcuts, the system's folders and the installed products of one upgrade code.
+#include "commands.h"
+
+#include <msi.h>
+#include <shlobj.h>
+
+#include <vector>
+
+namespace {
+
+const char *const kVersionStrings[] = {"FileDescription", "ProductName",      "FileVersion",
+                                       "ProductVersion",  "OriginalFilename", "InternalName",
+                                       "LegalCopyright"};
+
+std::string Ansi(const wchar_t *text) {
+    char buffer[MAX_PATH * 2] = "";
+    WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof(buffer), NULL, NULL);
+    return buffer;
+}
+
+// ANSI text from the version record, as the report's wide text.
+std::wstring FromAnsi(const char *text) {
+    wchar_t buffer[512] = L"";
+    MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, 512);
+    return buffer;
+}
+
+} // namespace
+
+// Reads the version record through GetFileVersionInfoA and VerQueryValueA: the fixed part,
+// the list of translations and every string of each translation's table.
+int VersionCommand(int argc, wchar_t **argv, Report &report) {
+    if (argc != 4) {
+        return 2;
+    }
+    std::string path = Ansi(argv[3]);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    std::vector<char> data(size + 1);
+    if (size == 0 || !GetFileVersionInfoA(path.c_str(), 0, size, data.data())) {
+        report.Set("read", "failed:" + std::to_string(GetLastError()));
+        return 0;
+    }
+    report.Set("read", "ok");
+    VS_FIXEDFILEINFO *fixed = NULL;
+    UINT length = 0;
+    if (VerQueryValueA(data.data(), "\\", (void **)&fixed, &length) && fixed) {
+        char text[64];
+        wsprintfA(text, "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
+                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                  LOWORD(fixed->dwFileVersionLS));
+        report.Set("fixed", std::string(text));
+    }
+    WORD *translations = NULL;
+    VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", (void **)&translations, &length);
+    std::string tables;
+    for (UINT i = 0; translations && i < length / 4; i++) {
+        char table[16];
+        wsprintfA(table, "%04X%04X", translations[2 * i], translations[2 * i + 1]);
+        tables += (i ? "," : "") + std::string(table);
+        for (const char *name : kVersionStrings) {
+            char query[128];
+            wsprintfA(query, "\\StringFileInfo\\%s\\%s", table, name);
+            char *value = NULL;
+            UINT chars = 0;
+            bool found = VerQueryValueA(data.data(), query, (void **)&value, &chars) && value;
+            report.Set(std::string(table) + "." + name,
+                       found ? FromAnsi(value) : std::wstring(L"<none>"));
+        }
+    }
+    report.Set("translations", tables);
+    return 0;
+}
+
+// Whether a file or folder exists and, for a shortcut, its target, arguments and working folder.
+int ShortcutCommand(int argc, wchar_t **argv, Report &report) {
+    if (argc != 4) {
+        return 2;
+    }
+    report.Set("exists", GetFileAttributesW(argv[3]) != INVALID_FILE_ATTRIBUTES ? 1 : 0);
+    CoInitialize(NULL);
+    IShellLinkW *link = NULL;
+    IPersistFile *file = NULL;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   (void **)&link)) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+        SUCCEEDED(file->Load(argv[3], STGM_READ))) {
+        wchar_t text[1024];
+        if (SUCCEEDED(link->GetPath(text, 1024, NULL, SLGP_RAWPATH))) {
+            report.Set("target", text);
+        }
+        if (SUCCEEDED(link->GetArguments(text, 1024))) {
+            report.Set("args", text);
+        }
+        if (SUCCEEDED(link->GetWorkingDirectory(text, 1024))) {
+            report.Set("workdir", text);
+        }
+    }
+    if (file) {
+        file->Release();
+    }
+    if (link) {
+        link->Release();
+    }
+    CoUninitialize();
+    return 0;
+}
+
+// The all-users Startup and Programs folders and the (32-bit) Program Files folder.
+int FoldersCommand(int, wchar_t **, Report &report) {
+    const struct {
+        const char *key;
+        int folder;
+    } kFolders[] = {{"startup", CSIDL_COMMON_STARTUP},
+                    {"programs", CSIDL_COMMON_PROGRAMS},
+                    {"programfiles", CSIDL_PROGRAM_FILES}};
+    for (const auto &entry : kFolders) {
+        wchar_t path[MAX_PATH] = L"";
+        if (SUCCEEDED(SHGetFolderPathW(NULL, entry.folder, NULL, 0, path))) {
+            report.Set(entry.key, path);
+        }
+    }
+    return 0;
+}
+
+// The installed products of an upgrade code: how many, and each one's code and version.
+int ProductsCommand(int argc, wchar_t **argv, Report &report) {
+    if (argc != 4) {
+        return 2;
+    }
+    wchar_t product[39];
+    DWORD count = 0;
+    while (MsiEnumRelatedProductsW(argv[3], 0, count, product) == ERROR_SUCCESS) {
+        count++;
+        std::string key = "product" + std::to_string(count);
+        report.Set(key + ".code", product);
+        wchar_t version[64] = L"";
+        DWORD length = 64;
+        MsiGetProductInfoW(product, INSTALLPROPERTY_VERSIONSTRING, version, &length);
+        report.Set(key + ".version", version);
+    }
+    report.Set("count", (long long)count);
+    return 0;
+}

@@ -1,0 +1,144 @@
+"""The release suite: what a Windows user gets from a release, under Wine.
+
+- The version record of slotward.exe, read back as an ANSI program reads it
+  (GetFileVersionInfoA, VerQueryValueA): the English table on an English system, the Japanese
+  one on a Japanese system (the ANSI code page must hold the Japanese strings).
+- The installer (scripts/package.py, made here from the program under test as this version and
+  as an older one): a silent installation with OPTIONS, an upgrade that leaves one installation,
+  the files and shortcuts where they belong, SLOTWARD started resident from the Startup
+  shortcut's command line with OPTIONS in effect, and an uninstallation that removes them all.
+
+Windows Installer closes a running SLOTWARD through the Restart Manager before it replaces or
+removes the program; Wine's does not, so the scenario ends SLOTWARD with /R first.
+"""
+
+import os
+import re
+import subprocess
+import sys
+
+from scenarios import CD, EN, JA, Scenario, refusal, terminated
+from steps import Find, Run, Send, Start, WM_QUERYENDSESSION, compare
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+PACKAGE = os.path.join(ROOT, "scripts", "package.py")
+with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as _f:
+    VERSION = re.search(r"project\(slotward VERSION ([0-9.]+)", _f.read()).group(1)
+with open(os.path.join(ROOT, "packaging", "slotward.wxs"), encoding="utf-8") as _f:
+    UPGRADE_CODE = "{%s}" % re.search(r'UpgradeCode="([^"]+)"', _f.read()).group(1).upper()
+OLDER = "0.9.0"
+OPTIONS = "/F /X A:"
+# msiexec under Wine takes a few seconds, more the first time in a prefix.
+MSIEXEC_MS = 90000
+
+TABLES = {
+    "040904B0": {"FileDescription": "SLOTWARD shutdown guard for removable media",
+                 "LegalCopyright": "Copyright (c) 2026 SLOTWARD developers"},
+    "041104B0": {"FileDescription": "SLOTWARD メディア取り忘れ防止",
+                 "LegalCopyright": "Copyright (c) 2026 SLOTWARD 開発者"},
+}
+for _strings in TABLES.values():
+    _strings.update({"ProductName": "SLOTWARD", "FileVersion": VERSION,
+                     "ProductVersion": VERSION, "OriginalFilename": "slotward.exe",
+                     "InternalName": "slotward"})
+
+
+class VersionRecord:
+    """The program's version record: its fixed version, both translations, and every string of
+    one table."""
+
+    def __init__(self, table, path="{exe}"):
+        self.table, self.path = table, path
+
+    def describe(self):
+        return "version record, table %s" % self.table
+
+    def execute(self, wine, context):
+        record = wine.driver_run(["version", self.path.format(**context)], 30)
+        expected = {"read": "ok", "fixed": VERSION + ".0", "translations": ",".join(TABLES)}
+        expected.update({"%s.%s" % (self.table, k): v for k, v in TABLES[self.table].items()})
+        return compare(record, expected)
+
+
+class MakeInstallers:
+    """Makes the installers of the program under test as this version and as an older one,
+    on the host, and names them in the context: {msi} and {older_msi}."""
+
+    def describe(self):
+        return "make the installers %s and %s" % (VERSION, OLDER)
+
+    def execute(self, wine, context):
+        folder = os.path.join(wine.root, "installers")
+        for version, key in ((VERSION, "msi"), (OLDER, "older_msi")):
+            proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
+                                   version, "--out", folder, "--msi-only"],
+                                  capture_output=True, text=True)
+            if proc.returncode != 0:
+                return ["package.py failed: " + proc.stdout + proc.stderr]
+            path = os.path.join(folder, "slotward-%s.msi" % version)
+            context[key] = "Z:" + path.replace("/", "\\")
+        return []
+
+
+def msiexec(arguments):
+    """msiexec as an administrator types it; it shows no box and ends with exit code 0."""
+    return Run("msiexec " + arguments, [], timeout=MSIEXEC_MS)
+
+
+class Installation:
+    """What the installer put in place (present) or left behind (not present): the related
+    products of the upgrade code, the program, the shortcuts and the folders. When present,
+    names the installed program {installed} and the Startup shortcut's command line {startup}."""
+
+    def __init__(self, present):
+        self.present = present
+
+    def describe(self):
+        return "installed" if self.present else "nothing left installed"
+
+    def execute(self, wine, context):
+        folders = wine.driver_run(["folders"], 30)
+        folder = folders.get("programfiles", "?") + "\\SLOTWARD"
+        program = folder + "\\slotward.exe"
+        menu = folders.get("programs", "?") + "\\SLOTWARD"
+        shortcuts = {folders.get("startup", "?") + "\\SLOTWARD.lnk": OPTIONS,
+                     menu + "\\SLOTWARD test report.lnk": "/T",
+                     menu + "\\Stop SLOTWARD.lnk": "/R"}
+        products = wine.driver_run(["products", UPGRADE_CODE], 30)
+        if not self.present:
+            problems = compare(products, {"count": "0"})
+            for path in [program, folder, menu] + list(shortcuts):
+                problems += ["%s: %s" % (path, p) for p in
+                             compare(wine.driver_run(["shortcut", path], 30), {"exists": "0"})]
+            return problems
+        problems = compare(products, {"count": "1", "product1.version": VERSION})
+        problems += compare(wine.driver_run(["version", program], 30),
+                            {"read": "ok", "fixed": VERSION + ".0"})
+        for path, arguments in shortcuts.items():
+            record = wine.driver_run(["shortcut", path], 30)
+            # Windows paths compare without regard to case.
+            record = {k: v.lower() if k in ("target", "workdir") else v for k, v in record.items()}
+            problems += ["%s: %s" % (path, p) for p in compare(record, {
+                "exists": "1", "target": program.lower(), "args": arguments,
+                "workdir": folder.lower()})]
+        context["installed"] = program
+        context["startup"] = '"%s" %s' % (program, OPTIONS)
+        return problems
+
+
+# Resident from the Startup shortcut's command line: /F refuses the end of the session at
+# once, which shows that the options reached the program.
+FROM_STARTUP = [Start("{startup}"), Find(),
+                Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0"),
+                Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0")]
+
+RELEASE = [
+    Scenario("version_record_en", [VersionRecord("040904B0")]),
+    Scenario("version_record_ja", [VersionRecord("041104B0")], locale="ja"),
+    Scenario("installer_install_upgrade_uninstall",
+             [MakeInstallers(),
+              msiexec('/i "{older_msi}" /qn OPTIONS="%s"' % OPTIONS),
+              msiexec('/i "{msi}" /qn OPTIONS="%s"' % OPTIONS),
+              Installation(present=True)] + FROM_STARTUP +
+             [msiexec('/x "{msi}" /qn'), Installation(present=False)], layout=CD),
+]
