@@ -5,6 +5,7 @@
 #include "check/survey.h"
 #include "common/text.h"
 #include "control/messages.h"
+#include "control/session_end.h"
 #include "settings/dbcs.h"
 #include "settings/settings.h"
 
@@ -50,6 +51,9 @@ static void ComposeVerdict(MessageId builtInTail) {
                    UserOrBuiltIn(gSettings.templateSuffix, builtInTail));
     size_t length = TextLength(gReportText);
     gReportText[WholeCharacterLength(gReportText, length, gLeadByteTable)] = '\0';
+    // Before any box and before a refusal is answered, so that the system names the drives on
+    // its own screen. Only a resident instance has the service; elsewhere this does nothing.
+    SetBlockReason();
 }
 
 int ShowRefusal(HWND owner) {

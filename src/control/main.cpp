@@ -12,10 +12,6 @@
 #include "settings/settings_file.h"
 #include "settings/tokens.h"
 
-static void ShowCatalogueBox(MessageId text, MessageId caption, UINT style) {
-    MessageBoxA(NULL, GetMessageText(text), GetMessageText(caption), style);
-}
-
 // Signals the resident instance, if one holds the event, and tells the user what happened.
 static void RequestTermination(void) {
     if (gEventHandle != NULL) {
@@ -57,10 +53,6 @@ int ProgramMain(void) {
     if (gEventHandle != NULL)
         CloseHandle(gEventHandle);
     return 0;
-}
-
-void ShowAlreadyRunning(void) {
-    ShowCatalogueBox(MsgAlreadyRunning, CaptionError, MB_ICONERROR);
 }
 
 extern "C" void ProgramEntry(void) {

@@ -5,8 +5,5 @@
 // The whole life of a run; returns the exit code, always 0.
 int ProgramMain(void);
 
-// The box a start shows when another instance is already resident.
-void ShowAlreadyRunning(void);
-
 // The process entry: no C runtime start-up runs before it. Ends the process itself.
 extern "C" void ProgramEntry(void);

@@ -2,8 +2,6 @@
 // bytes written as escapes, so that neither compiler re-encodes them; the Japanese is beside each.
 #include "control/messages.h"
 
-#include "platform/platform.h"
-
 int gLanguageIndex;
 
 // Entry 2 * MessageId + language index: English, then Japanese, for every message.
@@ -83,4 +81,12 @@ void SelectLanguage(void) {
 
 const char *GetMessageText(MessageId id) {
     return kCatalogue[2 * id + gLanguageIndex];
+}
+
+void ShowCatalogueBox(MessageId text, MessageId caption, UINT style) {
+    MessageBoxA(NULL, GetMessageText(text), GetMessageText(caption), style);
+}
+
+void ShowAlreadyRunning(void) {
+    ShowCatalogueBox(MsgAlreadyRunning, CaptionError, MB_ICONERROR);
 }

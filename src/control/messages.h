@@ -1,6 +1,9 @@
 // The bilingual message catalogue: every caption and built-in text the user can see, in
-// English and in Japanese (Shift-JIS bytes), and the language index that chooses between them.
+// English and in Japanese (Shift-JIS bytes), the language index that chooses between them, and
+// the boxes that show nothing but catalogue texts.
 #pragma once
+
+#include "platform/platform.h"
 
 enum MessageId {
     CaptionInformation = 0,
@@ -25,3 +28,9 @@ extern int gLanguageIndex; // 0 English, 1 Japanese; /E lowers it to English
 // Japanese when the OEM code page is 932, 942 or 943, else English.
 void SelectLanguage(void);
 const char *GetMessageText(MessageId id);
+
+// A box of catalogue texts with no owner; its answer is not needed.
+void ShowCatalogueBox(MessageId text, MessageId caption, UINT style);
+// The box a start shows when another instance is already resident: both start-up and the
+// resident monitor (when it loses the start-up race) show it.
+void ShowAlreadyRunning(void);

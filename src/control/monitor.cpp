@@ -4,8 +4,9 @@
 
 #include "check/verdict.h"
 #include "common/text.h"
-#include "control/main.h"
+#include "control/messages.h"
 #include "control/one_box.h"
+#include "control/session_end.h"
 
 HANDLE gEventHandle;
 
@@ -59,16 +60,39 @@ void RunResident(void) {
     gHiddenWindow = CreateHiddenWindow();
     if (gHiddenWindow == NULL)
         return;
+    PrepareForSessionEnd();
     StartWatcher();
     RunMessageLoop();
     if (!sWindowDestroyed)
         DestroyWindow(gHiddenWindow);
 }
 
+// Restart Manager closing this one program (an update, an installer) is no end of the session:
+// nothing to guard. A consent removes the block reason before the session may end.
+static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
+    if (IsApplicationCloseRequest(lParam))
+        return TRUE;
+    LRESULT answer = AnswerSessionQuery(window);
+    if (answer)
+        ClearBlockReason();
+    return answer;
+}
+
+// The end is over, done or cancelled: the reason goes. When Restart Manager closes the program,
+// it ends as after WMU_QUIT; after a cancelled end it goes on guarding.
+static void EndSession(WPARAM ending, LPARAM lParam) {
+    ClearBlockReason();
+    if (ending && IsApplicationCloseRequest(lParam))
+        PostQuitMessage(0);
+}
+
 LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_QUERYENDSESSION:
-        return AnswerSessionQuery(window);
+        return AnswerEndQuery(window, lParam);
+    case WM_ENDSESSION:
+        EndSession(wParam, lParam);
+        break;
     case WMU_QUIT:
         PostQuitMessage(0);
         break;

@@ -131,10 +131,10 @@ void TokenizeArguments(const char *doubleText) {
     ReleaseMutex(gTokenTable.lock);
 }
 
-// The program name ends at the character after its closing quote when it starts with one,
-// else at the first space; without either it is the whole line. Plain byte searches.
-static char *ProgramNameEnd(char *line) {
-    char *at = line;
+// Plain byte searches: a quote or a space is never the second byte of a double-byte character
+// in the code pages Windows uses for the ANSI interface.
+const char *ProgramNameEnd(const char *line) {
+    const char *at = line;
     if (*at == '"') {
         for (at++; *at != '\0'; at++) {
             if (*at == '"')
@@ -161,7 +161,7 @@ void SplitCommandLine(void) {
         return;
     TextCopy(copy, length + 1, line);
     copy[length + 1] = '\0';
-    *ProgramNameEnd(copy) = '\0';
+    copy[ProgramNameEnd(copy) - copy] = '\0';
     TokenizeArguments(copy);
     FreeBlock(&block);
 }

@@ -17,5 +17,8 @@ struct TokenTable {
 extern TokenTable gTokenTable;
 
 void SplitCommandLine(void);
+// The end of the program name at the start of a command line: the character after its closing
+// quote when it starts with one, else the first space; without either, the line's end.
+const char *ProgramNameEnd(const char *line);
 void TokenizeArguments(const char *doubleText);
 void ReleaseTokens(void);

@@ -5,6 +5,7 @@
 #include "check/verdict.h"
 #include "control/messages.h"
 #include "control/monitor.h"
+#include "control/session_end.h"
 #include "settings/dbcs.h"
 #include "settings/settings.h"
 #include "settings/tokens.h"
@@ -22,6 +23,7 @@ void ResetProgramState() {
     gLanguageIndex = 0;
     gHiddenWindow = NULL;
     gEventHandle = NULL;
+    std::memset(&gSessionServices, 0, sizeof gSessionServices);
 }
 
 std::string Hex(const std::string &bytes) {

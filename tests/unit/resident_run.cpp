@@ -7,8 +7,8 @@
 
 #include <chrono>
 
-ResidentRun::ResidentRun(const std::string &arguments) {
-    sim::SetCommandLine("C:\\SLOTWARD.EXE " + arguments);
+ResidentRun::ResidentRun(const std::string &arguments, const std::string &program) {
+    sim::SetCommandLine(program + arguments);
     thread_ = std::thread([this] {
         result_ = ProgramMain();
         done_ = true;

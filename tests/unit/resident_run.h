@@ -12,7 +12,9 @@
 
 class ResidentRun {
   public:
-    explicit ResidentRun(const std::string &arguments);
+    // The command line is `program` followed directly by `arguments`.
+    explicit ResidentRun(const std::string &arguments,
+                         const std::string &program = "C:\\SLOTWARD.EXE ");
     // A test that failed half-way must not hang: ends the instance the way an outsider can.
     ~ResidentRun();
     HWND WaitForWindow();

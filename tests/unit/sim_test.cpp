@@ -4,6 +4,7 @@
 #include "fixture.h"
 
 #include <atomic>
+#include <string>
 #include <chrono>
 #include <thread>
 
@@ -378,6 +379,83 @@ TEST_F(SimPlatform, ThreadsSendingToEachOtherDoNotDeadlock) {
     CloseHandle(sender);
     DestroyWindow(window);
     ExpectNothingLeaked();
+}
+
+struct WideCase {
+    UINT ansi;
+    const char *bytes;
+    int length; // -1: up to and with the terminator
+    std::u16string wide;
+};
+
+TEST_F(SimPlatform, MultiByteToWideCharFollowsTheAnsiCodePage) {
+    const WideCase cases[] = {
+        {1252, "A\x80\x96\xE9", -1, std::u16string(u"A\u20AC\u2013\u00E9", 5)},
+        {1252, "\x81\x9F", 2, u"\u0081\u0178"},
+        // あ, the backslash, half-width ｱ; a lead byte whose pair is cut, and one that is unmapped
+        {932, "\x82\xA0\x5C\xB1", 4, u"\u3042\\\uFF71"},
+        {932, "a\x82", 2, u"a\u30FB"},
+        {932, "\x85\x40", 2, u"\u30FB"},
+    };
+    for (const WideCase &c : cases) {
+        sim::SetCodePages(c.ansi == 932 ? 932 : 437, c.ansi);
+        WCHAR wide[8];
+        int size = static_cast<int>(c.wide.size());
+        EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, c.bytes, c.length, NULL, 0), size) << c.bytes;
+        EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, c.bytes, c.length, wide, 8), size) << c.bytes;
+        EXPECT_TRUE(std::u16string(wide, static_cast<size_t>(size)) == c.wide) << c.bytes;
+        if (size > 1) { // a capacity of 0 would ask for the size
+            EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, c.bytes, c.length, wide, size - 1), 0);
+            EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+        }
+    }
+    EXPECT_EQ(MultiByteToWideChar(1252, 0, "\x80", 1, NULL, 0), 1) << "an explicit code page";
+}
+
+TEST_F(SimPlatform, LookUpsFindOnlyTheOfferedFunctionsInTheirModule) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    HMODULE kernel32 = GetModuleHandleA("KERNEL32");
+    ASSERT_TRUE(user32 != NULL && kernel32 != NULL && user32 != kernel32);
+    EXPECT_EQ(GetModuleHandleA("USER32"), user32);
+    EXPECT_EQ(GetModuleHandleA("ADVAPI32"), (HMODULE)NULL);
+    EXPECT_EQ(GetProcAddress(user32, "ShutdownBlockReasonCreate"), (FARPROC)NULL);
+    sim::SetSystem(sim::System::Wine8);
+    EXPECT_NE(GetProcAddress(user32, "ShutdownBlockReasonCreate"), (FARPROC)NULL);
+    EXPECT_EQ(GetProcAddress(user32, "ShutdownBlockReasonDestroy"), (FARPROC)NULL);
+    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    EXPECT_EQ(GetProcAddress(user32, "RegisterApplicationRestart"), (FARPROC)NULL)
+        << "a KERNEL32 function is not found in USER32";
+    EXPECT_NE(GetProcAddress(kernel32, "RegisterApplicationRestart"), (FARPROC)NULL);
+    EXPECT_EQ(sim::LookUps().size(), 5u);
+    EXPECT_EQ(sim::LookUps()[0], "USER32!ShutdownBlockReasonCreate");
+    EXPECT_TRUE(sim::Problems().empty());
+    EXPECT_EQ(GetProcAddress(user32, "ShutdownBlockReasonCreat"), (FARPROC)NULL);
+    EXPECT_EQ(sim::Problems().size(), 1u) << "a name the simulation does not know";
+    sim::Reset();
+}
+
+typedef BOOL(WINAPI *CreateProc)(HWND, LPCWSTR);
+
+DWORD WINAPI CreateFromAnotherThread(LPVOID window) {
+    FARPROC found = GetProcAddress(GetModuleHandleA("USER32"), "ShutdownBlockReasonCreate");
+    CreateProc create = reinterpret_cast<CreateProc>(reinterpret_cast<void (*)(void)>(found));
+    return create(static_cast<HWND>(window), u"x") ? 1 : GetLastError();
+}
+
+TEST_F(SimPlatform, OnlyTheWindowsThreadMaySetItsBlockReason) {
+    sim::SetSystem(sim::System::WindowsVista);
+    HWND window = MakeLoggingWindow();
+    HANDLE other = CreateThread(NULL, 0, CreateFromAnotherThread, window, 0, NULL);
+    EXPECT_EQ(WaitForSingleObject(other, 2000), WAIT_OBJECT_0);
+    CloseHandle(other);
+    EXPECT_EQ(CreateFromAnotherThread(window), 1u);
+    ASSERT_EQ(sim::SessionCalls().size(), 2u);
+    EXPECT_NE(sim::SessionCalls()[0].threadId, GetCurrentThreadId());
+    EXPECT_TRUE(sim::SessionCalls()[1].text == u"x");
+    EXPECT_EQ(sim::SessionCalls()[1].window, window);
+    ASSERT_EQ(sim::Problems().size(), 1u) << "the first call came from a thread without the window";
+    DestroyWindow(window);
+    sim::Reset();
 }
 
 } // namespace

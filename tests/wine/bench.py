@@ -37,6 +37,9 @@ SKIP = 77
 EXE_DIR = "slotward"  # C:\slotward
 EXE_WIN = "C:\\%s\\slotward.exe" % EXE_DIR  # where the program under test is installed
 LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
+# Wine's stubs of the newer session-end functions print their arguments on these channels; the
+# processes the driver starts inherit the setting and write to the driver's standard error.
+TRACE_CHANNELS = "-all,fixme+graphics,fixme+process"
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
 CONTENTS = ("files", "empty", "dangling")
@@ -148,6 +151,7 @@ class Wine:
         self.program = program
         self.exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
         self.settings_path = None
+        self.trace = None  # the trace file of a traced scenario
         self.locales = os.path.join(self.root, "locale")
         if create:
             self._create()
@@ -156,13 +160,17 @@ class Wine:
         if program:
             self.install("slotward")
 
-    def _wine(self, args, timeout=60, check=True):
-        with tempfile.TemporaryFile() as log:
+    def _wine(self, args, timeout=60, check=True, trace=False):
+        """trace: the output is added to the scenario's trace file, which a program left
+        running keeps writing to."""
+        with open(self.trace, "ab") if trace else tempfile.TemporaryFile() as log:
             # Output goes to a file, not a pipe: a program left running must not hold us up.
             proc = subprocess.run(["wine"] + args, env=self.env, stdin=subprocess.DEVNULL,
                                   stdout=log, stderr=subprocess.STDOUT, timeout=timeout)
-            log.seek(0)
-            text = log.read().decode(errors="replace")
+            text = "(in the trace file)"
+            if not trace:
+                log.seek(0)
+                text = log.read().decode(errors="replace")
         if check and proc.returncode != 0:
             raise BenchError("wine %s: exit %d\n%s" % (" ".join(args), proc.returncode, text))
         return proc.returncode
@@ -274,7 +282,7 @@ class Wine:
         if os.path.exists(self.out):
             os.remove(self.out)
         rc = self._wine([self.driver, args[0], win_path(self.out)] + args[1:],
-                        timeout=timeout_s, check=False)
+                        timeout=timeout_s, check=False, trace=self.trace is not None)
         if rc != 0 or not os.path.exists(self.out):
             raise BenchError("swdriver %s: exit %d, no result" % (" ".join(args), rc))
         result = {}
@@ -283,6 +291,21 @@ class Wine:
                 key, _, value = line.partition("=")
                 result[key] = unescape(value)
         return result
+
+    def set_trace(self, on):
+        """A traced scenario starts with an empty trace file and runs the driver, and so every
+        program it starts, with Wine's fixme trace of the session-end stubs on."""
+        self.trace = os.path.join(self.root, "trace.txt") if on else None
+        self.env["WINEDEBUG"] = TRACE_CHANNELS if on else "-all"
+        if on:
+            open(self.trace, "wb").close()
+
+    def read_trace(self, offset):
+        """The trace written since offset, and the offset of its end."""
+        with open(self.trace, "rb") as f:
+            f.seek(offset)
+            data = f.read()
+        return data.decode("utf-8", errors="replace"), offset + len(data)
 
     def command_file(self, line):
         """A command line for the driver, in a UTF-8 file: Wine's conversion of its own
@@ -311,6 +334,8 @@ def run_scenario(wine, scenario):
     # exe: the program's Windows path; image: the name its processes show.
     context = {"exe": wine.install(scenario.exe), "image": scenario.exe + ".exe"}
     wine.set_settings(scenario.exe, scenario.settings)
+    wine.set_trace(scenario.trace)
+    context["trace_offset"] = 0
     failures = []
     try:
         for number, step in enumerate(scenario.steps, 1):
@@ -329,6 +354,7 @@ def run_scenario(wine, scenario):
         if left != "0" and not failures:
             failures.append("%s %s process(es) still running at the end" % (left, image))
         wine.set_settings(scenario.exe, None)
+        wine.set_trace(False)
     return failures
 
 

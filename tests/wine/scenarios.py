@@ -8,19 +8,23 @@ fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, whi
 that error for a folder mapping: that case is covered by the host tests only.
 """
 
-from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, WaitGone, WineBoot,
-                   WMU_QUIT, WMU_SHOW_REFUSAL, WM_CLOSE, WM_QUERYENDSESSION)
+from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, WaitGone, WineBoot,
+                   ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF, FIRST_IN_SHUTDOWN, WMU_QUIT,
+                   WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, reason,
+                   restart)
 
 
 class Scenario:
     """exe: the program is started as C:\\slotward\\<exe>.exe, its settings file being
     C:\\slotward\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
-    or bytes), or None for no file."""
+    or bytes), or None for no file; trace: Wine's trace of the session-end stubs is recorded for
+    the Trace steps."""
 
-    def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward"):
+    def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward",
+                 trace=False):
         self.name, self.steps, self.locale, self.settings = name, steps, locale, settings
         self.layout = layout if layout is not None else CD
-        self.exe = exe
+        self.exe, self.trace = exe, trace
 
 
 CD = {"d": ("cdrom", "files")}
@@ -383,3 +387,76 @@ ROBUST = [
 ]
 
 SUITES["slotward"] += ROBUST
+
+# ---- Newer systems' session-end services, read from Wine's trace of its stubs. Wine cannot show
+# the system's "apps are preventing shutdown" screen: its ShutdownBlockReasonCreate only prints
+# its arguments and fails, and it has no ShutdownBlockReasonDestroy, so the removal of a reason
+# is tested on the host only.
+
+
+def still(t, *media):
+    """The block reason without a template: the test report's sentence for the drives."""
+    return reason(t["in_drive"] + drives(*media) + t["still"])
+
+
+# A resident start: first in the shutdown order, restart registered with these arguments.
+def resident_start(arguments=""):
+    return [Start(("{exe} " + arguments).rstrip()), Trace(FIRST_IN_SHUTDOWN, restart(arguments))]
+
+
+SESSION_SERVICES = [
+    Scenario("reason_on_forced_refusal_en",
+             resident_start("/F") +
+             [Send(WM_QUERYENDSESSION, [refusal(EN, "D", "E")], answer="0", answer_first=True),
+              Trace(still(EN, "D", "E")), END],
+             layout={"d": ("cdrom", "files"), "e": ("floppy", "files")}, trace=True),
+    Scenario("reason_on_question_en",
+             resident_start() +
+             [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), Trace(still(EN, "D")),
+              END], trace=True),
+    # A logoff is checked like a shutdown; the reason stays set when Yes lets it go on.
+    Scenario("reason_on_question_yes_at_logoff",
+             resident_start() +
+             [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes",
+                   lparam=ENDSESSION_LOGOFF), Trace(still(EN, "D")), END], trace=True),
+    Scenario("reason_on_question_ja",
+             resident_start() +
+             [Send(WM_QUERYENDSESSION, [question(JA, "D")], answer="0"), Trace(still(JA, "D")),
+              END_JA], locale="ja", trace=True),
+    Scenario("reason_on_forced_refusal_ja",
+             resident_start("/F") +
+             [Send(WM_QUERYENDSESSION, [refusal(JA, "D")], answer="0"), Trace(still(JA, "D")),
+              END_JA], locale="ja", trace=True),
+    Scenario("reason_from_template",
+             resident_start('/M"$DRIVE$: still in use,Careful"') +
+             [Send(WM_QUERYENDSESSION, [Box("Careful", "D: : still in use", QUESTION,
+                                            owner="SLOTWARD")], answer="0"),
+              Trace(reason("D: : still in use")), END], trace=True),
+    Scenario("reason_from_template_ja",
+             resident_start('/F "/Mドライブ $DRIVE$ を取り出して下さい,注意"') +
+             [Send(WM_QUERYENDSESSION, [Box("注意", "ドライブ  D:  を取り出して下さい", REFUSAL,
+                                            owner="SLOTWARD")], answer="0"),
+              Trace(reason("ドライブ  D:  を取り出して下さい")), END_JA], locale="ja", trace=True),
+    Scenario("reason_none_on_consent",
+             resident_start() + [Send(WM_QUERYENDSESSION, [], answer="1"), Trace(), END],
+             layout=NO_REMOVABLE, trace=True),
+    Scenario("session_services_not_in_one_shot_runs",
+             [Run("{exe} /T", [report(EN, media="D")]), Run("{exe} /M?", [preview(EN)]),
+              Run("{exe} /F /M?", [refusal(EN, "A", owner="none")]),
+              Run("{exe} /R", [not_running(EN)]), Trace()] +
+             resident_start("/X a:") +
+             [Run("{exe}", [already(EN)], **ALIVE), END, Trace()], trace=True),
+    # Restart Manager closes the program: no check, no box, and it ends as after WMU_QUIT.
+    Scenario("close_app_request_ends_instance",
+             resident_start() +
+             [Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CLOSEAPP),
+              Send(WM_ENDSESSION, [], answer="0", wparam=1, lparam=ENDSESSION_CLOSEAPP,
+                   exit="0"),
+              Find(count=0), Trace(), Run("{exe} /R", [not_running(EN)])], trace=True),
+    Scenario("cancelled_close_keeps_guarding",
+             [Start(), Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CLOSEAPP),
+              Send(WM_ENDSESSION, [], answer="0", wparam=0, lparam=ENDSESSION_CLOSEAPP),
+              Find(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END]),
+]
+
+SUITES["slotward"] += SESSION_SERVICES

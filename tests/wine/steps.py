@@ -5,9 +5,15 @@ every expected key that the driver recorded differently. A step never passes by 
 number of boxes is always compared, so an unexpected box fails the step too.
 """
 
+import re
+import time
+
 # The private window messages and the session messages.
 WM_CLOSE = 0x10
 WM_QUERYENDSESSION = 0x11
+WM_ENDSESSION = 0x16
+ENDSESSION_CLOSEAPP = 0x1
+ENDSESSION_LOGOFF = 0x80000000
 WMU_QUIT = 0x401
 WMU_SHOW_REFUSAL = 0x402
 
@@ -178,17 +184,20 @@ class Deliver:
     exit: the exit code of the window's process afterwards ("running": it goes on running)."""
 
     def __init__(self, send, message, boxes, answer=None, press=None, answer_first=False,
-                 settle=500, timeout=8000, exit="running"):
+                 settle=500, timeout=8000, exit="running", wparam=0, lparam=0):
         self.send, self.message, self.boxes, self.answer = send, message, boxes, answer
+        self.wparam, self.lparam = wparam, lparam
         self.press = presses(press, boxes)
         self.answer_first, self.settle, self.timeout = answer_first, settle, timeout
         self.exit = exit
 
     def describe(self):
-        return "%s message 0x%X" % ("send" if self.send else "post", self.message)
+        return "%s message 0x%X (0x%X, 0x%X)" % ("send" if self.send else "post", self.message,
+                                                 self.wparam, self.lparam)
 
     def execute(self, wine, context):
-        args = ["send" if self.send else "post", CLASS, TITLE, hex(self.message), "0", "0",
+        args = ["send" if self.send else "post", CLASS, TITLE, hex(self.message),
+                hex(self.wparam), hex(self.lparam),
                 str(self.timeout), self.press, str(self.settle),
                 "0" if self.exit == "running" else "5000"]
         record = wine.driver_run(args, self.timeout / 1000 + 30)
@@ -296,3 +305,80 @@ class Kill:
 
     def execute(self, wine, context):
         return compare(wine.driver_run(["kill", context["image"]], 30), {"killed": "1"})
+
+
+# The session-end functions whose Wine stubs print their arguments (see bench.TRACE_CHANNELS).
+TRACED = ("ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy",
+          "SetProcessShutdownParameters", "RegisterApplicationRestart")
+TRACE_LINE = re.compile(r"fixme:\w+:(%s) (.*)$" % "|".join(TRACED))
+
+
+def wine_text(text):
+    """A UTF-16 text as Wine's trace prints it: L"...", with escapes."""
+    out = []
+    for c in text:
+        escaped = {"\n": "\\n", "\r": "\\r", "\t": "\\t", '"': '\\"', "\\": "\\\\"}.get(c)
+        if escaped:
+            out.append(escaped)
+        elif " " <= c < "\x7f":
+            out.append(c)
+        else:
+            out.append("\\%04x" % ord(c))
+    return 'L"%s"' % "".join(out)
+
+
+def reason(text):
+    """The block reason set for the hidden window (its handle is not compared)."""
+    return "ShutdownBlockReasonCreate (*, %s): stub" % wine_text(text)
+
+
+def restart(arguments):
+    """The restart registration with RESTART_NO_REBOOT."""
+    return "RegisterApplicationRestart (%s,8)" % wine_text(arguments)
+
+
+FIRST_IN_SHUTDOWN = "SetProcessShutdownParameters (000003ff, 00000000): partial stub."
+
+
+def traced_calls(text):
+    """The traced session-end calls in a piece of trace, in order, the window handle starred."""
+    calls = []
+    for line in text.splitlines():
+        match = TRACE_LINE.search(line)
+        if match:
+            arguments = match.group(2)
+            if match.group(1) == "ShutdownBlockReasonCreate":
+                arguments = re.sub(r"^\([0-9a-fA-F]+,", "(*,", arguments)
+            calls.append("%s %s" % (match.group(1), arguments))
+    return calls
+
+
+class Trace:
+    """The session-end calls that the scenario's programs made since the last Trace step are
+    exactly these, in this order (Scenario(trace=True) only). A resident program may still be
+    on its way to a call when the driver has seen what it waited for (the idle state of a fresh
+    start), so the trace is read again for up to timeout ms while calls are missing."""
+
+    def __init__(self, *calls, timeout=5000):
+        self.calls, self.timeout = list(calls), timeout
+
+    def describe(self):
+        return "trace of %d session-end call(s)" % len(self.calls)
+
+    def execute(self, wine, context):
+        if wine.trace is None:
+            return ["the scenario is not traced (Scenario(..., trace=True))"]
+        deadline = time.monotonic() + self.timeout / 1000
+        text = ""
+        while True:
+            more, context["trace_offset"] = wine.read_trace(context["trace_offset"])
+            text += more
+            got = traced_calls(text)
+            if got != self.calls[:len(got)] or len(got) >= len(self.calls):
+                break
+            if time.monotonic() >= deadline:
+                break
+            time.sleep(0.1)
+        if got == self.calls:
+            return []
+        return ["expected %r, got %r" % (self.calls, got)]

@@ -1,5 +1,6 @@
 // The control surface of the simulated platform, for host tests only: set up drives, files,
-// code pages and the command line; script message-box answers and read the box log; inject
+// code pages and the command line; choose which newer functions the system offers and read the
+// calls made to them; script message-box answers and read the box log; inject
 // failures; and account for memory blocks and handles so that a test can prove nothing leaked.
 // Anything a test did not set up fails loudly: it is recorded in Problems(), which every test
 // fixture checks is empty.
@@ -29,7 +30,9 @@ void Reset();
 const std::vector<std::string> &Problems();
 
 // ---- Code pages and command line
-void SetCodePages(UINT oem, UINT ansi); // 932 makes IsDBCSLeadByte follow Shift-JIS lead bytes
+// 932 makes IsDBCSLeadByte follow Shift-JIS lead bytes. MultiByteToWideChar knows the ANSI code
+// pages 1252 and 932 (the latter through the host's iconv).
+void SetCodePages(UINT oem, UINT ansi);
 void SetCommandLine(const std::string &line);
 
 // ---- Drives and media
@@ -97,6 +100,12 @@ enum class Api {
     CreateFileA,
     ReadFile,
     SearchPathA,
+    GetModuleHandleA,
+    MultiByteToWideChar,
+    ShutdownBlockReasonCreate,
+    ShutdownBlockReasonDestroy,
+    SetProcessShutdownParameters,
+    RegisterApplicationRestart,
     Count
 };
 // Makes the nth call (1-based, counted from now) of `api` fail, or that call and every later
@@ -104,6 +113,30 @@ enum class Api {
 // last-error code.
 void FailCall(Api api, int nth, bool persistent = false);
 int Calls(Api api); // calls of `api` since Reset
+
+// ---- Functions looked up at run time (GetModuleHandleA "USER32"/"KERNEL32" + GetProcAddress)
+// The system decides which of the simulated session-end functions GetProcAddress hands out;
+// any other of them gives NULL, as on a system that lacks it. A name the simulation does not
+// know at all is a problem (a typo would otherwise pass for an older system).
+enum class System {
+    Windows2000,  // none of them (the system after Reset)
+    WindowsXp,    // SetProcessShutdownParameters only
+    WindowsVista, // Vista to 11: all four
+    Wine8,        // all but ShutdownBlockReasonDestroy
+};
+void SetSystem(System system);
+const std::vector<std::string> &LookUps(); // "MODULE!Name" per GetProcAddress call
+
+// A call of one of the simulated session-end functions, failed ones included.
+struct SessionCall {
+    std::string function; // its name
+    HWND window;          // ShutdownBlockReasonCreate/Destroy
+    std::u16string text;  // the block reason, or the restart's arguments
+    DWORD level;          // SetProcessShutdownParameters
+    DWORD flags;          // SetProcessShutdownParameters, RegisterApplicationRestart
+    DWORD threadId;
+};
+const std::vector<SessionCall> &SessionCalls();
 
 // ---- Accounting
 int LiveGlobalBlocks();   // GlobalAlloc blocks not yet freed
@@ -119,6 +152,7 @@ DWORD WindowExStyle(HWND window);
 std::string WindowClassName(HWND window);
 std::string WindowTitle(HWND window);
 bool WindowVisible(HWND window);
+DWORD WindowThread(HWND window); // the thread that created it, 0 for no window
 // Waits (up to timeoutMs) until a window of that class exists; returns it or NULL.
 HWND WaitForWindow(const std::string &className, int timeoutMs);
 

@@ -145,6 +145,11 @@ struct State {
     std::map<uintptr_t, Window> windows; // by handle; in creation order
     std::map<DWORD, Queue> queues;       // by thread id
 
+    // functions looked up at run time
+    System system = System::Windows2000;
+    std::vector<std::string> lookUps;
+    std::vector<SessionCall> sessionCalls;
+
     // process end
     int exitCode = -1;
     std::function<void(UINT)> exitHandler;

@@ -35,6 +35,12 @@ typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef WORD ATOM;
 
+// 16 bits as on Windows (wchar_t is 32 bits on Linux); char16_t lets tests write u"..." texts.
+typedef char16_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef LONG HRESULT;
+
 typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef char *LPSTR;
@@ -77,11 +83,31 @@ typedef struct tagHMENU *HMENU;
 #define ERROR_READ_FAULT 30u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_CALL_NOT_IMPLEMENTED 120u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_CANNOT_FIND_WND_CLASS 1407u
 #define ERROR_CLASS_ALREADY_EXISTS 1410u
 #define ERROR_UNRECOGNIZED_MEDIA 1785u
+
+#define S_OK ((HRESULT)0)
+#define E_FAIL ((HRESULT)0x80004005u)
+#define E_INVALIDARG ((HRESULT)0x80070057u)
+
+// Code pages
+#define CP_ACP 0u
+#define CP_OEMCP 1u
+
+// Session end (lParam of WM_QUERYENDSESSION and WM_ENDSESSION) and restart registration
+#define ENDSESSION_CLOSEAPP 0x00000001u
+#define ENDSESSION_CRITICAL 0x40000000u
+#define ENDSESSION_LOGOFF 0x80000000u
+#define RESTART_NO_CRASH 1u
+#define RESTART_NO_HANG 2u
+#define RESTART_NO_PATCH 4u
+#define RESTART_NO_REBOOT 8u
 
 // Global memory
 #define GMEM_FIXED 0x0000u
@@ -175,6 +201,7 @@ typedef struct tagHMENU *HMENU;
 #define WS_EX_TOPMOST 0x00000008u
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(WINAPI *FARPROC)(void);
 typedef DWORD(WINAPI *PTHREAD_START_ROUTINE)(LPVOID);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 
@@ -264,6 +291,13 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
                           DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
+
+// The newer session-end functions are not declared: as on Windows, only GetProcAddress finds
+// them, and only on a simulated system that has them (sim_control.h).
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                               int capacity);
 
 UINT WINAPI SetErrorMode(UINT mode);
 DWORD WINAPI GetLastError(void);

@@ -73,6 +73,12 @@ std::string WindowTitle(HWND window) {
     return record ? record->title : "";
 }
 
+DWORD WindowThread(HWND window) {
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    return record ? record->ownerThread : 0;
+}
+
 bool WindowVisible(HWND window) {
     Guard lock(Mutex());
     Window *record = LiveWindow(window);

@@ -1,0 +1,43 @@
+// What newer Windows versions (Vista and later) add to the end of a session, used by the
+// resident instance only. Since Vista a hidden window that refuses the session's end without a
+// block reason is ended and the shutdown goes on; with one, the system lists SLOTWARD and the
+// reason on its "apps are preventing shutdown" screen and lets the user choose. Offered here:
+// - the block reason naming the drives that hold media, set before a box or a forced refusal
+//   and removed once the session may end or its end is over;
+// - the first place among applications in the shutdown order, and a restart registration with
+//   the same arguments for Restart Manager and crashes (never after a reboot);
+// - the test that tells Restart Manager's request to close this one program from a session end.
+// Every system function used here is looked up by name when the instance becomes resident;
+// each one that is missing (Windows 2000, XP) is simply not used.
+#pragma once
+
+#include "platform/platform.h"
+
+typedef BOOL(WINAPI *BlockReasonCreateProc)(HWND window, LPCWSTR reason);
+typedef BOOL(WINAPI *BlockReasonDestroyProc)(HWND window);
+typedef BOOL(WINAPI *ShutdownParametersProc)(DWORD level, DWORD flags);
+typedef HRESULT(WINAPI *RestartRegistrationProc)(LPCWSTR arguments, DWORD flags);
+
+// What this system offers, found at the resident start; all NULL in every other run.
+struct SessionServices {
+    BlockReasonCreateProc createReason;
+    BlockReasonDestroyProc destroyReason;
+    BOOL reasonSet; // a block reason is registered for the hidden window
+};
+
+extern SessionServices gSessionServices;
+
+// Called once the instance is resident with its hidden window: looks the services up, takes
+// the first place in the shutdown order and registers the restart.
+void PrepareForSessionEnd(void);
+
+// Registers the block reason for the drives in gMediaList on the hidden window: the box text in
+// gReportText when the user gave a template, else the built-in sentence that names the drives.
+// Main thread only, where the window lives.
+void SetBlockReason(void);
+
+// Removes the block reason, if one is registered.
+void ClearBlockReason(void);
+
+// Restart Manager asks this one program to close: not an end of the session.
+BOOL IsApplicationCloseRequest(LPARAM lParam);

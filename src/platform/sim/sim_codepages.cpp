@@ -1,0 +1,116 @@
+// MultiByteToWideChar for the ANSI code pages the simulation offers: 1252 by its table, and
+// 932 (Shift-JIS) through the host's iconv, one character at a time so that a pair the code
+// page does not map becomes U+30FB, the code page's default character, as on Windows. Sizes
+// and failures follow Windows: a length of -1 takes the terminator too, a capacity of 0 asks
+// for the size, and a result that does not fit fails with ERROR_INSUFFICIENT_BUFFER after
+// filling the buffer.
+#include "sim_internal.h"
+
+#include <cstring>
+#include <iconv.h>
+
+using namespace sim::detail;
+
+namespace {
+
+// Code page 1252 differs from Latin-1 only in 0x80..0x9F; its five unassigned bytes map to
+// the control characters of the same value.
+const char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+const char16_t kDefault932 = 0x30FB;
+
+char16_t From1252(unsigned char byte) {
+    return byte >= 0x80 && byte < 0xA0 ? k1252High[byte - 0x80] : byte;
+}
+
+// One Shift-JIS character of one or two bytes, or the default character.
+char16_t From932(iconv_t converter, const char *character, size_t size) {
+    char input[2];
+    std::memcpy(input, character, size);
+    unsigned char output[4];
+    char *in = input;
+    char *out = reinterpret_cast<char *>(output);
+    size_t inLeft = size;
+    size_t outLeft = sizeof output;
+    if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
+        sizeof output - outLeft != 2)
+        return kDefault932;
+    return static_cast<char16_t>(output[0] | (output[1] << 8));
+}
+
+// Single bytes below 0x80 are ASCII (0x5C stays the backslash, as Windows converts it).
+bool Decode932(const std::string &bytes, std::u16string &wide) {
+    iconv_t converter = iconv_open("UTF-16LE", "CP932");
+    if (reinterpret_cast<intptr_t>(converter) == -1)
+        return false;
+    for (size_t at = 0; at < bytes.size();) {
+        unsigned char byte = static_cast<unsigned char>(bytes[at]);
+        size_t size = LeadByte(932, byte) ? 2 : 1;
+        if (byte < 0x80)
+            wide.push_back(byte);
+        else if (at + size > bytes.size())
+            wide.push_back(kDefault932); // a lead byte at the very end
+        else
+            wide.push_back(From932(converter, bytes.data() + at, size));
+        at += size;
+    }
+    iconv_close(converter);
+    return true;
+}
+
+bool Decode(UINT codePage, const std::string &bytes, std::u16string &wide) {
+    if (codePage == 932)
+        return Decode932(bytes, wide);
+    if (codePage != 1252)
+        return false;
+    for (char byte : bytes)
+        wide.push_back(From1252(static_cast<unsigned char>(byte)));
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR wide,
+                               int capacity) {
+    UINT page;
+    {
+        Guard lock(Mutex());
+        if (ShouldFail(sim::Api::MultiByteToWideChar)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (!text || length < -1 || capacity < 0 || (capacity > 0 && !wide)) {
+            AddProblem("MultiByteToWideChar with invalid arguments");
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        page = codePage == CP_ACP ? St().ansiCodePage : codePage;
+    }
+    std::string bytes = length == -1 ? std::string(text, std::strlen(text) + 1)
+                                     : std::string(text, static_cast<size_t>(length));
+    std::u16string converted;
+    if (!Decode(page, bytes, converted)) {
+        Guard lock(Mutex());
+        AddProblem("MultiByteToWideChar for code page " + std::to_string(page) +
+                   ", which the simulation does not know");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    int needed = static_cast<int>(converted.size());
+    if (capacity == 0)
+        return needed;
+    std::memcpy(wide, converted.data(),
+                static_cast<size_t>(needed < capacity ? needed : capacity) * sizeof(WCHAR));
+    if (needed > capacity) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return needed;
+}
+
+} // extern "C"

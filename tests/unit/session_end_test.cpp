@@ -1,0 +1,439 @@
+// The session-end services of newer systems in the resident instance: the block reason and
+// when it is set and removed, the shutdown order and restart registration at a resident start,
+// Restart Manager's application-close requests, and that every system shows the same boxes.
+#include "fixture.h"
+#include "resident_run.h"
+
+#include "control/main.h"
+#include "control/monitor.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kCreate[] = "ShutdownBlockReasonCreate";
+const char kDestroy[] = "ShutdownBlockReasonDestroy";
+const char kShutdownLevel[] = "SetProcessShutdownParameters";
+const char kRestart[] = "RegisterApplicationRestart";
+
+std::vector<sim::SessionCall> CallsOf(const std::string &function) {
+    std::vector<sim::SessionCall> found;
+    for (const sim::SessionCall &call : sim::SessionCalls())
+        if (call.function == function)
+            found.push_back(call);
+    return found;
+}
+
+std::vector<std::string> CallNames() {
+    std::vector<std::string> names;
+    for (const sim::SessionCall &call : sim::SessionCalls())
+        names.push_back(call.function);
+    return names;
+}
+
+void AddMediaDrives(const char *letters) {
+    for (const char *letter = letters; *letter != '\0'; letter++)
+        sim::AddDrive(*letter, DRIVE_CDROM, sim::Medium::Files);
+}
+
+// ---- The reason's text
+
+std::string Repeat(const char *character, int times) {
+    std::string text;
+    for (int i = 0; i < times; i++)
+        text += character;
+    return text;
+}
+
+struct ReasonCase {
+    const char *name;
+    UINT codePage; // ANSI, and OEM when Japanese
+    std::string arguments;
+    const char *drives; // CD-ROM drives holding media
+    bool forced;        // /F: the refusal box follows, else the question box is answered No
+    std::u16string reason;
+};
+
+void PrintTo(const ReasonCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const ReasonCase kReasonCases[] = {
+    {"QuestionEnglish", 1252, "", "DE", false, u"In drive D: E: , the media is still inserted."},
+    {"RefusalEnglish", 1252, "/F", "D", true, u"In drive D: , the media is still inserted."},
+    {"QuestionJapanese", 932, "", "D", false, u"ドライブ D: にメディアが残っています。"},
+    {"RefusalJapanese", 932, "/F", "E", true, u"ドライブ E: にメディアが残っています。"},
+    {"TemplateWithoutCaption", 1252, "\"/MTake $DRIVE$ out,Careful\"", "D", false,
+     u"Take  D:  out"},
+    {"TemplateRefusal", 1252, "/F \"/M$DRIVE$ must go,Stop\"", "D", true, u"D:  must go"},
+    {"TemplateCodePage1252", 1252, "\"/M\x93$DRIVE$\x94 busy\"", "D", false,
+     u"\u201C D: \u201D busy"},
+    // 257 bytes of template (あ and い are two bytes each); the box text, 201 + 15 + 50 bytes,
+    // is cut at 259 and then to 258, so that it ends on a whole character.
+    {"TemplateJapaneseCut", 932,
+     "/M" + Repeat("\x82\xA0", 100) + "$DRIVE$" + Repeat("\x82\xA2", 25), "DEFGH", false,
+     std::u16string(100, u'あ') + u" D: E: F: G: H: " + std::u16string(21, u'い')},
+};
+
+class ReasonTest : public SimTest, public ::testing::WithParamInterface<ReasonCase> {};
+
+TEST_P(ReasonTest, NamesTheDrivesBeforeTheBoxOnTheWindowsThread) {
+    const ReasonCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
+    AddMediaDrives(c.drives);
+    size_t createsWhenBoxShown = 0;
+    sim::OnBox([&](const sim::Box &) {
+        createsWhenBoxShown = CallsOf(kCreate).size();
+        return c.forced ? IDOK : IDNO;
+    });
+    ResidentRun run(c.arguments);
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_EQ(CallsOf(kCreate).size(), 1u) << "set before the query is answered";
+    ASSERT_TRUE(WaitForBoxes(1));
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+
+    EXPECT_EQ(createsWhenBoxShown, 1u) << "set before the box is shown";
+    std::vector<sim::SessionCall> creates = CallsOf(kCreate);
+    ASSERT_EQ(creates.size(), 1u);
+    EXPECT_TRUE(creates[0].text == c.reason)
+        << "reason of " << creates[0].text.size() << " units, expected " << c.reason.size();
+    EXPECT_EQ(creates[0].window, window);
+    EXPECT_EQ(creates[0].threadId, sim::Boxes()[0].threadId) << "on the window's thread";
+    EXPECT_TRUE(CallsOf(kDestroy).empty()) << "a refused end keeps its reason";
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ReasonTest, ::testing::ValuesIn(kReasonCases), CaseName());
+
+// ---- When the reason goes
+
+struct RemovalCase {
+    const char *name;
+    const char *drives;
+    int answer;       // of the question box; 0: no box expected
+    UINT followUp;    // WM_ENDSESSION, or 0 for none
+    WPARAM ending;    // its wParam
+    LPARAM lParam;    // its lParam
+    int wantedCreate; // calls of ShutdownBlockReasonCreate
+    bool removed;     // ShutdownBlockReasonDestroy was called once, after the creation
+};
+
+void PrintTo(const RemovalCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const RemovalCase kRemovalCases[] = {
+    {"YesRemovesBeforeConsent", "D", IDYES, 0, 0, 0, 1, true},
+    {"NoKeepsIt", "D", IDNO, 0, 0, 0, 1, false},
+    {"CancelledEndRemovesIt", "D", IDNO, WM_ENDSESSION, FALSE, 0, 1, true},
+    {"EndingSessionRemovesIt", "D", IDNO, WM_ENDSESSION, TRUE, 0, 1, true},
+    {"EndingLogoffRemovesIt", "D", IDNO, WM_ENDSESSION, TRUE, (LPARAM)ENDSESSION_LOGOFF, 1, true},
+    {"ConsentWithoutMediumSetsNothing", "", 0, 0, 0, 0, 0, false},
+    {"EndAfterConsentRemovesNothing", "", 0, WM_ENDSESSION, TRUE, 0, 0, false},
+};
+
+class RemovalTest : public SimTest, public ::testing::WithParamInterface<RemovalCase> {};
+
+TEST_P(RemovalTest, ReasonLastsUntilTheSessionMayEndOrItsEndIsOver) {
+    const RemovalCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    AddMediaDrives(c.drives);
+    if (c.answer != 0)
+        sim::ScriptBoxAnswers({c.answer});
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), c.answer == IDNO ? 0 : 1);
+    if (c.followUp != 0)
+        SendMessageA(window, c.followUp, c.ending, c.lParam);
+    EXPECT_EQ(sim::Boxes().size(), c.answer != 0 ? 1u : 0u);
+    EXPECT_EQ(CallsOf(kCreate).size(), (size_t)c.wantedCreate);
+    std::vector<sim::SessionCall> destroys = CallsOf(kDestroy);
+    ASSERT_EQ(destroys.size(), c.removed ? 1u : 0u);
+    if (c.removed) {
+        EXPECT_EQ(CallNames().back(), kDestroy);
+        EXPECT_EQ(destroys[0].window, window);
+        EXPECT_EQ(destroys[0].threadId, sim::WindowThread(window));
+    }
+    EXPECT_TRUE(IsWindow(window)) << "still resident";
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, RemovalTest, ::testing::ValuesIn(kRemovalCases), CaseName());
+
+// ---- Every system shows the same boxes and gives the same answers
+
+struct SystemCase {
+    const char *name;
+    sim::System system;
+    sim::Api failing; // fails at every call; Api::Count for none
+    std::vector<std::string> calls;
+};
+
+void PrintTo(const SystemCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const SystemCase kSystemCases[] = {
+    {"Windows2000WithoutAny", sim::System::Windows2000, sim::Api::Count, {}},
+    {"WindowsXp", sim::System::WindowsXp, sim::Api::Count, {kShutdownLevel}},
+    {"WindowsVistaTo11",
+     sim::System::WindowsVista,
+     sim::Api::Count,
+     {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
+    {"Wine8WithoutDestroy",
+     sim::System::Wine8,
+     sim::Api::Count,
+     {kShutdownLevel, kRestart, kCreate, kCreate}},
+    {"CreateFailing",
+     sim::System::WindowsVista,
+     sim::Api::ShutdownBlockReasonCreate,
+     {kShutdownLevel, kRestart, kCreate, kCreate}},
+    {"DestroyFailing",
+     sim::System::WindowsVista,
+     sim::Api::ShutdownBlockReasonDestroy,
+     {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
+    {"ConversionFailing",
+     sim::System::WindowsVista,
+     sim::Api::MultiByteToWideChar,
+     {kShutdownLevel}},
+    {"ModuleLookupFailing", sim::System::WindowsVista, sim::Api::GetModuleHandleA, {}},
+    {"ShutdownLevelFailing",
+     sim::System::WindowsVista,
+     sim::Api::SetProcessShutdownParameters,
+     {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
+};
+
+class SystemTest : public SimTest, public ::testing::WithParamInterface<SystemCase> {};
+
+// A refused question, a consent at logoff, and a cancelled end.
+TEST_P(SystemTest, BoxesAndAnswersAreThoseOfOlderSystems) {
+    const SystemCase &c = GetParam();
+    sim::SetSystem(c.system);
+    if (c.failing != sim::Api::Count)
+        sim::FailCall(c.failing, 1, true);
+    AddMediaDrives("D");
+    sim::ScriptBoxAnswers({IDNO, IDYES});
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, (LPARAM)ENDSESSION_LOGOFF), 1);
+    SendMessageA(window, WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(CallNames(), c.calls);
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+
+    const std::string question =
+        "In drive D: , the media is still inserted. Do you want to continue shutdown processing?";
+    ASSERT_EQ(sim::Boxes().size(), 2u);
+    for (const sim::Box &box : sim::Boxes()) {
+        EXPECT_EQ(box.owner, window);
+        EXPECT_EQ(box.text, question);
+        EXPECT_EQ(box.caption, "SLOTWARD:Warning!");
+        EXPECT_EQ(box.style, (UINT)(MB_SYSTEMMODAL | MB_DEFBUTTON2 | MB_ICONERROR | MB_YESNO));
+    }
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, SystemTest, ::testing::ValuesIn(kSystemCases), CaseName());
+
+// ---- Shutdown order and restart registration at a resident start
+
+struct RestartCase {
+    const char *name;
+    UINT codePage;
+    std::string program; // the command line's start, up to the arguments
+    std::string arguments;
+    bool registered;
+    std::u16string wanted;
+};
+
+void PrintTo(const RestartCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const RestartCase kRestartCases[] = {
+    {"NoArguments", 1252, "C:\\SLOTWARD.EXE", "", true, u""},
+    {"TrailingSpaceOnly", 1252, "C:\\SLOTWARD.EXE ", "", true, u""},
+    {"InnerSpacesKept", 1252, "C:\\SLOTWARD.EXE  ", "/F  D: ", true, u"/F  D: "},
+    {"QuotedProgramName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"   ", "/F /X e:", true,
+     u"/F /X e:"},
+    {"QuotedNameRightBeforeOption", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"", "/F", true, u"/F"},
+    {"JapaneseTemplate", 932, "C:\\SLOTWARD.EXE ", "\"/M\x82\xA0 $DRIVE$\"", true,
+     u"\"/Mあ $DRIVE$\""},
+    {"LongestTheSystemTakes", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1021, 'x'), true,
+     u"/M" + std::u16string(1021, u'x')},
+    {"TooLongForTheSystem", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1022, 'x'), false, u""},
+};
+
+class RestartTest : public SimTest, public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
+    const RestartCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
+    ResidentRun run(c.arguments, c.program);
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+
+    std::vector<sim::SessionCall> levels = CallsOf(kShutdownLevel);
+    ASSERT_EQ(levels.size(), 1u);
+    EXPECT_EQ(levels[0].level, 0x3FFu);
+    EXPECT_EQ(levels[0].flags, 0u);
+    EXPECT_EQ(levels[0].threadId, sim::WindowThread(window));
+    std::vector<sim::SessionCall> restarts = CallsOf(kRestart);
+    ASSERT_EQ(restarts.size(), c.registered ? 1u : 0u);
+    if (c.registered) {
+        EXPECT_TRUE(restarts[0].text == c.wanted) << restarts[0].text.size() << " units";
+        EXPECT_EQ(restarts[0].flags, (DWORD)RESTART_NO_REBOOT);
+    }
+    EXPECT_TRUE(sim::Boxes().empty());
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, RestartTest, ::testing::ValuesIn(kRestartCases), CaseName());
+
+// ---- Nothing outside the resident instance
+
+struct OneShotCase {
+    const char *name;
+    const char *arguments;
+    bool instanceRunning;
+    int boxAnswer;
+};
+
+const OneShotCase kOneShotCases[] = {
+    {"TestReport", "/T", false, IDOK},
+    {"Preview", "/M?", false, IDNO},
+    {"PreviewRefusal", "/F /M?$DRIVE$", false, IDOK},
+    {"TerminationRequest", "/R", true, IDOK},
+    {"AlreadyRunning", "/F", true, IDOK},
+};
+
+using SessionEndTest = SimTest;
+
+TEST_F(SessionEndTest, OneShotRunsAndSecondStartsLookNothingUp) {
+    for (const OneShotCase &c : kOneShotCases) {
+        sim::Reset();
+        ResetProgramState();
+        sim::SetSystem(sim::System::WindowsVista);
+        AddMediaDrives("D");
+        HANDLE resident =
+            c.instanceRunning ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
+        sim::ScriptBoxAnswers({c.boxAnswer});
+        sim::SetCommandLine(std::string("C:\\SLOTWARD.EXE ") + c.arguments);
+        EXPECT_EQ(ProgramMain(), 0) << c.name;
+        EXPECT_EQ(sim::Boxes().size(), 1u) << c.name;
+        EXPECT_TRUE(sim::LookUps().empty()) << c.name;
+        EXPECT_TRUE(sim::SessionCalls().empty()) << c.name;
+        if (resident != NULL)
+            CloseHandle(resident);
+        ExpectNothingLeaked();
+    }
+}
+
+// ---- The flags of the query and of the end
+
+struct QueryFlagsCase {
+    const char *name;
+    LPARAM lParam;
+    bool checked; // surveyed and asked, else answered 1 at once
+};
+
+void PrintTo(const QueryFlagsCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const QueryFlagsCase kQueryFlagsCases[] = {
+    {"Shutdown", 0, true},
+    {"Logoff", (LPARAM)ENDSESSION_LOGOFF, true},
+    {"Critical", (LPARAM)ENDSESSION_CRITICAL, true},
+    {"CriticalLogoff", (LPARAM)(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF), true},
+    {"CloseApp", (LPARAM)ENDSESSION_CLOSEAPP, false},
+    {"CloseAppCritical", (LPARAM)(ENDSESSION_CLOSEAPP | ENDSESSION_CRITICAL), false},
+};
+
+class QueryFlagsTest : public SimTest, public ::testing::WithParamInterface<QueryFlagsCase> {};
+
+TEST_P(QueryFlagsTest, OnlyApplicationCloseGoesUnchecked) {
+    const QueryFlagsCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    AddMediaDrives("D");
+    if (c.checked)
+        sim::ScriptBoxAnswers({IDNO});
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, c.lParam), c.checked ? 0 : 1);
+    EXPECT_EQ(sim::Boxes().size(), c.checked ? 1u : 0u);
+    EXPECT_EQ(sim::Probes('D'), c.checked ? 1 : 0);
+    EXPECT_EQ(CallsOf(kCreate).size(), c.checked ? 1u : 0u);
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, QueryFlagsTest, ::testing::ValuesIn(kQueryFlagsCases), CaseName());
+
+struct EndCase {
+    const char *name;
+    WPARAM ending;
+    LPARAM lParam;
+    bool instanceEnds;
+};
+
+void PrintTo(const EndCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const EndCase kEndCases[] = {
+    {"ClosedByRestartManager", TRUE, (LPARAM)ENDSESSION_CLOSEAPP, true},
+    {"CloseCancelled", FALSE, (LPARAM)ENDSESSION_CLOSEAPP, false},
+    {"SessionEndCancelled", FALSE, 0, false},
+    // The system itself ends the process when the session ends.
+    {"SessionEnding", TRUE, 0, false},
+};
+
+class EndTest : public SimTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(EndTest, OnlyRestartManagersCloseEndsTheInstance) {
+    const EndCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    AddMediaDrives("D");
+    sim::ScriptBoxAnswers({IDNO, IDNO});
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, c.lParam), c.lParam != 0 ? 1 : 0);
+    SendMessageA(window, WM_ENDSESSION, c.ending, c.lParam);
+    if (c.instanceEnds) {
+        EXPECT_EQ(run.Join(), 0);
+        EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+    } else {
+        EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0) << "still guarding";
+        EXPECT_EQ(sim::Boxes().size(), c.lParam != 0 ? 1u : 2u);
+        RequestTermination();
+        EXPECT_EQ(run.Join(), 0);
+    }
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, EndTest, ::testing::ValuesIn(kEndCases), CaseName());
+
+} // namespace
