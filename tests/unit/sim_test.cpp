@@ -78,18 +78,22 @@ TEST_F(SimPlatform, AutoResetEventReleasesOneWaiterPerSignal) {
     ExpectNothingLeaked();
 }
 
+DWORD WINAPI WaitForMessage(LPVOID parameter) {
+    MSG msg;
+    *static_cast<std::atomic<BOOL> *>(parameter) = GetMessageA(&msg, NULL, 0, 0);
+    return 0;
+}
+
 TEST_F(SimPlatform, ResetWakesBlockedThreadsWithFailure) {
     Waiter waiter;
     waiter.event = CreateEventA(NULL, FALSE, FALSE, NULL);
     CreateThread(NULL, 0, WaitOnEvent, &waiter, 0, NULL);
+    // A program thread, so that Reset joins it however late it reaches GetMessageA: a plain
+    // thread that got there only after the reset would wait for ever.
     std::atomic<BOOL> got{0};
-    std::thread loop([&] {
-        MSG msg;
-        got = GetMessageA(&msg, NULL, 0, 0);
-    });
+    CreateThread(NULL, 0, WaitForMessage, &got, 0, NULL);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    sim::Reset(); // joins the sim thread; returns only once it has ended
-    loop.join();
+    sim::Reset(); // joins both sim threads; returns only once they have ended
     EXPECT_EQ(waiter.lastResult, WAIT_FAILED);
     EXPECT_EQ(got, -1);
     ExpectNothingLeaked();
