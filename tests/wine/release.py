@@ -10,6 +10,11 @@
 
 Windows Installer closes a running SLOTWARD through the Restart Manager before it replaces or
 removes the program; Wine's does not, so the scenario ends SLOTWARD with /R first.
+
+Where the bench runs against the x86-64 build (no 32-bit code runs on the machine), the installer
+is still the x86 package that ships, but it carries that build, the only one Wine can start
+there. In the 64-bit prefix the package installs as on 64-bit Windows, into Program Files (x86);
+the driver's "programfiles" names the folder of 32-bit programs in both flavours.
 """
 
 import os
