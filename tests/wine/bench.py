@@ -177,8 +177,9 @@ class Wine:
     def _wine(self, args, timeout=60, check=True):
         with tempfile.TemporaryFile() as log:
             # Output goes to a file, not a pipe: a program left running must not hold us up.
-            proc = subprocess.run(self.flavour["wine"] + args, env=self.env, stdin=subprocess.DEVNULL,
-                                  stdout=log, stderr=subprocess.STDOUT, timeout=timeout)
+            proc = subprocess.run(self.flavour["wine"] + args, env=self.env,
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                  timeout=timeout)
             log.seek(0)
             text = log.read().decode(errors="replace")
         if check and proc.returncode != 0:
@@ -205,8 +206,9 @@ class Wine:
     def _create(self):
         started = time.monotonic()
         self._make_locales()
-        subprocess.run(self.flavour["wineboot"] + ["-i"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
+        subprocess.run(self.flavour["wineboot"] + ["-i"], env=self.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=180, check=True)
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
@@ -490,9 +492,9 @@ def why_unavailable(arch):
     output = proc.stdout.decode(errors="replace").strip()
     # /usr/bin/wine is a script that executes wine32: the shell reports the kernel's ENOEXEC.
     if "Exec format error" in output:
-        return ("this machine runs no %s-bit code, so Wine cannot start %s-bit programs (%s); "
-                "the win64 preset runs the bench on the x86-64 build"
-                % (arch, arch, output.splitlines()[-1]))
+        return ("this machine runs no %s-bit code, so Wine cannot start %s-bit programs (%s)%s"
+                % (arch, arch, output.splitlines()[-1],
+                   "; the win64 preset runs the bench on the x86-64 build" if arch == "32" else ""))
     return "%s --version failed: %s" % (loader, output.splitlines()[-1] if output else "no output")
 
 
