@@ -1,9 +1,13 @@
 # The host build: the product sources against the simulated platform, GoogleTest unit tests,
-# optionally under sanitizers, and the libFuzzer targets.
+# optionally under sanitizers or with line coverage, and the libFuzzer targets.
+option(SLOTWARD_TSAN "Build the host tests with ThreadSanitizer" OFF)
+option(SLOTWARD_COVERAGE "Measure the host tests' line coverage of the product sources" OFF)
 set(WARNINGS -Wall -Wextra -Werror)
 set(SANITIZE_FLAGS)
 if(SLOTWARD_SANITIZE)
     set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+elseif(SLOTWARD_TSAN)
+    set(SANITIZE_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
 endif()
 
 file(GLOB SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/sim/*.cpp)
@@ -18,6 +22,10 @@ add_library(slotward_core STATIC ${PRODUCT_SOURCES})
 target_include_directories(slotward_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_compile_options(slotward_core PRIVATE ${WARNINGS} ${SANITIZE_FLAGS} -fno-exceptions -fno-rtti)
 target_link_libraries(slotward_core PUBLIC simplatform)
+if(SLOTWARD_COVERAGE)
+    target_compile_options(slotward_core PRIVATE --coverage)
+    target_link_options(slotward_core PUBLIC --coverage)
+endif()
 
 if(SLOTWARD_FUZZ)
     include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz.cmake OPTIONAL)

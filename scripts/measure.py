@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Measures SLOTWARD: the size of slotward.exe and its sections, the release packages and how
-long the installer takes under Wine, how many host tests and Wine scenarios there are, and how
-fast the resident instance answers WM_QUERYENDSESSION under Wine (as the driver sees it, so the
-figure includes the driver's own window lookup and thread start). With --full it also times the
-whole test command. Run after a build of the host and win32 presets (scripts/test.sh does both)
-and, for the packages' sizes, after scripts/release.sh."""
+long the installer takes under Wine, how many host tests and Wine scenarios there are, the
+host tests' line coverage of the product sources, and under Wine how fast the resident
+instance answers WM_QUERYENDSESSION (as the driver sees it, so the figure includes the
+driver's own window lookup and thread start), how its private memory grows over 3,000
+consenting queries and how much processor time it takes while idle. The figures are
+key=value lines. With --full it also times the whole test command. Run after a build of the
+host and win32 presets (scripts/test.sh does both) and, for the packages' sizes, after
+scripts/release.sh; the coverage build is made here."""
 
 import argparse
+import glob
+import json
 import os
 import re
 import statistics
@@ -44,30 +49,42 @@ def test_counts():
     print("Wine scenarios: %d" % len(scenarios))
 
 
-def answer_times(rounds):
-    """Median time to the answer of WM_QUERYENDSESSION on two layouts: nothing removable
-    (consent after the survey), and a CD-ROM with a disc that /X excludes."""
+def line_coverage():
+    """Line coverage of the product's own folders by the host tests, from a fresh run of the
+    coverage build; each line that no test runs is listed."""
+    build = os.path.join(ROOT, "build", "coverage")
+    quiet = dict(cwd=ROOT, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT, check=True)
+    subprocess.run(["cmake", "--preset", "coverage"], **quiet)
+    # Counts left by an earlier build would be merged into this run's, or clash with it.
+    for stale in glob.glob(os.path.join(build, "**", "*.gcda"), recursive=True):
+        os.remove(stale)
+    subprocess.run(["cmake", "--build", "--preset", "coverage"], **quiet)
+    for stale in glob.glob(os.path.join(build, "**", "*.gcda"), recursive=True):
+        os.remove(stale)  # the test discovery's run of the test program
+    subprocess.run(["ctest", "--preset", "coverage", "-j2"], **dict(quiet, check=False))
+    report = json.loads(subprocess.run(
+        ["gcovr", "-r", ROOT, "--object-directory", build, "--json",
+         "--filter", r"src/(control|check|settings|common)/"],
+        cwd=ROOT, capture_output=True, text=True, check=True).stdout)
+    total, covered = 0, 0
+    for source in sorted(report["files"], key=lambda f: f["file"]):
+        lines = [l for l in source["lines"] if not l["gcovr/noncode"] and not l["gcovr/excluded"]]
+        missing = [str(l["line_number"]) for l in lines if l["count"] == 0]
+        total += len(lines)
+        covered += len(lines) - len(missing)
+        if missing:
+            print("uncovered %s: %s" % (source["file"], ",".join(missing)))
+    print("line_coverage=%.1f%%" % (100.0 * covered / total if total else 0.0))
+
+
+def wine_measurements(rounds):
     root = tempfile.mkdtemp(prefix="slotward-measure-")
     display = bench.Display()
     wine = bench.Wine(root, display.name, DRIVER, EXE, False)
     try:
         exe = wine.install("slotward")
-        cases = [("no removable drive", {"f": ("fixed", "files")}, exe),
-                 ("CD-ROM excluded", {"d": ("cdrom", "files")}, exe + " /X D:")]
-        for name, layout, line in cases:
-            wine.set_layout(layout, "en")
-            wine.driver_run(["start", "5000", "--cmdfile", wine.command_file(line)], 40)
-            times = []
-            for _ in range(rounds):
-                record = wine.driver_run(["send", "SLOTWARD", "SLOTWARD", "0x11", "0", "0",
-                                          "5000", "none", "0"], 30)
-                if record.get("answer") != "1":
-                    raise bench.BenchError("unexpected answer %r" % record.get("answer"))
-                times.append(int(record["answer.ms"]))
-            wine.driver_run(["post", "SLOTWARD", "SLOTWARD", "0x401", "0", "0", "2000", "none",
-                             "0", "3000"], 30)
-            print("WM_QUERYENDSESSION answered in %s ms (median of %d, driver-side), %s"
-                  % (statistics.median(times), rounds, name))
+        answer_times(wine, exe, rounds)
+        resident_usage(wine, exe)
     finally:
         wine.close()
         display.close()
@@ -94,6 +111,62 @@ def release_figures():
         print("%s under Wine: %s s" % (step, seconds))
 
 
+def start_resident(wine, layout, line):
+    wine.set_layout(layout, "en")
+    wine.driver_run(["start", "5000", "--cmdfile", wine.command_file(line)], 40)
+
+
+def end_resident(wine):
+    wine.driver_run(["post", "SLOTWARD", "SLOTWARD", "0x401", "0", "0", "2000", "none", "0",
+                     "3000"], 30)
+
+
+def answer_times(wine, exe, rounds):
+    """Median time to the answer of WM_QUERYENDSESSION on two layouts: nothing removable
+    (consent after the survey), and a CD-ROM with a disc that /X excludes."""
+    cases = [("no_removable_drive", {"f": ("fixed", "files")}, exe),
+             ("cdrom_excluded", {"d": ("cdrom", "files")}, exe + " /X D:")]
+    for name, layout, line in cases:
+        start_resident(wine, layout, line)
+        times = []
+        for _ in range(rounds):
+            record = wine.driver_run(["send", "SLOTWARD", "SLOTWARD", "0x11", "0", "0",
+                                      "5000", "none", "0"], 30)
+            if record.get("answer") != "1":
+                raise bench.BenchError("unexpected answer %r" % record.get("answer"))
+            times.append(int(record["answer.ms"]))
+        end_resident(wine)
+        # Median of the rounds, driver-side.
+        print("answer_ms.%s=%s" % (name, statistics.median(times)))
+
+
+def usage(wine, wait_ms, *message):
+    record = wine.driver_run(["usage", "SLOTWARD", "SLOTWARD", str(wait_ms)] + list(message),
+                             600)
+    if record.get("before.ok") != "1" or record.get("after.ok") != "1":
+        raise bench.BenchError("usage not readable: %r" % record)
+    return record
+
+
+def resident_usage(wine, exe, queries=3000, idle_ms=10000):
+    """A fresh resident instance: its processor time over idle_ms of rest, then its private
+    bytes before and after `queries` consenting WM_QUERYENDSESSION (each a full survey)."""
+    start_resident(wine, {"f": ("fixed", "files")}, exe)
+    idle = usage(wine, idle_ms)
+    cpu_us = int(idle["after.cpu.us"]) - int(idle["before.cpu.us"])
+    print("idle_cpu_ms_over_%d_s=%.1f" % (idle_ms // 1000, cpu_us / 1000.0))
+    sent = usage(wine, 0, "0x11", "0", "0", str(queries))
+    if sent["answered.1"] != str(queries):
+        raise bench.BenchError("%s of %d queries consented" % (sent["answered.1"], queries))
+    before, after = int(sent["before.private"]), int(sent["after.private"])
+    print("private_bytes_before_queries=%d" % before)
+    print("private_bytes_after_queries=%d" % after)
+    print("private_growth_kib_over_%d_queries=%.1f" % (queries, (after - before) / 1024.0))
+    print("workingset_growth_kib_over_%d_queries=%.1f"
+          % (queries, (int(sent["after.workingset"]) - int(sent["before.workingset"])) / 1024.0))
+    end_resident(wine)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--full", action="store_true", help="also time scripts/test.sh")
@@ -102,7 +175,8 @@ def main():
     exe_size()
     release_figures()
     test_counts()
-    answer_times(args.rounds)
+    line_coverage()
+    wine_measurements(args.rounds)
     if args.full:
         started = time.monotonic()
         proc = subprocess.run(["bash", os.path.join(ROOT, "scripts", "test.sh")], cwd=ROOT,

@@ -12,6 +12,8 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev g++-mingw-w64-i686
 g++-mingw-w64-x86-64-win32 wine wine32:i386 locales xvfb xauth python3
 wixl msitools osslsigncode openssl python3-pil python3-olefile"
+# Static analysis (scripts/analyze.sh) and line coverage (scripts/measure.py).
+PACKAGES="$PACKAGES clang-tidy cppcheck gcovr"
 # The demo also takes a screenshot (xwd, ImageMagick) and shows Japanese text (a CJK font).
 DEMO_PACKAGES="x11-apps x11-utils imagemagick fonts-noto-cjk"
 if [ "${1:-}" = "--demo" ]; then

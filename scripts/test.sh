@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what a fresh machine lacks, then builds and runs every test: the host unit tests
-# (plain and under ASan+UBSan), a short run of each fuzz target, and the Windows program on the
-# Wine bench. Ends with one summary line: "N passed, N failed".
+# (plain, under ASan+UBSan and under TSan), the static analysis of src/, a short run of each
+# fuzz target, and the Windows program on the Wine bench. Ends with one summary line:
+# "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,8 +32,24 @@ runs_no_32bit_code() {
     [ $? -eq 126 ]
 }
 
+# A check outside CTest counts as one test.
+checks_passed=0
+checks_failed=0
+run_check() { # name command...
+    echo "=== $1 ==="
+    shift
+    if "$@"; then
+        checks_passed=$((checks_passed + 1))
+    else
+        checks_failed=$((checks_failed + 1))
+        status=1
+    fi
+}
+
 run_preset host
+run_check analysis bash scripts/analyze.sh
 run_preset asan
+run_preset tsan
 if command -v clang++ >/dev/null; then run_preset fuzz; fi
 run_preset win32
 # The i686 build's Wine tests skip where the kernel runs no 32-bit code; there the bench runs
@@ -42,8 +59,8 @@ if runs_no_32bit_code; then
     run_preset win64
 fi
 
-passed=0
-failed=0
+passed=$checks_passed
+failed=$checks_failed
 while read -r p f; do
     passed=$((passed + p))
     failed=$((failed + f))

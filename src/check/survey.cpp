@@ -22,10 +22,10 @@ static void AppendDriveEntry(char *list, char letter) {
     TextAppend(list, kDriveListCapacity, entry);
 }
 
-static BOOL IsChecked(DWORD driveBit, DWORD includeMask, char letter) {
+static BOOL HasRemovableType(char letter) {
     gRootName[0] = letter;
     UINT type = GetDriveTypeA(gRootName);
-    return (includeMask & driveBit) != 0 || type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
+    return type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
 }
 
 // Only "not ready" means an empty drive: any other failure (an empty or unreadable medium)
@@ -53,7 +53,9 @@ void SurveyDrives(void) {
         char letter = static_cast<char>('A' + n);
         if ((existing & driveBit) == 0 || (excludeMask & driveBit) != 0)
             continue;
-        if (!IsChecked(driveBit, includeMask, letter))
+        // Every drive not excluded has its type asked, included or not.
+        BOOL removable = HasRemovableType(letter);
+        if (!removable && (includeMask & driveBit) == 0)
             continue;
         AppendDriveEntry(HoldsMedium(letter) ? gMediaList : gEmptyList, letter);
     }

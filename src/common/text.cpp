@@ -29,6 +29,7 @@ size_t TextAppend(char *dest, size_t capacity, const char *source) {
     return used + TextCopy(dest + used, capacity - used, source);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): memmove's order, which every reader knows
 void MemoryMove(void *dest, const void *source, size_t count) {
     unsigned char *to = static_cast<unsigned char *>(dest);
     const unsigned char *from = static_cast<const unsigned char *>(source);
@@ -41,6 +42,7 @@ void MemoryMove(void *dest, const void *source, size_t count) {
     }
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): memset's order, which every reader knows
 void MemoryFill(void *dest, int value, size_t count) {
     unsigned char *to = static_cast<unsigned char *>(dest);
     for (size_t i = 0; i < count; i++)

@@ -5,6 +5,7 @@
 #include "check/verdict.h"
 #include "common/text.h"
 #include "control/main.h"
+#include "control/one_box.h"
 
 HANDLE gEventHandle;
 
@@ -67,13 +68,12 @@ void RunResident(void) {
 LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_QUERYENDSESSION:
-        // Only a plain "yes" lets the session end; a failed box refuses.
-        return CheckMedia(window) == IDYES ? 1 : 0;
+        return AnswerSessionQuery(window);
     case WMU_QUIT:
         PostQuitMessage(0);
         break;
     case WMU_SHOW_REFUSAL:
-        ShowRefusal(window);
+        ShowRefusalOnce(window);
         break;
     case WM_DESTROY:
         // Destroyed from outside (a WM_CLOSE) or by us: either way nothing can reach the

@@ -39,9 +39,12 @@ void SimTest::SetUp() {
     ResetProgramState();
 }
 
+// The reset joins the threads the test's program left behind, as the process's end would end
+// them; without it the last test's threads would outlive the test run.
 void SimTest::TearDown() {
     for (const std::string &problem : sim::Problems())
         ADD_FAILURE() << "simulated platform: " << problem;
+    sim::Reset();
 }
 
 void SimTest::ExpectNothingLeaked() {

@@ -13,6 +13,13 @@ void ResetProgramState();
 
 std::string Hex(const std::string &bytes); // "41 3A 20" — for readable byte-for-byte failures
 
+// Names each case of a parameterised test after its `name` field, for readable test listings.
+struct CaseName {
+    template <class Case> std::string operator()(const ::testing::TestParamInfo<Case> &info) const {
+        return info.param.name;
+    }
+};
+
 class SimTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -176,10 +176,7 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, DispatchTest, ::testing::ValuesIn(kDispatchCases),
-                         [](const ::testing::TestParamInfo<DispatchCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, DispatchTest, ::testing::ValuesIn(kDispatchCases), CaseName());
 
 TEST_F(SimTest, SettingsFileIsReadBeforeErrorModeIsSet) {
     sim::SetCommandLine(std::string(kExePath) + " /R");

@@ -1,6 +1,6 @@
 // The resident monitor: the hidden window, its answers to the session's end, the termination
 // protocol through the instance event, and the failure paths of start-up.
-#include "fixture.h"
+#include "resident_run.h"
 
 #include "check/verdict.h"
 #include "common/text.h"
@@ -8,65 +8,11 @@
 #include "control/messages.h"
 #include "control/monitor.h"
 
-#include <atomic>
-#include <chrono>
 #include <ostream>
 #include <string>
 #include <thread>
 
 namespace {
-
-// A start that becomes resident runs on its own thread, as the real program's main thread.
-class ResidentRun {
-  public:
-    explicit ResidentRun(const std::string &arguments) {
-        sim::SetCommandLine("C:\\SLOTWARD.EXE " + arguments);
-        thread_ = std::thread([this] {
-            result_ = ProgramMain();
-            done_ = true;
-        });
-    }
-    // A test that failed half-way must not hang: end the instance the way an outsider can.
-    ~ResidentRun() {
-        if (!thread_.joinable())
-            return;
-        HWND window = FindWindowA(MONITOR_CLASS_NAME, NULL);
-        if (window != NULL)
-            PostMessageA(window, WMU_QUIT, 0, 0);
-        Join();
-    }
-    HWND WaitForWindow() { return sim::WaitForWindow(MONITOR_CLASS_NAME, 5000); }
-    // Waits for the run to end; one that does not end within seconds is a failure, and is then
-    // ended as the process's end would (every wait of the simulation fails).
-    int Join() {
-        for (int i = 0; i < 500 && !done_; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!done_) {
-            ADD_FAILURE() << "the resident instance did not end";
-            sim::Reset();
-        }
-        thread_.join();
-        return result_;
-    }
-
-  private:
-    std::thread thread_;
-    std::atomic<bool> done_{false};
-    int result_ = -1;
-};
-
-void RequestTermination() {
-    HANDLE event = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
-    ASSERT_NE(event, (HANDLE)NULL);
-    SetEvent(event);
-    CloseHandle(event);
-}
-
-bool WaitForBoxes(size_t count) {
-    for (int i = 0; i < 500 && sim::Boxes().size() < count; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return sim::Boxes().size() >= count;
-}
 
 using MonitorTest = SimTest;
 
@@ -133,10 +79,7 @@ TEST_P(QueryTest, AnswersSessionEnd) {
     ExpectNothingLeaked();
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases),
-                         [](const ::testing::TestParamInfo<QueryCase> &info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases), CaseName());
 
 TEST_F(MonitorTest, ForcedRefusalAnswersAtOnceThenShowsBoxOwnedByWindow) {
     sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);

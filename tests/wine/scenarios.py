@@ -343,3 +343,43 @@ PROBE = [
 ]
 
 SUITES = {"slotward": ONE_SHOT + SETTINGS_FILE + RESIDENT, "probe": PROBE}
+
+# ---- One box at a time, and faults the resident instance survives.
+# Under Wine, as on Windows, a message sent to the hidden window while one of its boxes is open
+# is run inside that box's own message loop; so is a posted refusal.
+from steps import Burst, Kill  # noqa: E402
+
+WM_ENDSESSION = 0x16
+
+ROBUST = [
+    # Queries that arrive while the question is open are refused at once, without a second box;
+    # the open question alone decides.
+    Scenario("question_open_refuses_further_queries",
+             [Start(), Burst(WM_QUERYENDSESSION, 4, [question(EN, "D")], held=1, answer="0",
+                             more="0", press="no"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes"), END]),
+    Scenario("question_open_then_yes_consents",
+             [Start(), Burst(WM_QUERYENDSESSION, 3, [question(EN, "D")], held=1, answer="1",
+                             more="0", press="yes"), END]),
+    Scenario("forced_refusals_keep_one_box",
+             [Start("{exe} /F"),
+              Burst(WM_QUERYENDSESSION, 50, [refusal(EN, "D")], held=1, answer="0", more="0"),
+              Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0", answer_first=True),
+              Find(), END]),
+    # A refusal posted from outside while the refusal box is open is dropped as well.
+    Scenario("posted_refusals_keep_one_box",
+             [Start("{exe} /F"), Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0"),
+              Burst(WMU_SHOW_REFUSAL, 20, [refusal(EN, "D")], held=1, answer="0", more="0"),
+              Post(WMU_SHOW_REFUSAL, [refusal(EN, "D")]), END]),
+    # A cancelled session end (wParam 0) leaves the instance guarding; a close then ends it, and the next
+    # start becomes resident. (The other order cannot be shown: a closed window gets nothing.)
+    Scenario("cancelled_session_end_then_close",
+             [Start(), Send(WM_ENDSESSION, [], answer="0"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
+              Post(WM_CLOSE, [], exit="0"), WaitGone(), Start(), NoBox(300), Find(), END]),
+    Scenario("killed_instance_replaced_by_next_start",
+             [Start(), Find(), Kill(), Find(count=0), Start(), NoBox(300), Find(),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END, WaitGone()]),
+]
+
+SUITES["slotward"] += ROBUST

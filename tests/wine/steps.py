@@ -259,3 +259,40 @@ class WineBoot:
                 proc.kill()
                 proc.wait()
 
+
+
+class Burst:
+    """Sends the message count times to the hidden window: the first on its own, the rest one
+    after another once its process shows a box, while every box is held on screen. held: how
+    many boxes were open at once; boxes: all boxes shown, the held ones answered by press in
+    order once the burst is over; answer: the first message's answer; more: the answer of every
+    further message (they must all be answered within the driver's time limit)."""
+
+    def __init__(self, message, count, boxes, held, answer, more, press=None, timeout=8000):
+        self.message, self.count, self.boxes, self.held = message, count, list(boxes), held
+        self.answer, self.more, self.timeout = answer, more, timeout
+        self.press = presses(press, self.boxes)
+
+    def describe(self):
+        return "burst of %d message(s) 0x%X" % (self.count, self.message)
+
+    def execute(self, wine, context):
+        args = ["burst", CLASS, TITLE, hex(self.message), str(self.count), str(self.timeout),
+                self.press]
+        record = wine.driver_run(args, self.timeout / 1000 + 2 * self.count + 30)
+        expected = {"found": "1", "held": self.held, "held.open": self.held,
+                    "answer": self.answer, "more.sent": self.count - 1,
+                    "more.answered": self.count - 1, "more.answers": self.more}
+        expected.update(expect_boxes(self.boxes, context["image"]))
+        return compare(record, expected)
+
+
+class Kill:
+    """Ends every process of the program at once, as the task manager would: no message, no
+    clean-up of its own."""
+
+    def describe(self):
+        return "kill the program's processes"
+
+    def execute(self, wine, context):
+        return compare(wine.driver_run(["kill", context["image"]], 30), {"killed": "1"})

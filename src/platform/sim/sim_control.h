@@ -77,6 +77,10 @@ void ScriptBoxAnswers(const std::vector<int> &answers);
 // box's answer, overriding the script. Use it to act while a box is "on screen".
 void OnBox(std::function<int(const Box &)> hook);
 const std::vector<Box> &Boxes();
+// What a box's own message loop does while it is on screen, for OnBox hooks: runs the messages
+// other threads have sent to the calling thread and dispatches its posted messages, until none
+// is left; a quit request stays for the caller's own loop. Returns how many messages ran.
+int DispatchWaitingMessages();
 
 // ---- Failure injection
 enum class Api {

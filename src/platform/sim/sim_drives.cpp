@@ -46,6 +46,7 @@ HANDLE OpenSearch(LPWIN32_FIND_DATAA findData) {
 
 namespace sim {
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the letter names the drive; then its type
 void AddDrive(char letter, UINT type, Medium medium, DWORD failCode) {
     Guard lock(Mutex());
     int index = DriveIndex(letter);

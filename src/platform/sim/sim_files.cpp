@@ -189,6 +189,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRI
     return AddHandle(file);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     Guard lock(Mutex());
     if (read)

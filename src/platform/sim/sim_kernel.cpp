@@ -17,6 +17,7 @@ HANDLE AddHandle(const std::shared_ptr<Object> &object) {
     uintptr_t value = NewHandleValue();
     St().handles[value] = object;
     object->handles++;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a kernel handle is a number, as on Win32
     return reinterpret_cast<HANDLE>(value);
 }
 
@@ -108,7 +109,7 @@ bool TryAcquire(Object &object, DWORD me) {
     }
 }
 
-void RunThread(std::shared_ptr<Object> thread, DWORD id, LPTHREAD_START_ROUTINE start,
+void RunThread(const std::shared_ptr<Object> &thread, DWORD id, LPTHREAD_START_ROUTINE start,
                LPVOID parameter) {
     AdoptThreadId(id);
     DWORD exitCode = start(parameter);
@@ -123,6 +124,7 @@ void RunThread(std::shared_ptr<Object> thread, DWORD id, LPTHREAD_START_ROUTINE 
 
 extern "C" {
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
                            LPCSTR name) {
     Guard lock(Mutex());

@@ -64,6 +64,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) {
     uintptr_t handle = block.moveable ? NewHandleValue() : reinterpret_cast<uintptr_t>(block.data);
     St().blocks[handle] = block;
     SetLastError(ERROR_SUCCESS);
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a moveable block's handle is a number, as on Win32
     return reinterpret_cast<HGLOBAL>(handle);
 }
 

@@ -81,6 +81,24 @@ void ThreadEnded(DWORD threadId) {
 }
 
 } // namespace detail
+
+int DispatchWaitingMessages() {
+    int ran = 0;
+    Guard lock(Mutex());
+    for (;; ran++) {
+        if (RunOneSentMessage(lock))
+            continue;
+        std::deque<MSG> &posted = St().queues[GetCurrentThreadId()].posted;
+        if (posted.empty())
+            return ran;
+        MSG message = posted.front();
+        posted.pop_front();
+        lock.unlock();
+        DispatchMessageA(&message);
+        lock.lock();
+    }
+}
+
 } // namespace sim
 
 extern "C" {

@@ -71,6 +71,7 @@ std::string Upper(const std::string &text) {
     return out;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): IsDBCSLeadByteEx's order
 bool LeadByte(UINT codePage, unsigned char c) {
     switch (codePage) {
     case 932: // Shift-JIS
@@ -100,7 +101,7 @@ void AdoptThreadId(DWORD id) {
 
 std::string HandleText(const void *handle) {
     char text[32];
-    std::snprintf(text, sizeof text, "%p", handle);
+    (void)std::snprintf(text, sizeof text, "%p", handle); // 32 bytes hold any pointer
     return text;
 }
 
@@ -152,6 +153,7 @@ int Calls(Api api) {
     return St().calls[static_cast<int>(api)];
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): OEM page first, as Win32 lists them
 void SetCodePages(UINT oem, UINT ansi) {
     Guard lock(Mutex());
     St().oemCodePage = oem;

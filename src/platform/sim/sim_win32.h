@@ -44,14 +44,15 @@ typedef BOOL *LPBOOL;
 
 typedef void *HANDLE;
 typedef HANDLE HGLOBAL;
-typedef struct HWND__ *HWND;
-typedef struct HINSTANCE__ *HINSTANCE;
+typedef struct tagHWND *HWND;
+typedef struct tagHINSTANCE *HINSTANCE;
 typedef HINSTANCE HMODULE;
-typedef struct HICON__ *HICON;
+typedef struct tagHICON *HICON;
 typedef HICON HCURSOR;
-typedef struct HBRUSH__ *HBRUSH;
-typedef struct HMENU__ *HMENU;
+typedef struct tagHBRUSH *HBRUSH;
+typedef struct tagHMENU *HMENU;
 
+// NOLINTNEXTLINE(performance-no-int-to-ptr): Win32 defines this handle as -1 made a pointer
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
@@ -177,18 +178,18 @@ typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef DWORD(WINAPI *PTHREAD_START_ROUTINE)(LPVOID);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 
-typedef struct _SECURITY_ATTRIBUTES {
+typedef struct tagSECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-typedef struct _FILETIME {
+typedef struct tagFILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME;
 
-typedef struct _WIN32_FIND_DATAA {
+typedef struct tagWIN32_FIND_DATAA {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;
     FILETIME ftLastAccessTime;
@@ -201,7 +202,7 @@ typedef struct _WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+typedef struct tagOVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
 typedef struct tagPOINT {
     LONG x;

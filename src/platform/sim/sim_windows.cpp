@@ -23,6 +23,7 @@ Window *LiveWindow(HWND window) {
 namespace {
 
 // The live window with that class (any class for null), or null.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): FindWindowA's order
 HWND FindByClassAndTitle(const char *className, const char *title, bool createdOnly) {
     for (auto &entry : St().windows) {
         const Window &window = entry.second;
@@ -32,6 +33,7 @@ HWND FindByClassAndTitle(const char *className, const char *title, bool createdO
             continue;
         if (title && Upper(window.title) != Upper(title))
             continue;
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number, as on Win32
         return reinterpret_cast<HWND>(entry.first);
     }
     return NULL;
@@ -116,6 +118,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA *wndClass) {
     return St().nextAtom++;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int,
                             int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
     HWND handle;
@@ -138,6 +141,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         window.exStyle = exStyle;
         window.ownerThread = GetCurrentThreadId();
         window.proc = proc = found->second.copy.lpfnWndProc;
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number, as on Win32
         handle = reinterpret_cast<HWND>(NewHandleValue());
         St().windows[reinterpret_cast<uintptr_t>(handle)] = window;
         St().queues[window.ownerThread]; // the owner thread now has a message queue

@@ -4,6 +4,7 @@
 
 extern "C" {
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the C library's own signature
 void *memcpy(void *dest, const void *source, size_t count) {
     unsigned char *to = static_cast<unsigned char *>(dest);
     const unsigned char *from = static_cast<const unsigned char *>(source);
@@ -12,6 +13,7 @@ void *memcpy(void *dest, const void *source, size_t count) {
     return dest;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the C library's own signature
 void *memmove(void *dest, const void *source, size_t count) {
     unsigned char *to = static_cast<unsigned char *>(dest);
     const unsigned char *from = static_cast<const unsigned char *>(source);
@@ -25,6 +27,7 @@ void *memmove(void *dest, const void *source, size_t count) {
     return dest;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the C library's own signature
 void *memset(void *dest, int value, size_t count) {
     unsigned char *to = static_cast<unsigned char *>(dest);
     while (count--)
@@ -32,6 +35,7 @@ void *memset(void *dest, int value, size_t count) {
     return dest;
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the C library's own signature
 int memcmp(const void *a, const void *b, size_t count) {
     const unsigned char *x = static_cast<const unsigned char *>(a);
     const unsigned char *y = static_cast<const unsigned char *>(b);

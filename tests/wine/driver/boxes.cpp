@@ -249,21 +249,46 @@ int BoxWatcher::Poll(Report &report) {
         GetWindowThreadProcessId(box, &pid);
         std::string prefix = "box" + std::to_string(++count_) + ".";
         ReadBox(box, pid, report, prefix);
-        std::string press = count_ <= (int)presses_.size() ? presses_[count_ - 1] : "none";
-        report.Set(prefix + "pressed", press);
-        if (press != "none" && !Press(box, press)) {
-            report.Set(prefix + "press_failed", 1);
+        if (holding_) {
+            held_.push_back(box);
+        } else {
+            PressNumbered(box, count_, report);
         }
         lastActivityMs_ = ElapsedMs();
         handled++;
     }
 }
 
-bool BoxWatcher::AnyOpen(void) {
-    for (HWND box : seen_) {
-        if (IsWindow(box) && IsWindowVisible(box)) {
-            return true;
+void BoxWatcher::PressNumbered(HWND box, int number, Report &report) {
+    std::string prefix = "box" + std::to_string(number) + ".";
+    std::string press = number <= (int)presses_.size() ? presses_[number - 1] : "none";
+    report.Set(prefix + "pressed", press);
+    if (press != "none" && !Press(box, press)) {
+        report.Set(prefix + "press_failed", 1);
+    }
+}
+
+void BoxWatcher::Release(Report &report) {
+    holding_ = false;
+    for (size_t i = 0; i < held_.size(); i++) {
+        if (IsWindow(held_[i])) {
+            PressNumbered(held_[i], count_ - (int)held_.size() + (int)i + 1, report);
         }
     }
-    return false;
+    held_.clear();
+    lastActivityMs_ = ElapsedMs();
+}
+
+int BoxWatcher::OpenCount(void) {
+    int open = 0;
+    for (HWND box : seen_) {
+        if (IsWindow(box) && IsWindowVisible(box)) {
+            open++;
+        }
+    }
+    return open;
+}
+
+bool BoxWatcher::AnyOpen(void) {
+    return OpenCount() > 0;
 }

@@ -13,10 +13,13 @@ std::string Narrow(const wchar_t *text);
 long long Number(const wchar_t *text);
 // Records the process's exit code under key, or "running".
 void SetExit(Report &report, const std::string &key, HANDLE process);
+// The window a command acts on, waited for up to 2 s; records "found" and gives its process id.
+HWND FindTargetWindow(const wchar_t *className, const wchar_t *title, Report &report, DWORD *pid);
 
 int RunCommand(int argc, wchar_t **argv, Report &report);
 int StartCommand(int argc, wchar_t **argv, Report &report);
 int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send);
+int BurstCommand(int argc, wchar_t **argv, Report &report);
 int BoxesCommand(int argc, wchar_t **argv, Report &report);
 int FindCommand(int argc, wchar_t **argv, Report &report);
 int WaitGoneCommand(int argc, wchar_t **argv, Report &report);
@@ -26,3 +29,4 @@ int VersionCommand(int argc, wchar_t **argv, Report &report);
 int ShortcutCommand(int argc, wchar_t **argv, Report &report);
 int FoldersCommand(int argc, wchar_t **argv, Report &report);
 int ProductsCommand(int argc, wchar_t **argv, Report &report);
+int UsageCommand(int argc, wchar_t **argv, Report &report);

@@ -20,6 +20,9 @@ const char kUsage[] =
     "           [exitWaitMs]\n"
     "      deliver a message to a top-level window, answer the boxes its process shows meanwhile,\n"
     "      then wait up to exitWaitMs for that process to end\n"
+    "  burst <out> <class> <title> <msg> <count> <timeoutMs> <press> [settleMs]\n"
+    "      send the message once, and once its process shows a box, count-1 times more while\n"
+    "      every box is held on screen; then answer the held boxes and the rest as send does\n"
     "  boxes <out> <timeoutMs> <press> [settleMs]\n"
     "      read and answer the boxes of any other process\n"
     "  find <out> <class> <title> [waitMs]\n"
@@ -29,6 +32,9 @@ const char kUsage[] =
     "  shortcut <out> <path>        whether it exists; a shortcut's target and arguments\n"
     "  folders <out>                the all-users Startup and Programs folders, Program Files\n"
     "  products <out> <upgradeCode> the installed products of that upgrade code\n"
+    "  usage <out> <class> <title> <waitMs> [<msg> <wParam> <lParam> <count>]\n"
+    "      private bytes, working set and processor time of the window's process, before and\n"
+    "      after sending it the message count times (no boxes answered) and then waiting\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
@@ -48,17 +54,10 @@ struct Command {
 
 // Every command by the name it is called with; kUsage describes their arguments.
 const Command kCommands[] = {
-    {L"run", RunCommand},
-    {L"start", StartCommand},
-    {L"send", SendCommand},
-    {L"post", PostCommand},
-    {L"boxes", BoxesCommand},
-    {L"find", FindCommand},
-    {L"wait-gone", WaitGoneCommand},
-    {L"kill", KillCommand},
-    {L"version", VersionCommand},
-    {L"shortcut", ShortcutCommand},
-    {L"folders", FoldersCommand},
+    {L"run", RunCommand},           {L"start", StartCommand},        {L"send", SendCommand},
+    {L"post", PostCommand},         {L"burst", BurstCommand},        {L"boxes", BoxesCommand},
+    {L"find", FindCommand},         {L"wait-gone", WaitGoneCommand}, {L"kill", KillCommand},
+    {L"version", VersionCommand},   {L"shortcut", ShortcutCommand},  {L"folders", FoldersCommand},
     {L"products", ProductsCommand},
 };
 

@@ -4,6 +4,8 @@
 
 #include <tlhelp32.h>
 
+#include <set>
+
 namespace {
 
 HWND WaitForWindow(const wchar_t *className, const wchar_t *title, long long waitMs) {
@@ -38,6 +40,70 @@ DWORD WINAPI SendThread(LPVOID param) {
     return 0;
 }
 
+// Answers boxes until the delivery is answered (without one: until a box has been seen), no box
+// is open and nothing has happened for settleMs, or until the deadline.
+void AwaitQuiet(BoxWatcher &watcher, const Delivery *d, long long deadline, long long settleMs,
+                Report &report) {
+    for (;;) {
+        watcher.Poll(report);
+        long long now = ElapsedMs();
+        bool ready = d ? d->done != 0 : watcher.Count() > 0;
+        long long last = watcher.LastActivityMs();
+        if (d && d->answerMs > last) {
+            last = d->answerMs;
+        }
+        if (ready && !watcher.AnyOpen() && now - last >= settleMs) {
+            break;
+        }
+        if (now >= deadline) {
+            report.Set("timeout", 1);
+            break;
+        }
+        Sleep(kPollMs);
+    }
+    report.Set("boxes", watcher.Count());
+}
+
+void ReportAnswer(const Delivery &d, Report &report) {
+    report.Set("answer", !d.done ? "pending" : d.ok ? std::to_string(d.answer) : "failed");
+    report.Set("answer.ms", d.answerMs);
+}
+
+// Polls the boxes (held ones stay on screen) for ms milliseconds, or until one has been seen.
+void PollFor(BoxWatcher &watcher, long long ms, bool untilFirstBox, Report &report) {
+    long long end = ElapsedMs() + ms;
+    while (ElapsedMs() < end && !(untilFirstBox && watcher.Count() > 0)) {
+        watcher.Poll(report);
+        Sleep(kPollMs);
+    }
+}
+
+// The further messages of a burst: each is sent on its own and may take up to this long.
+const DWORD kBurstSendTimeoutMs = 2000;
+
+// Sends the message count times more, one after another, polling the boxes between sends;
+// records how many were answered and the distinct answers.
+void SendRepeatedly(const Delivery &like, int count, BoxWatcher &watcher, Report &report) {
+    std::set<std::string> answers;
+    int answered = 0;
+    for (int i = 0; i < count; i++) {
+        DWORD_PTR answer = 0;
+        if (SendMessageTimeoutW(like.window, like.message, like.wParam, like.lParam, SMTO_NORMAL,
+                                kBurstSendTimeoutMs, &answer)) {
+            answered++;
+            answers.insert(std::to_string(answer));
+        }
+        watcher.Poll(report);
+    }
+    std::string list;
+    for (const std::string &answer : answers) {
+        list += (list.empty() ? "" : ",") + answer;
+    }
+    report.Set("more.sent", count);
+    report.Set("more.answered", answered);
+    report.Set("more.answers", list);
+}
+
 struct CountState {
     const wchar_t *className;
     int count;
@@ -54,6 +120,16 @@ BOOL CALLBACK CountClass(HWND window, LPARAM param) {
 
 } // namespace
 
+HWND FindTargetWindow(const wchar_t *className, const wchar_t *title, Report &report, DWORD *pid) {
+    HWND window = WaitForWindow(className, title, 2000);
+    report.Set("found", window ? 1 : 0);
+    *pid = 0;
+    if (window) {
+        GetWindowThreadProcessId(window, pid);
+    }
+    return window;
+}
+
 // send and post: the message goes to the window while its process's boxes are answered; the
 // command ends once the answer is in, no box is open and none has appeared for settleMs.
 int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
@@ -63,13 +139,11 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
     long long timeoutMs = Number(argv[8]);
     long long settleMs = argc > 10 ? Number(argv[10]) : 500;
     long long exitWaitMs = argc > 11 ? Number(argv[11]) : 0;
-    HWND window = WaitForWindow(argv[3], argv[4], 2000);
-    report.Set("found", window ? 1 : 0);
+    DWORD pid;
+    HWND window = FindTargetWindow(argv[3], argv[4], report, &pid);
     if (!window) {
         return 0;
     }
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
     BoxWatcher watcher(pid, ParsePressList(Narrow(argv[9])));
     Delivery d = {window,
@@ -88,27 +162,9 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
         d.answerMs = ElapsedMs();
         d.done = 1;
     }
-    long long deadline = ElapsedMs() + timeoutMs;
-    for (;;) {
-        watcher.Poll(report);
-        long long now = ElapsedMs();
-        if (d.done && !watcher.AnyOpen()) {
-            long long last =
-                d.answerMs > watcher.LastActivityMs() ? d.answerMs : watcher.LastActivityMs();
-            if (now - last >= settleMs) {
-                break;
-            }
-        }
-        if (now >= deadline) {
-            report.Set("timeout", 1);
-            break;
-        }
-        Sleep(kPollMs);
-    }
-    report.Set("boxes", watcher.Count());
+    AwaitQuiet(watcher, &d, ElapsedMs() + timeoutMs, settleMs, report);
     if (send) {
-        report.Set("answer", !d.done ? "pending" : d.ok ? std::to_string(d.answer) : "failed");
-        report.Set("answer.ms", d.answerMs);
+        ReportAnswer(d, report);
     } else {
         report.Set("posted", d.ok ? 1 : 0);
     }
@@ -119,6 +175,39 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
     return 0;
 }
 
+// burst: the first message goes out on a thread of its own (a question box may hold it up);
+// once the window's process shows a box, count-1 more follow one by one while every box is held
+// on screen, so that "held" counts the boxes that were open at once. Then the held boxes are
+// answered and the command ends as send does.
+int BurstCommand(int argc, wchar_t **argv, Report &report) {
+    if (argc < 9) {
+        return 2;
+    }
+    int count = (int)Number(argv[6]);
+    long long timeoutMs = Number(argv[7]);
+    long long settleMs = argc > 9 ? Number(argv[9]) : 500;
+    HWND window = WaitForWindow(argv[3], argv[4], 2000);
+    report.Set("found", window ? 1 : 0);
+    if (!window || count < 1) {
+        return 0;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    BoxWatcher watcher(pid, ParsePressList(Narrow(argv[8])), true);
+    Delivery d = {window, (UINT)Number(argv[5]), 0, 0, (DWORD)timeoutMs, 0, 0, FALSE, 0};
+    long long deadline = ElapsedMs() + timeoutMs;
+    CloseHandle(CreateThread(NULL, 0, SendThread, &d, 0, NULL));
+    PollFor(watcher, timeoutMs, true, report);
+    SendRepeatedly(d, count - 1, watcher, report);
+    PollFor(watcher, settleMs, false, report); // a posted box appears after its answer
+    report.Set("held", watcher.Count());
+    report.Set("held.open", watcher.OpenCount());
+    watcher.Release(report);
+    AwaitQuiet(watcher, &d, deadline + count * (long long)kBurstSendTimeoutMs, settleMs, report);
+    ReportAnswer(d, report);
+    return 0;
+}
+
 int BoxesCommand(int argc, wchar_t **argv, Report &report) {
     if (argc < 5) {
         return 2;
@@ -126,20 +215,7 @@ int BoxesCommand(int argc, wchar_t **argv, Report &report) {
     long long deadline = ElapsedMs() + Number(argv[3]);
     long long settleMs = argc > 5 ? Number(argv[5]) : 500;
     BoxWatcher watcher(0, ParsePressList(Narrow(argv[4])));
-    for (;;) {
-        watcher.Poll(report);
-        long long now = ElapsedMs();
-        if (watcher.Count() > 0 && !watcher.AnyOpen() &&
-            now - watcher.LastActivityMs() >= settleMs) {
-            break;
-        }
-        if (now >= deadline) {
-            report.Set("timeout", 1);
-            break;
-        }
-        Sleep(kPollMs);
-    }
-    report.Set("boxes", watcher.Count());
+    AwaitQuiet(watcher, NULL, deadline, settleMs, report);
     return 0;
 }
 

@@ -1,45 +1,25 @@
-// libFuzzer target for the settings: arbitrary bytes split and interpreted as a command line
-// (program name included) or as the text of the settings file, on a single-byte or a
-// double-byte code page, optionally with one allocation failing; checks what must always hold.
+// The shared part of the settings fuzz targets; see fuzz_support.h.
+#include "fuzz_support.h"
+
 #include "control/messages.h"
-#include "platform/sim/sim_control.h"
 #include "settings/dbcs.h"
-#include "settings/options.h"
 #include "settings/settings.h"
-#include "settings/settings_file.h"
 #include "settings/tokens.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+
+namespace fuzz {
 
 namespace {
-
-// The first input byte picks the run: bit 0 the code page, bit 1 file or command line,
-// bits 2-4 which GlobalAlloc fails (0: none), bits 5-7 the drive bits set beforehand.
-struct Run {
-    UINT codePage;
-    bool asFile;
-    int failingAlloc;
-    DWORD maskBefore;
-};
 
 Run DecodeRun(uint8_t control) {
     Run run;
     run.codePage = (control & 1) ? 932 : 1252;
-    run.asFile = (control & 2) != 0;
-    run.failingAlloc = (control >> 2) & 7;
-    run.maskBefore = static_cast<DWORD>(control >> 5) << 3;
+    run.failingAlloc = (control >> 1) & 7;
+    run.maskBefore = static_cast<DWORD>((control >> 4) & 7) << 3;
     return run;
-}
-
-void Require(bool condition, const char *what) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
 }
 
 void ResetProgram(const Run &run) {
@@ -65,7 +45,25 @@ void CheckPart(const char *part) {
     Require(std::memchr(part, '\0', room) != nullptr, "template part not terminated in buffer");
 }
 
-void CheckTable() {
+} // namespace
+
+bool Prepare(const uint8_t *data, size_t size, Run *run, std::string *text) {
+    if (size == 0)
+        return false;
+    *run = DecodeRun(data[0]);
+    text->assign(reinterpret_cast<const char *>(data + 1), size - 1);
+    ResetProgram(*run);
+    return true;
+}
+
+void Require(bool condition, const char *what) {
+    if (condition)
+        return;
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+void CheckTokenTable() {
     Require(gTokenTable.count >= 0, "negative count");
     if (gTokenTable.count == 0)
         return;
@@ -91,34 +89,4 @@ void CheckOutcome(const Run &run) {
     CheckPart(gSettings.customCaption);
 }
 
-void RunAsFile(const std::string &text) {
-    sim::SetCommandLine("C:\\SW\\SLOTWARD.EXE");
-    sim::AddFile("C:\\SW\\SLOTWARD.CFG", text);
-    LoadSettingsFile();
-}
-
-// The command line also names the settings file, so the path rules run on it first.
-void RunAsCommandLine(const std::string &text) {
-    sim::SetCommandLine(text);
-    LoadSettingsFile();
-    SplitCommandLine();
-    CheckTable();
-    ApplyOptions();
-    ReleaseTokens();
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size == 0)
-        return 0;
-    Run run = DecodeRun(data[0]);
-    std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
-    ResetProgram(run);
-    if (run.asFile)
-        RunAsFile(text);
-    else
-        RunAsCommandLine(text);
-    CheckOutcome(run);
-    return 0;
-}
+} // namespace fuzz

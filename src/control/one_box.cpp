@@ -1,0 +1,30 @@
+// One box at a time; see one_box.h. Each flag is set only while its own call is running, so a
+// box that fails or returns at once leaves nothing behind, and a later query or refusal shows
+// its box again. Nothing else can bring a message to the window during a check: the survey and
+// the posting of the refusal run no message loop, only the box does.
+#include "control/one_box.h"
+
+#include "check/verdict.h"
+
+// A check is running, and with it the question box when one is shown.
+static BOOL sCheckRunning;
+// The refusal box is on screen.
+static BOOL sRefusalOpen;
+
+LRESULT AnswerSessionQuery(HWND window) {
+    if (sCheckRunning)
+        return FALSE;
+    sCheckRunning = TRUE;
+    // Only a plain "yes" lets the session end; a failed box refuses.
+    LRESULT answer = CheckMedia(window) == IDYES ? TRUE : FALSE;
+    sCheckRunning = FALSE;
+    return answer;
+}
+
+void ShowRefusalOnce(HWND window) {
+    if (sCheckRunning || sRefusalOpen)
+        return;
+    sRefusalOpen = TRUE;
+    ShowRefusal(window);
+    sRefusalOpen = FALSE;
+}

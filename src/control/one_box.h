@@ -1,0 +1,17 @@
+// One box at a time in the resident instance. A message box runs a message loop of its own, so
+// while the question or the refusal box is open, messages sent or posted to the hidden window
+// are handled inside it: each further query or refusal would otherwise open one more box inside
+// the last, without end. These are the hidden window's answers to the two messages that show
+// boxes; main thread only.
+#pragma once
+
+#include "platform/platform.h"
+
+// WM_QUERYENDSESSION: TRUE only when the check consents. A query that arrives while the
+// question box is open is refused at once, without a survey: the open question is already
+// asking, and until it is answered Yes the session must not end.
+LRESULT AnswerSessionQuery(HWND window);
+
+// WMU_SHOW_REFUSAL: shows the refusal box, unless a box is open already; the refusal is then
+// dropped, as the open box is already in front of the user.
+void ShowRefusalOnce(HWND window);

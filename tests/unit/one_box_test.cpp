@@ -1,0 +1,153 @@
+// One box at a time in the resident instance. A box's own message loop runs what reaches the
+// hidden window while the box is open; the OnBox hooks below do exactly that on the box's
+// thread (a message sent there runs the window procedure at once, DispatchWaitingMessages
+// dispatches what was posted), so each test sees what Windows would do inside MessageBoxA.
+#include "resident_run.h"
+
+#include "check/verdict.h"
+#include "control/monitor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using OneBoxTest = SimTest;
+
+LRESULT Query(HWND window) {
+    return SendMessageA(window, WM_QUERYENDSESSION, 0, 0);
+}
+
+struct QuestionCase {
+    const char *name;
+    int pressed;          // the answer of the open question
+    LRESULT wantedAnswer; // to the query that opened it
+};
+
+const QuestionCase kQuestionCases[] = {{"Yes", IDYES, 1}, {"No", IDNO, 0}};
+
+void PrintTo(const QuestionCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+class QuestionOpenTest : public SimTest, public ::testing::WithParamInterface<QuestionCase> {};
+
+// While the question is open, further queries are refused at once without a survey, and a
+// refusal posted from outside is dropped; the open question alone decides. Once it is closed,
+// a query asks again and a posted refusal shows its box.
+TEST_P(QuestionOpenTest, FurtherQueriesRefusedAtOnceAndOnlyTheOpenBoxDecides) {
+    const QuestionCase &c = GetParam();
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::Files);
+    std::vector<LRESULT> answersWhileOpen;
+    int surveysWhileOpen = -1;
+    std::atomic<int> boxesSeen{0};
+    sim::OnBox([&](const sim::Box &box) {
+        if (boxesSeen++ > 0)
+            return box.style == (UINT)(MB_SYSTEMMODAL | MB_ICONERROR) ? IDOK : IDNO;
+        int typeQueries = sim::TypeQueries('D');
+        for (int i = 0; i < 3; i++)
+            answersWhileOpen.push_back(Query(box.owner));
+        surveysWhileOpen = sim::TypeQueries('D') - typeQueries;
+        PostMessageA(box.owner, WMU_SHOW_REFUSAL, 0, 0);
+        sim::DispatchWaitingMessages();
+        return c.pressed;
+    });
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(Query(window), c.wantedAnswer);
+    EXPECT_EQ(answersWhileOpen, (std::vector<LRESULT>{0, 0, 0}));
+    EXPECT_EQ(surveysWhileOpen, 0);
+    EXPECT_EQ(sim::Boxes().size(), 1u) << "no second question, no refusal over the question";
+
+    EXPECT_EQ(Query(window), 0) << "the next query asks again; the hook answers No";
+    PostMessageA(window, WMU_SHOW_REFUSAL, 0, 0);
+    ASSERT_TRUE(WaitForBoxes(3)) << "a refusal from outside shows its box once none is open";
+    EXPECT_EQ(sim::Boxes()[2].style, (UINT)(MB_SYSTEMMODAL | MB_ICONERROR));
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+    EXPECT_EQ(sim::Boxes().size(), 3u);
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Pressed, QuestionOpenTest, ::testing::ValuesIn(kQuestionCases),
+                         CaseName());
+
+// Fifty refused queries while the refusal box is open: each is answered at once, its refusal is
+// dropped when the box's loop dispatches it, and a medium taken out meanwhile means consent.
+// Boxes never nest; once the box is closed, the next refusal shows its box again.
+TEST_F(OneBoxTest, RefusalsWhileRefusalBoxOpenKeepOneBox) {
+    sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);
+    std::vector<LRESULT> answersWhileOpen;
+    LRESULT answerWithoutMedium = -1;
+    int depth = 0, deepest = 0, dispatched = 0;
+    std::atomic<int> boxesSeen{0};
+    std::atomic<bool> firstClosed{false};
+    sim::OnBox([&](const sim::Box &box) {
+        deepest = std::max(deepest, ++depth);
+        if (boxesSeen++ == 0) {
+            for (int i = 0; i < 50; i++)
+                answersWhileOpen.push_back(Query(box.owner));
+            dispatched = sim::DispatchWaitingMessages();
+            sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::None);
+            answerWithoutMedium = Query(box.owner);
+            sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);
+            firstClosed = true;
+        }
+        depth--;
+        return IDOK;
+    });
+    ResidentRun run("/F");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    EXPECT_EQ(Query(window), 0);
+    ASSERT_TRUE(WaitUntil([&] { return firstClosed.load(); }));
+    EXPECT_EQ(Query(window), 0);
+    ASSERT_TRUE(WaitForBoxes(2)) << "the box shows again once the first is closed";
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+
+    EXPECT_EQ(answersWhileOpen, std::vector<LRESULT>(50, 0));
+    EXPECT_EQ(dispatched, 50) << "every posted refusal reached the window";
+    EXPECT_EQ(answerWithoutMedium, 1);
+    EXPECT_EQ(deepest, 1) << "a box opened inside another";
+    EXPECT_EQ(sim::Boxes().size(), 2u);
+    ExpectNothingLeaked();
+}
+
+// A refusal box from outside (no forced refusal) does not stop a query from asking: the
+// question may stand over it, and once both are closed a posted refusal shows again.
+TEST_F(OneBoxTest, QueryWhileRefusalBoxOpenStillAsks) {
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::Files);
+    LRESULT answerWhileOpen = -1;
+    std::atomic<int> boxesSeen{0};
+    sim::OnBox([&](const sim::Box &box) {
+        if (boxesSeen++ == 0)
+            answerWhileOpen = Query(box.owner);
+        return box.style == (UINT)(MB_SYSTEMMODAL | MB_ICONERROR) ? IDOK : IDYES;
+    });
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+
+    PostMessageA(window, WMU_SHOW_REFUSAL, 0, 0);
+    ASSERT_TRUE(WaitForBoxes(2));
+    PostMessageA(window, WMU_SHOW_REFUSAL, 0, 0);
+    ASSERT_TRUE(WaitForBoxes(3));
+    RequestTermination();
+    EXPECT_EQ(run.Join(), 0);
+
+    EXPECT_EQ(answerWhileOpen, 1) << "the question over the refusal was answered Yes";
+    ASSERT_EQ(sim::Boxes().size(), 3u);
+    EXPECT_EQ(sim::Boxes()[0].style, (UINT)(MB_SYSTEMMODAL | MB_ICONERROR));
+    EXPECT_EQ(sim::Boxes()[1].style, 0x1114u);
+    EXPECT_EQ(sim::Boxes()[2].style, (UINT)(MB_SYSTEMMODAL | MB_ICONERROR));
+    ExpectNothingLeaked();
+}
+
+} // namespace

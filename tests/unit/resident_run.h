@@ -1,0 +1,35 @@
+// Running the program resident in a host test: the start runs ProgramMain on a thread of its own,
+// as the real program's main thread, and the test talks to it through its hidden window.
+#pragma once
+
+#include "fixture.h"
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <thread>
+
+class ResidentRun {
+  public:
+    explicit ResidentRun(const std::string &arguments);
+    // A test that failed half-way must not hang: ends the instance the way an outsider can.
+    ~ResidentRun();
+    HWND WaitForWindow();
+    // Waits for the run to end; one that does not end within seconds is a failure, and is then
+    // ended as the process's end would (every wait of the simulation fails).
+    int Join();
+
+  private:
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    int result_ = -1;
+};
+
+// Signals the instance event, as a start with /R does.
+void RequestTermination();
+
+// Waits up to five seconds for the condition; returns whether it came true.
+bool WaitUntil(const std::function<bool()> &condition);
+// Waits until the box log holds at least count boxes.
+bool WaitForBoxes(size_t count);
