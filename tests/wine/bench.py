@@ -5,7 +5,13 @@ It makes one private Wine prefix and one private X display for the whole run, co
 to C:\\slotward\\slotward.exe, and for each scenario sets up the drive layout, the locale and the
 settings file, carries out the steps through swdriver.exe and compares what the driver recorded
 with the expected results. Everything it started is ended and its temporary folder removed, even
-on failure. Exit code: 0 all passed, 1 a scenario failed, 2 the bench could not run, 77 no Wine.
+on failure. Exit code: 0 all passed, 1 a scenario failed, 2 the bench could not run, 77 Wine
+cannot run the requested flavour's programs on this machine (not installed, or --arch 32 where
+the machine runs no 32-bit code).
+
+--arch names the flavour: 32 (default) runs 32-bit programs the way /usr/bin/wine does, through
+wine32; 64 runs 64-bit programs through wine64 in a 64-bit prefix, for machines that run no
+32-bit code at all.
 
 With --session DIR the display and the prefix outlive the run instead, so that CTest can run each
 scenario as a test of its own without making a prefix for each: --setup starts them in DIR (after
@@ -43,6 +49,15 @@ TRACE_CHANNELS = "-all,fixme+graphics,fixme+process"
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
 CONTENTS = ("files", "empty", "dangling")
+# How each flavour starts programs and makes its prefix. /usr/bin/wine always prefers the 32-bit
+# loader, which cannot start where the kernel runs no 32-bit code; the 64-bit flavour therefore
+# names Debian's 64-bit loader itself, and WINELOADER makes Wine start its own programs with it.
+WINE64 = "/usr/lib/wine/wine64"
+FLAVOURS = {
+    "32": {"wine": ["wine"], "wineboot": ["wineboot"], "env": {}},
+    "64": {"wine": [WINE64], "wineboot": [WINE64, "wineboot"],
+           "env": {"WINELOADER": WINE64, "WINEARCH": "win64"}},
+}
 
 
 class BenchError(Exception):
@@ -134,17 +149,20 @@ def end_process(pid, start):
 class Wine:
     """One private prefix with a program in C:\\slotward and a folder per drive letter."""
 
-    def __init__(self, root, display, driver, program, verbose, create=True):
+    def __init__(self, root, display, driver, program, verbose, create=True, arch="32"):
         """create: make the prefix in root; otherwise use the one an earlier run made there
-        (a session's), whose layout and locale the caller then sets in .layout and .locale."""
+        (a session's), whose layout and locale the caller then sets in .layout and .locale.
+        arch: the flavour of Wine (FLAVOURS), which must match the programs' and the prefix's."""
         self.root = root
+        self.flavour = FLAVOURS[arch]
         self.prefix = os.path.join(root, "prefix")
         self.media = os.path.join(root, "media")
         self.out = os.path.join(root, "out.txt")
         self.driver = driver
         self.verbose = verbose
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", DISPLAY=display,
-                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=LOCALES["en"])
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=LOCALES["en"],
+                        **self.flavour["env"])
         self.env.pop("WAYLAND_DISPLAY", None)
         self.layout = None
         self.locale = "en"
@@ -165,8 +183,9 @@ class Wine:
         running keeps writing to."""
         with open(self.trace, "ab") if trace else tempfile.TemporaryFile() as log:
             # Output goes to a file, not a pipe: a program left running must not hold us up.
-            proc = subprocess.run(["wine"] + args, env=self.env, stdin=subprocess.DEVNULL,
-                                  stdout=log, stderr=subprocess.STDOUT, timeout=timeout)
+            proc = subprocess.run(self.flavour["wine"] + args, env=self.env,
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                  timeout=timeout)
             text = "(in the trace file)"
             if not trace:
                 log.seek(0)
@@ -195,8 +214,9 @@ class Wine:
     def _create(self):
         started = time.monotonic()
         self._make_locales()
-        subprocess.run(["wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
+        subprocess.run(self.flavour["wineboot"] + ["-i"], env=self.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=180, check=True)
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
@@ -316,9 +336,9 @@ class Wine:
         return win_path(path)
 
     def start_wineboot(self):
-        return subprocess.Popen(["wine", "wineboot.exe", "--end-session"], env=self.env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        return subprocess.Popen(self.flavour["wine"] + ["wineboot.exe", "--end-session"],
+                                env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         try:
@@ -442,7 +462,7 @@ def end_session(folder):
     return not os.path.exists(folder)
 
 
-def start_session(folder, verbose):
+def start_session(folder, verbose, arch):
     """A display and a prefix in folder for later runs; first ends a session left there."""
     if os.path.exists(folder):
         print("bench: ending the session left in %s" % folder, flush=True)
@@ -457,12 +477,12 @@ def start_session(folder, verbose):
              "xvfb_start": process_start(display.pid), "prefix": os.path.join(folder, "prefix"),
              "layout": None, "locale": "en"}
     save_state(folder, state)
-    Wine(folder, display.name, None, None, verbose)
+    Wine(folder, display.name, None, None, verbose, arch=arch)
     print("bench: session in %s on display %s, ready after %.1f s"
           % (folder, display.name, time.monotonic() - started), flush=True)
 
 
-def run_in_session(folder, table, driver, program, verbose):
+def run_in_session(folder, table, driver, program, verbose, arch):
     """Runs the scenarios in the session's prefix; returns the names of those that failed."""
     try:
         state = load_state(folder)
@@ -470,7 +490,7 @@ def run_in_session(folder, table, driver, program, verbose):
         raise BenchError("no session in %s (--setup starts one): %s" % (folder, e))
     if process_start(state["xvfb_pid"]) != state["xvfb_start"]:
         raise BenchError("the X server of the session in %s has ended" % folder)
-    wine = Wine(folder, state["display"], driver, program, verbose, create=False)
+    wine = Wine(folder, state["display"], driver, program, verbose, create=False, arch=arch)
     wine.layout, wine.locale = state["layout"], state["locale"]
     wine.env["LC_ALL"] = LOCALES[wine.locale]
     # Until this run ends in order the state of the server is unknown: a run that is killed
@@ -479,6 +499,29 @@ def run_in_session(folder, table, driver, program, verbose):
     failed = run_table(wine, table)
     save_state(folder, dict(state, layout=wine.layout, locale=wine.locale))
     return failed
+
+
+def why_unavailable(arch):
+    """Why Wine cannot run the flavour's programs here, in one line, or None when it can."""
+    loader = FLAVOURS[arch]["wine"][0]
+    if not shutil.which(loader) or not shutil.which("wineserver"):
+        return "%s is not installed (scripts/setup.sh installs Wine)" % loader
+    try:
+        proc = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
+    except OSError as e:
+        proc = subprocess.CompletedProcess([], None, ("%s: %s" % (loader, e.strerror)).encode())
+    except subprocess.TimeoutExpired:
+        return "%s --version did not answer" % loader
+    if proc.returncode == 0:
+        return None
+    output = proc.stdout.decode(errors="replace").strip()
+    # /usr/bin/wine is a script that executes wine32: the shell reports the kernel's ENOEXEC.
+    if "Exec format error" in output:
+        return ("this machine runs no %s-bit code, so Wine cannot start %s-bit programs (%s)%s"
+                % (arch, arch, output.splitlines()[-1],
+                   "; the win64 preset runs the bench on the x86-64 build" if arch == "32" else ""))
+    return "%s --version failed: %s" % (loader, output.splitlines()[-1] if output else "no output")
 
 
 def main():
@@ -499,6 +542,8 @@ def main():
                         help="start a session in DIR (ending one left there) and stop")
     action.add_argument("--cleanup", action="store_true",
                         help="end the session in DIR and remove DIR")
+    parser.add_argument("--arch", default="32", choices=sorted(FLAVOURS),
+                        help="the flavour of Wine: 32- or 64-bit programs and prefix")
     parser.add_argument("-v", "--verbose", action="store_true")
     args = parser.parse_args()
 
@@ -517,14 +562,14 @@ def main():
     if (args.setup or args.cleanup) and not args.session:
         parser.error("--setup and --cleanup need --session")
     session = os.path.abspath(args.session) if args.session else None
-    have_wine = shutil.which("wine") and shutil.which("wineserver")
+    unavailable = why_unavailable(args.arch)
     if args.cleanup:
         if not end_session(session):
             print("bench: cannot remove %s" % session)
             return 2
-        return 0 if have_wine else SKIP
-    if not have_wine:
-        print("SKIPPED: wine is not installed (scripts/setup.sh installs it)")
+        return SKIP if unavailable else 0
+    if unavailable:
+        print("SKIPPED: " + unavailable)
         return SKIP
     for tool in ("Xvfb", "wineboot", "localedef"):
         if not shutil.which(tool):
@@ -534,7 +579,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(2))
     if args.setup:
         try:
-            start_session(session, args.verbose)
+            start_session(session, args.verbose, args.arch)
         except (BenchError, OSError, subprocess.SubprocessError) as e:
             print("bench: %s" % e)
             end_session(session)
@@ -557,7 +602,7 @@ def main():
 
     if session:
         try:
-            failed = run_in_session(session, table, driver, args.program, args.verbose)
+            failed = run_in_session(session, table, driver, args.program, args.verbose, args.arch)
         except BenchError as e:
             print("bench: %s" % e)
             return 2
@@ -569,7 +614,7 @@ def main():
     display = wine = None
     try:
         display = Display()
-        wine = Wine(root, display.name, driver, args.program, args.verbose)
+        wine = Wine(root, display.name, driver, args.program, args.verbose, arch=args.arch)
         print("bench: prefix ready after %.1f s" % (time.monotonic() - started), flush=True)
         failed = run_table(wine, table)
     except BenchError as e:

@@ -9,7 +9,13 @@
   shortcut's command line with OPTIONS in effect, and an uninstallation that removes them all.
 
 Windows Installer closes a running SLOTWARD through the Restart Manager before it replaces or
-removes the program; Wine's does not, so the scenario ends SLOTWARD with /R first.
+removes the program; Wine's does not, so the scenario ends SLOTWARD with /R first. Wine's also
+puts the shortcuts of a per-machine package in the user's folders instead of the all-users ones.
+
+Where the bench runs against the x86-64 build (no 32-bit code runs on the machine), the installer
+is still the x86 package that ships, but it carries that build, the only one Wine can start
+there. In the 64-bit prefix the package installs as on 64-bit Windows, into Program Files (x86);
+the driver's "programfiles" names the folder of 32-bit programs in both flavours.
 """
 
 import os
@@ -100,14 +106,16 @@ class Installation:
         folders = wine.driver_run(["folders"], 30)
         folder = folders.get("programfiles", "?") + "\\SLOTWARD"
         program = folder + "\\slotward.exe"
-        menu = folders.get("programs", "?") + "\\SLOTWARD"
-        shortcuts = {folders.get("startup", "?") + "\\SLOTWARD.lnk": OPTIONS,
-                     menu + "\\SLOTWARD test report.lnk": "/T",
-                     menu + "\\Stop SLOTWARD.lnk": "/R"}
+        # Windows Installer puts a per-machine package's shortcuts in the all-users Startup and
+        # Programs folders; Wine's (8.0) always takes the user's, whatever ALLUSERS says. The
+        # shortcuts are expected where Wine puts them, and looked for in both when removed.
+        shortcuts, menu = self.shortcuts(folders, "userstartup", "userprograms")
+        common_shortcuts, common_menu = self.shortcuts(folders, "startup", "programs")
         products = wine.driver_run(["products", UPGRADE_CODE], 30)
         if not self.present:
             problems = compare(products, {"count": "0"})
-            for path in [program, folder, menu] + list(shortcuts):
+            for path in [program, folder, menu, common_menu] + list(shortcuts) + list(
+                    common_shortcuts):
                 problems += ["%s: %s" % (path, p) for p in
                              compare(wine.driver_run(["shortcut", path], 30), {"exists": "0"})]
             return problems
@@ -116,14 +124,25 @@ class Installation:
                             {"read": "ok", "fixed": VERSION + ".0"})
         for path, arguments in shortcuts.items():
             record = wine.driver_run(["shortcut", path], 30)
-            # Windows paths compare without regard to case.
-            record = {k: v.lower() if k in ("target", "workdir") else v for k, v in record.items()}
+            # Windows paths compare without regard to case, and a folder's without its final
+            # backslash (the installer's folder properties end with one).
+            record = {k: v.lower().rstrip("\\") if k in ("target", "workdir") else v
+                      for k, v in record.items()}
             problems += ["%s: %s" % (path, p) for p in compare(record, {
                 "exists": "1", "target": program.lower(), "args": arguments,
                 "workdir": folder.lower()})]
         context["installed"] = program
         context["startup"] = '"%s" %s' % (program, OPTIONS)
         return problems
+
+    @staticmethod
+    def shortcuts(folders, startup, programs):
+        """The shortcuts (path: arguments) in one pair of Startup and Programs folders, and the
+        Start menu folder among them."""
+        menu = folders.get(programs, "?") + "\\SLOTWARD"
+        return ({folders.get(startup, "?") + "\\SLOTWARD.lnk": OPTIONS,
+                 menu + "\\SLOTWARD test report.lnk": "/T",
+                 menu + "\\Stop SLOTWARD.lnk": "/R"}, menu)
 
 
 # Resident from the Startup shortcut's command line: /F refuses the end of the session at
