@@ -7,7 +7,7 @@ target_compile_options(slotward PRIVATE
     -Wall -Wextra -Werror
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
     -fno-stack-protector -fno-stack-check -fno-threadsafe-statics
-    -fno-use-cxa-atexit -ffunction-sections -fdata-sections -fno-ident -fno-builtin)
+    -fno-use-cxa-atexit -ffunction-sections -fno-ident -fno-builtin)
 # i686 symbols carry a leading underscore, x86-64 ones do not.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(ENTRY_SYMBOL _ProgramEntry)
