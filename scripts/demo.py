@@ -89,6 +89,8 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--japanese", action="store_true", help="a Japanese system locale")
     parser.add_argument("--picture", default=os.path.abspath("slotward-question.png"))
+    parser.add_argument("--arch", default="32", choices=sorted(bench.FLAVOURS),
+                        help="the flavour of Wine, which must match the programs' build")
     args = parser.parse_args()
 
     display_name = usable_display()
@@ -101,7 +103,8 @@ def main():
             display_name = display.name
             say("no display: running on the virtual display " + display_name)
         say("preparing a private Wine prefix (the first time takes a while)")
-        wine = bench.Wine(root, display_name, os.path.abspath(args.driver), args.program, False)
+        wine = bench.Wine(root, display_name, os.path.abspath(args.driver), args.program, False,
+                          arch=args.arch)
         if args.japanese:
             for name in JAPANESE_FONTS:
                 wine.reg_add("HKCU\\Software\\Wine\\Fonts\\Replacements", name, CJK_FONT)

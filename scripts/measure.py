@@ -6,8 +6,13 @@ instance answers WM_QUERYENDSESSION (as the driver sees it, so the figure includ
 driver's own window lookup and thread start), how its private memory grows over 3,000
 consenting queries and how much processor time it takes while idle. The figures are
 key=value lines. With --full it also times the whole test command. Run after a build of the
-host and win32 presets (scripts/test.sh does both) and, for the packages' sizes, after
-scripts/release.sh; the coverage build is made here."""
+host and win32 presets (scripts/test.sh does both; where the machine runs no 32-bit code, the
+win64 preset too) and, for the packages' sizes, after scripts/release.sh; the coverage build is
+made here.
+
+The sizes are the i686 build's, the one that ships. The figures under Wine are that build's
+too, except where the kernel runs no 32-bit code (scripts/wine_flavour.sh): there Wine can only
+start the x86-64 build, through wine64, and wine_build= says which build was measured."""
 
 import argparse
 import glob
@@ -27,7 +32,14 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 import bench  # noqa: E402
 
 EXE = os.path.join(ROOT, "build", "win32", "slotward.exe")
-DRIVER = os.path.join(ROOT, "build", "win32", "tests", "wine", "swdriver.exe")
+WINE_ARCH = subprocess.run(["bash", os.path.join(ROOT, "scripts", "wine_flavour.sh")],
+                           capture_output=True, text=True, check=True).stdout.strip()
+WINE_BUILD = {"32": ("win32", "i686"), "64": ("win64", "x86-64")}[WINE_ARCH]
+# The programs that Wine runs here: the build of the flavour of Wine this machine can run.
+WINE_EXE = os.path.join(ROOT, "build", WINE_BUILD[0], "slotward.exe")
+DRIVER = os.path.join(ROOT, "build", WINE_BUILD[0], "tests", "wine", "swdriver.exe")
+BENCH_ARGS = [sys.executable, os.path.join(ROOT, "tests", "wine", "bench.py"), "--arch",
+              WINE_ARCH, "--driver", DRIVER, "--program", WINE_EXE]
 
 
 def exe_size():
@@ -43,9 +55,8 @@ def test_counts():
                             text=True).stdout
     match = re.search(r"Total Tests: (\d+)", listed)
     print("host unit tests: %s" % (match.group(1) if match else "?"))
-    scenarios = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "wine", "bench.py"),
-                                "--driver", DRIVER, "--program", EXE, "--list"],
-                               capture_output=True, text=True).stdout.split()
+    scenarios = subprocess.run(BENCH_ARGS + ["--list"], capture_output=True,
+                               text=True).stdout.split()
     print("Wine scenarios: %d" % len(scenarios))
 
 
@@ -80,7 +91,7 @@ def line_coverage():
 def wine_measurements(rounds):
     root = tempfile.mkdtemp(prefix="slotward-measure-")
     display = bench.Display()
-    wine = bench.Wine(root, display.name, DRIVER, EXE, False)
+    wine = bench.Wine(root, display.name, DRIVER, WINE_EXE, False, arch=WINE_ARCH)
     try:
         exe = wine.install("slotward")
         answer_times(wine, exe, rounds)
@@ -104,11 +115,15 @@ def release_figures():
     dist = os.path.join(ROOT, "dist")
     for name in sorted(os.listdir(dist)) if os.path.isdir(dist) else []:
         print("dist/%s: %d bytes" % (name, os.path.getsize(os.path.join(dist, name))))
-    log = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "wine", "bench.py"),
-                          "--driver", DRIVER, "--program", EXE, "--suite", "release", "--only",
-                          "installer_*", "-v"], capture_output=True, text=True).stdout
-    for step, seconds in re.findall(r"step \d+ run (msiexec /[ix]) .*: ([0-9.]+) s", log):
+    # From here on the figures are taken under Wine.
+    print("wine_build=%s" % WINE_BUILD[1])
+    proc = subprocess.run(BENCH_ARGS + ["--suite", "release", "--only", "installer_*", "-v"],
+                          capture_output=True, text=True)
+    times = re.findall(r"step \d+ run (msiexec /[ix]) .*: ([0-9.]+) s", proc.stdout)
+    for step, seconds in times:
         print("%s under Wine: %s s" % (step, seconds))
+    if not times or proc.returncode != 0:
+        print("installer under Wine: release suite exit %d" % proc.returncode)
 
 
 def start_resident(wine, layout, line):

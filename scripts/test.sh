@@ -25,13 +25,6 @@ run_preset() { # preset
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 }
 
-# The shell answers 126 when the kernel refuses to execute wine32, a 32-bit program.
-runs_no_32bit_code() {
-    [ -x /usr/lib/wine/wine ] || return 1
-    /usr/lib/wine/wine --version >/dev/null 2>&1
-    [ $? -eq 126 ]
-}
-
 # A check outside CTest counts as one test.
 checks_passed=0
 checks_failed=0
@@ -54,7 +47,7 @@ if command -v clang++ >/dev/null; then run_preset fuzz; fi
 run_preset win32
 # The i686 build's Wine tests skip where the kernel runs no 32-bit code; there the bench runs
 # against the x86-64 build instead, which only such machines need.
-if runs_no_32bit_code; then
+if [ "$(bash scripts/wine_flavour.sh)" = 64 ]; then
     echo "Wine bench: this machine runs no 32-bit code, so it runs against the x86-64 build (win64)"
     run_preset win64
 fi

@@ -8,8 +8,8 @@ fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, whi
 that error for a folder mapping: that case is covered by the host tests only.
 """
 
-from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, WaitGone, WineBoot,
-                   ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF, FIRST_IN_SHUTDOWN, WMU_QUIT,
+from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, Usage, WaitGone,
+                   WineBoot, ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF, FIRST_IN_SHUTDOWN, WMU_QUIT,
                    WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, reason,
                    restart)
 
@@ -334,7 +334,7 @@ PROBE = [
              [Run("{exe} drives", [Box("drives", "A2-2 C3+ D5+ E2+ F3+ G2-3 Z3+ ", 0)])],
              layout=dict(MIXED, g=("floppy", "dangling"))),
     Scenario("probe_resident",
-             [Start("{exe} resident"), NoBox(300), Find(),
+             [Start("{exe} resident"), NoBox(300), Find(), Usage(),
               Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114, owner="SLOTWARD")],
                    answer="0", press="no"),
               Send(WM_QUERYENDSESSION, [Box("probe", "question", 0x1114)], answer="1",

@@ -307,6 +307,22 @@ class Kill:
         return compare(wine.driver_run(["kill", context["image"]], 30), {"killed": "1"})
 
 
+
+class Usage:
+    """What the hidden window's process costs, as scripts/measure.py reads it: the driver must
+    be able to open the process and read its memory and processor time, twice."""
+
+    def describe(self):
+        return "read the usage of the %s window's process" % CLASS
+
+    def execute(self, wine, context):
+        record = wine.driver_run(["usage", CLASS, TITLE, "100"], 30)
+        problems = compare(record, {"found": "1", "before.ok": "1", "after.ok": "1"})
+        for key in ("before.private", "after.private", "after.workingset"):
+            if not problems and int(record[key]) <= 0:
+                problems.append("%s: expected more than 0, got %s" % (key, record[key]))
+        return problems
+
 # The session-end functions whose Wine stubs print their arguments (see bench.TRACE_CHANNELS).
 TRACED = ("ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy",
           "SetProcessShutdownParameters", "RegisterApplicationRestart")

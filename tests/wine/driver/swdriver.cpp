@@ -58,7 +58,7 @@ const Command kCommands[] = {
     {L"post", PostCommand},         {L"burst", BurstCommand},        {L"boxes", BoxesCommand},
     {L"find", FindCommand},         {L"wait-gone", WaitGoneCommand}, {L"kill", KillCommand},
     {L"version", VersionCommand},   {L"shortcut", ShortcutCommand},  {L"folders", FoldersCommand},
-    {L"products", ProductsCommand},
+    {L"products", ProductsCommand}, {L"usage", UsageCommand},
 };
 
 } // namespace
