@@ -49,34 +49,31 @@ int LiveWindows() {
     return live;
 }
 
-DWORD WindowStyle(HWND window) {
+// One field of a window's record, or the empty value for a window the simulation never made.
+template <typename T> static T ReadWindow(HWND window, T Window::*field) {
     Guard lock(Mutex());
     Window *record = FindWindowRecord(window);
-    return record ? record->style : 0;
+    return record ? record->*field : T();
+}
+
+DWORD WindowStyle(HWND window) {
+    return ReadWindow(window, &Window::style);
 }
 
 DWORD WindowExStyle(HWND window) {
-    Guard lock(Mutex());
-    Window *record = FindWindowRecord(window);
-    return record ? record->exStyle : 0;
+    return ReadWindow(window, &Window::exStyle);
 }
 
 std::string WindowClassName(HWND window) {
-    Guard lock(Mutex());
-    Window *record = FindWindowRecord(window);
-    return record ? record->className : "";
+    return ReadWindow(window, &Window::className);
 }
 
 std::string WindowTitle(HWND window) {
-    Guard lock(Mutex());
-    Window *record = FindWindowRecord(window);
-    return record ? record->title : "";
+    return ReadWindow(window, &Window::title);
 }
 
 DWORD WindowThread(HWND window) {
-    Guard lock(Mutex());
-    Window *record = FindWindowRecord(window);
-    return record ? record->ownerThread : 0;
+    return ReadWindow(window, &Window::ownerThread);
 }
 
 bool WindowVisible(HWND window) {
