@@ -15,6 +15,15 @@ string(REGEX REPLACE "[ \t\r\n]+" " " manifest "${manifest}")
 string(STRIP "${manifest}" manifest)
 file(CONFIGURE OUTPUT ${RES_DIR}/slotward.manifest CONTENT "${manifest}" @ONLY)
 
+# The version record's CompanyName is the installer's Manufacturer: one name, kept in the .wxs.
+set(WXS_SOURCE ${CMAKE_SOURCE_DIR}/packaging/slotward.wxs)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${WXS_SOURCE})
+file(READ ${WXS_SOURCE} wxs)
+if(NOT wxs MATCHES "Manufacturer=\"([^\"]+)\"")
+    message(FATAL_ERROR "packaging/slotward.wxs names no Manufacturer")
+endif()
+set(SLOTWARD_MANUFACTURER ${CMAKE_MATCH_1})
+
 configure_file(${CMAKE_SOURCE_DIR}/packaging/slotward.rc.in ${RES_DIR}/slotward.rc @ONLY)
 # The version for scripts/release.sh, which names the zip and the installer after it.
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/version.txt CONTENT "${PROJECT_VERSION}\n")

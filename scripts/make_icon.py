@@ -4,9 +4,9 @@ images. Usage: make_icon.py OUT.ico [--preview OUT.png]
 
 The icon is drawn at 192 pixels and scaled down to each size (smooth edges), then mapped onto the
 icon's own 16-colour palette with a 1-bit transparency mask. The 16 and 32 pixel images are
-4-bit bitmaps, which every Windows reads; the 48 pixel one is stored as PNG, which Windows
-reads from Vista on (XP scales the 32 pixel image instead). Both choices keep the icon under
-1.5 KB: slotward.exe, resources included, must stay within 16 KiB.
+4-bit bitmaps, which every Windows reads (2000 and XP read no PNG icon image); the 48 pixel one
+is stored as PNG, which Windows reads from Vista on (XP scales the 32 pixel image instead). Both
+choices keep the icon under 2 KB: slotward.exe, resources included, must stay within 16 KiB.
 """
 
 import argparse
@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import icon  # noqa: E402
 
 SIZES = (16, 32, 48)
-PNG_FROM = 32  # sizes from here on are stored as PNG
+PNG_FROM = 48  # sizes from here on are stored as PNG
 DRAWN_SCALE = 4  # the 48 x 48 grid drawn at 192 pixels
 
 

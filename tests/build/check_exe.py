@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks the footprint of slotward.exe: a PE32 i386 GUI program of at most 16 KiB whose entry
-point is ProgramEntry, which imports from KERNEL32.dll and USER32.dll only, and which carries
-its resources: the icon in 16, 32 and 48 pixels, the version record in English and Japanese,
-and a well-formed application manifest."""
+point is ProgramEntry, which imports from KERNEL32.dll and USER32.dll only, which is marked
+terminal-server aware, and which carries its resources: the icon in 16, 32 and 48 pixels, the
+version record in English and Japanese (each naming the installer's Manufacturer as
+CompanyName), and a well-formed application manifest."""
+import os
 import re
 import struct
 import subprocess
@@ -10,6 +12,11 @@ import sys
 import xml.etree.ElementTree as ET
 
 MAX_SIZE = 16 * 1024
+WXS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
+                   "slotward.wxs")
+BITMAP, PNG = b"\x28\0\0\0", b"\x89PNG"
+# Windows 2000 and XP read bitmaps only; PNG saves space in the larger images from Vista on.
+ICON_FORMATS = {16: BITMAP, 32: BITMAP, 48: PNG}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ASM1, ASM3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
 COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
@@ -54,12 +61,31 @@ def check_icon(found):
         width, _, _, _, _, _, _, ident = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * n)
         sizes.append(width or 256)
         image = found.get((RT_ICON, ident), b"")
-        # A 16 pixel bitmap for Windows XP; PNG images are read from Vista on.
-        if not image.startswith(b"\x89PNG" if width > 16 else b"\x28\0\0\0"):
+        if not image.startswith(ICON_FORMATS.get(width, b"?")):
             failures.append("icon image %d (%d px) missing or in the wrong format" % (ident, width))
-    if sorted(sizes) != [16, 32, 48]:
+    if sorted(sizes) != sorted(ICON_FORMATS):
         failures.append("icon sizes %s, want 16, 32 and 48" % sizes)
     return failures
+
+
+def string_table(record, table):
+    """{key: value} of one StringTable of a version record: entries of wLength, wValueLength
+    (in characters), wType, a UTF-16 key and the value, each aligned to 4 bytes."""
+    key = (table + "\0").encode("utf-16-le")
+    start = record.find(key) - 6
+    if start < 0:
+        return None
+    end = start + struct.unpack_from("<H", record, start)[0]
+    strings, at = {}, (start + 6 + len(key) + 3) & ~3
+    while at + 6 < end:
+        length, value_length = struct.unpack_from("<HH", record, at)
+        text = record[at + 6:at + length].decode("utf-16-le")
+        name = text.split("\0")[0]
+        value_at = (at + 6 + 2 * len(name) + 2 + 3) & ~3
+        strings[name] = record[value_at:value_at + 2 * value_length].decode(
+            "utf-16-le").rstrip("\0")
+        at = (at + length + 3) & ~3
+    return strings
 
 
 def check_version(found, version):
@@ -70,9 +96,14 @@ def check_version(found, version):
     ms, ls = struct.unpack_from("<II", record, fixed + 8)
     got = "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
     failures = [] if got == version + ".0" else ["file version %s, want %s.0" % (got, version)]
+    manufacturer = re.search(r'Manufacturer="([^"]+)"', open(WXS, encoding="utf-8").read())
     for table in ("040904B0", "041104B0"):
-        if table.encode("utf-16-le") not in record:
+        strings = string_table(record, table)
+        if strings is None:
             failures.append("no string table " + table)
+        elif strings.get("CompanyName") != manufacturer.group(1):
+            failures.append("%s: CompanyName %r, want the installer's Manufacturer %r"
+                            % (table, strings.get("CompanyName"), manufacturer.group(1)))
     return failures
 
 
@@ -123,6 +154,8 @@ def main(exe, link_map, objdump, version):
     subsystem = re.search(r"^Subsystem\s+(\S+)", headers, re.M)
     if not subsystem or int(subsystem.group(1), 16) != 2:
         failures.append("not a Windows GUI subsystem program")
+    if "TERMINAL_SERVICE_AWARE" not in headers:
+        failures.append("not marked terminal-server aware")
     image_base = int(re.search(r"^ImageBase\s+(\S+)", headers, re.M).group(1), 16)
     entry_rva = int(re.search(r"^AddressOfEntryPoint\s+(\S+)", headers, re.M).group(1), 16)
     symbol = re.search(r"^\s+0x([0-9a-f]+)\s+_?ProgramEntry\s*$", open(link_map).read(), re.M)

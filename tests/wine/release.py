@@ -31,7 +31,9 @@ PACKAGE = os.path.join(ROOT, "scripts", "package.py")
 with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as _f:
     VERSION = re.search(r"project\(slotward VERSION ([0-9.]+)", _f.read()).group(1)
 with open(os.path.join(ROOT, "packaging", "slotward.wxs"), encoding="utf-8") as _f:
-    UPGRADE_CODE = "{%s}" % re.search(r'UpgradeCode="([^"]+)"', _f.read()).group(1).upper()
+    _wxs = _f.read()
+UPGRADE_CODE = "{%s}" % re.search(r'UpgradeCode="([^"]+)"', _wxs).group(1).upper()
+MANUFACTURER = re.search(r'Manufacturer="([^"]+)"', _wxs).group(1)
 OLDER = "0.9.0"
 OPTIONS = "/F /X A:"
 # msiexec under Wine takes a few seconds, more the first time in a prefix.
@@ -46,7 +48,7 @@ TABLES = {
 for _strings in TABLES.values():
     _strings.update({"ProductName": "SLOTWARD", "FileVersion": VERSION,
                      "ProductVersion": VERSION, "OriginalFilename": "slotward.exe",
-                     "InternalName": "slotward"})
+                     "InternalName": "slotward", "CompanyName": MANUFACTURER})
 
 
 class VersionRecord:

@@ -11,7 +11,7 @@ namespace {
 
 const char *const kVersionStrings[] = {"FileDescription", "ProductName",      "FileVersion",
                                        "ProductVersion",  "OriginalFilename", "InternalName",
-                                       "LegalCopyright"};
+                                       "LegalCopyright",  "CompanyName"};
 
 std::string Ansi(const wchar_t *text) {
     char buffer[MAX_PATH * 2] = "";
