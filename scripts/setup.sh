@@ -7,10 +7,11 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 
 # name[:arch] as dpkg-query knows it; wine32 must be the i386 package. The x86-64 cross compiler
-# builds the Wine bench's programs for machines that run no 32-bit code. The last line makes and
-# checks the release packages (icon, installer, signing).
+# and wine64 (which "wine" does not pull in once wine32 is there) build and run the Wine bench's
+# programs on machines that run no 32-bit code. The last line makes and checks the release
+# packages (icon, installer, signing).
 PACKAGES="cmake ninja-build g++ clang libclang-rt-14-dev clang-format libgtest-dev g++-mingw-w64-i686
-g++-mingw-w64-x86-64-win32 wine wine32:i386 locales xvfb xauth python3
+g++-mingw-w64-x86-64-win32 wine wine32:i386 wine64 locales xvfb xauth python3
 wixl msitools osslsigncode openssl python3-pil python3-olefile"
 # Static analysis (scripts/analyze.sh) and line coverage (scripts/measure.py).
 PACKAGES="$PACKAGES clang-tidy cppcheck gcovr"
