@@ -26,6 +26,13 @@ import bench  # noqa: E402
 JAPANESE_FONTS = ("MS UI Gothic", "MS Gothic", "MS PGothic", "MS Shell Dlg", "Tahoma")
 CJK_FONT = "Noto Sans CJK JP"
 
+# Wine 8.0 as Debian 12 packages it never looks into the folder of fonts it ships (its data
+# folder is found, but nothing is read from its fonts subfolder), so Tahoma and Marlett are
+# missing: the boxes would be set in a Linux sans-serif font and the caption's close button
+# would show Marlett's character code, the letter "r", instead of its cross. In the prefix's
+# Fonts folder Wine finds them, as Windows finds its own.
+WINE_FONTS = "/usr/share/wine/fonts"
+
 LAYOUT = {"d": ("cdrom", "files"), "e": ("floppy", "empty"), "f": ("fixed", "files")}
 
 
@@ -39,6 +46,16 @@ def usable_display():
         return display
     ok = subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return display if ok.returncode == 0 else None
+
+
+def install_wine_fonts(wine):
+    if not os.path.isdir(WINE_FONTS):
+        say("Wine's own fonts are missing (%s): the boxes use a substitute" % WINE_FONTS)
+        return
+    fonts = os.path.join(wine.prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for name in os.listdir(WINE_FONTS):
+        shutil.copy(os.path.join(WINE_FONTS, name), fonts)
 
 
 def wait_for_box(wine, seconds):
@@ -105,6 +122,7 @@ def main():
         say("preparing a private Wine prefix (the first time takes a while)")
         wine = bench.Wine(root, display_name, os.path.abspath(args.driver), args.program, False,
                           arch=args.arch)
+        install_wine_fonts(wine)
         if args.japanese:
             for name in JAPANESE_FONTS:
                 wine.reg_add("HKCU\\Software\\Wine\\Fonts\\Replacements", name, CJK_FONT)

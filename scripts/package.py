@@ -37,6 +37,8 @@ except ImportError:
         os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
     raise
 
+import readme_text  # noqa: E402  (scripts/, beside this file)
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 WXS = os.path.join(ROOT, "packaging", "slotward.wxs")
 ZIP_DATE_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
@@ -69,12 +71,6 @@ def section(markdown, heading):
     return "\n".join(lines[start:end]).strip() + "\n"
 
 
-def plain(markdown):
-    """Markdown as plain text for Notepad: no code marks or emphasis, links as their text."""
-    text = re.sub(r"\[([^\]]*)\]\([^)]*\)", r"\1", markdown)
-    return text.replace("**", "").replace("`", "")
-
-
 def windows_text(text):
     """UTF-8 with a byte order mark and CRLF line ends: every Notepad shows it right."""
     return ("\ufeff" + text.replace("\r\n", "\n").replace("\n", "\r\n")).encode("utf-8")
@@ -86,7 +82,9 @@ def text_files(version):
     files = {}
     for name, headings in README_PARTS.items():
         body = "\n".join(section(readme, h) for h in headings)
-        files[name] = windows_text("SLOTWARD %s\n\n%s" % (version, plain(body)))
+        # The version takes the place of the bare product name as the first heading.
+        body = re.sub(r"\A# SLOTWARD\n", "", body)
+        files[name] = windows_text(readme_text.render("# SLOTWARD %s\n\n%s" % (version, body)))
     with open(os.path.join(ROOT, "LICENSE"), encoding="utf-8") as f:
         files["LICENSE.txt"] = windows_text(f.read())
     return files
