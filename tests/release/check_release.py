@@ -3,20 +3,54 @@
 
   reproducible  two release runs, each in a build and output folder of its own, give the same
                 slotward.exe, zip and installer byte for byte; the zip holds the program and
-                the three texts (UTF-8 with BOM, CRLF); SHA256SUMS matches; the installer
-                carries the version, the shortcuts and OPTIONS as a secure property.
+                the three texts (UTF-8 with BOM, CRLF), the README files as plain text (see
+                texts); SHA256SUMS matches; the installer carries the version, the shortcuts
+                and OPTIONS as a secure property.
+  texts         README.txt and README-ja.txt as made from README.md now: no line wider than 80
+                columns (a wide character counts two), no Markdown marks, every word of the
+                README's user sections in its order, every command indented as written; and
+                the plain-text rendering of a table of Markdown cases.
   sign          packages signed with a throwaway self-signed certificate: osslsigncode finds
                 the signature, rejects the chain as untrusted, accepts it when told to trust
                 that certificate, and rejects a file changed after signing.
 """
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
+import unicodedata
 import zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import package  # noqa: E402
+import readme_text  # noqa: E402
+
+COLUMNS = 80
+MARKDOWN = [(r"^ {0,3}#{1,6}(\s|$)", "a heading mark"), (r"^\s*(```|~~~)", "a code fence"),
+            (r"^\s*\|", "a table row"), (r"\*\*", "bold marks"), (r"`", "a code mark"),
+            (r"\]\(", "a link"), (r"^ {0,3}([-=*_])\1{2,}\s*$", "a rule or underline"),
+            (r"(^|\s)\*[^\s*][^*]*\*", "emphasis marks")]
+# Markdown and its plain text (the block's lines; the first heading stays as written).
+RENDERED = [
+    # A wide character never starts a line with closing punctuation: the one before it goes too.
+    ("あ" * 38 + "。続き", ["  " + "あ" * 37, "  あ。続き"]),
+    # Japanese lines join without a space, also next to an ASCII word after punctuation.
+    ("日本語の\n文章は、\n`/F` と\nEnglish\nwords", ["  日本語の文章は、/F と English words"]),
+    # A code span does not break; a word that does not fit goes to the next line.
+    ("Run `msiexec /x {PRODUCT} /qn /norestart` to remove it; the log switch is /l*v.",
+     ["  Run msiexec /x {PRODUCT} /qn /norestart to remove it; the log switch is",
+      "  /l*v."]),
+    ("| Option | What |\n|---|:--|\n| `D:` (any drive letter) | also this |\n"
+     "| `/X` | *excluded* and **never** [checked](x.md) |",
+     ["  Option        What", "  D: (any drive letter)", "                also this",
+      '  /X            "excluded" and never checked']),
+    ("- one\n  two\n- 三つ目\n\nAfter.", ["  - one two", "  - 三つ目", "", "  After."]),
+    ("# Top\n\nText.\n\n## Two words\n\n### Sub\n\n```\ncmd  /a\n```",
+     ["Top", "", "  Text.", "", "", "TWO WORDS", "", "", "Sub", "", "      cmd  /a"]),
+]
 ZIP_NAMES = ["slotward.exe", "README.txt", "README-ja.txt", "LICENSE.txt"]
 SHORTCUTS = {("StartupFolder", "SLOTWARD", "[OPTIONS]"),
              ("MenuFolder", "SLOTWARD test report", "/T"),
@@ -46,6 +80,48 @@ def msi_table(msi, table):
     return [row.split("\t") for row in rows]
 
 
+def columns(line):
+    return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in line)
+
+
+def words(markdown):
+    """The letters and digits of a text in their order, link targets and code fences left out."""
+    text = re.sub(r"\]\([^)]*\)", "", re.sub(r"(?m)^\s*```.*$", "", markdown))
+    return "".join(re.findall(r"\w", text)).casefold()
+
+
+def check_readme_text(name, text, failures):
+    """A README text file against README.md's user sections."""
+    readme = read(os.path.join(ROOT, "README.md")).decode("utf-8")
+    source = "\n".join(package.section(readme, h) for h in package.README_PARTS[name])
+    lines = text.lstrip("\ufeff").replace("\r\n", "\n").split("\n")
+    for number, line in enumerate(lines, 1):
+        if columns(line) > COLUMNS:
+            failures.append("%s:%d: %d columns: %s" % (name, number, columns(line), line))
+        failures += ["%s:%d: %s: %s" % (name, number, what, line)
+                     for pattern, what in MARKDOWN if re.search(pattern, line)]
+    # The first line is the title with the version; it stands for the bare name's heading.
+    if words("\n".join(lines[1:])) != words(re.sub(r"\A# SLOTWARD\n", "", source)):
+        failures.append("%s does not hold the words of the README's user sections in order"
+                        % name)
+    for code in re.findall(r"(?ms)^```[^\n]*\n(.*?)^```", source):
+        for command in filter(None, code.split("\n")):
+            if not any(line.startswith("    ") and line.strip() == command for line in lines):
+                failures.append("%s: the command %r is not indented as written" % (name, command))
+
+
+def texts():
+    failures = []
+    for name, data in package.text_files("1.0.0").items():
+        if name.startswith("README"):
+            check_readme_text(name, data.decode("utf-8"), failures)
+    for markdown, want in RENDERED:
+        got = readme_text.render(markdown).split("\n")[:-1]
+        if got != want:
+            failures.append("rendered %r\n as %r,\nwant %r" % (markdown, got, want))
+    return failures
+
+
 def check_zip(path, exe, failures):
     with zipfile.ZipFile(path) as archive:
         names = archive.namelist()
@@ -61,6 +137,8 @@ def check_zip(path, exe, failures):
                 failures.append("%s is not UTF-8 with BOM and CRLF line ends" % name)
             if name.startswith("README") and not text[1:].startswith("SLOTWARD 1."):
                 failures.append("%s does not start with the version" % name)
+            if name.startswith("README"):
+                check_readme_text(name, text, failures)
         if "インストール" not in archive.read("README-ja.txt").decode("utf-8"):
             failures.append("README-ja.txt lacks the Japanese install section")
         if "msiexec /i" not in archive.read("README.txt").decode("utf-8"):
@@ -151,7 +229,9 @@ def main():
     mode, work = sys.argv[1], os.path.abspath(sys.argv[2])
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
-    failures = reproducible(work) if mode == "reproducible" else sign(work, sys.argv[3])
+    modes = {"reproducible": lambda: reproducible(work), "texts": texts,
+             "sign": lambda: sign(work, sys.argv[3])}
+    failures = modes[mode]()
     for failure in failures:
         print("FAIL:", failure)
     if not failures:
