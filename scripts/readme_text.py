@@ -26,7 +26,9 @@ NBSP = "\u00a0"  # stands for a space inside a code span while lines are filled
 
 
 def columns(text):
-    return sum(2 if unicodedata.east_asian_width(c) in "WFA" else 1 for c in text)
+    """Columns on screen: wide and ambiguous characters (an arrow, for one) take two, as
+    Japanese fonts draw them; the NBSP that stands for a code span's space takes one."""
+    return sum(2 if c != NBSP and unicodedata.east_asian_width(c) in "WFA" else 1 for c in text)
 
 
 def wide(char):
