@@ -26,10 +26,10 @@ import bench  # noqa: E402
 JAPANESE_FONTS = ("MS UI Gothic", "MS Gothic", "MS PGothic", "MS Shell Dlg", "Tahoma")
 CJK_FONT = "Noto Sans CJK JP"
 
-# Wine 8.0 as Debian 12 packages it never looks into the folder of fonts it ships (its data
-# folder is found, but nothing is read from its fonts subfolder), so Tahoma and Marlett are
-# missing: the boxes would be set in a Linux sans-serif font and the caption's close button
-# would show Marlett's character code, the letter "r", instead of its cross. In the prefix's
+# Debian 12's Wine 8.0 looks for the fonts it ships in the folder beside its data folder,
+# /usr/share/fonts itself (not its subfolders), while fonts-wine puts them in
+# /usr/share/wine/fonts: Tahoma and Marlett are missing, the boxes are set in a Linux font and
+# the caption's close button shows Marlett's code for its cross, the letter "r". In the prefix's
 # Fonts folder Wine finds them, as Windows finds its own.
 WINE_FONTS = "/usr/share/wine/fonts"
 
