@@ -79,11 +79,20 @@ static BOOL SameFile(const char *a, const char *b) {
     return lstrcmpiA(shortA, shortB) == 0;
 }
 
+/* How often to ask again for a process's modules while it is still loading them. */
+#define SNAPSHOT_TRIES 5
+
 /* Whether the process's main module (the first of its module list) is the target file. */
 static BOOL RunsFrom(DWORD process, const char *target) {
     MODULEENTRY32 module;
     BOOL same = FALSE;
     HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process);
+    /* ERROR_BAD_LENGTH: the module list changed while it was read; asking again is the cure. */
+    for (int tries = 1; modules == INVALID_HANDLE_VALUE && tries < SNAPSHOT_TRIES &&
+                        GetLastError() == ERROR_BAD_LENGTH;
+         tries++) {
+        modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process);
+    }
     if (modules == INVALID_HANDLE_VALUE) {
         return FALSE;
     }
