@@ -8,7 +8,8 @@
   repair that keep them, a later version's installation with other OPTIONS that replaces them;
   the files and shortcuts where they belong; a copy that runs from Program Files ended by an
   upgrade, which starts SLOTWARD again with the remembered OPTIONS in effect, and by the
-  uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value).
+  uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
+  while a copy that runs from another folder is left running.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
@@ -24,7 +25,7 @@ import re
 import subprocess
 import sys
 
-from scenarios import CD, EN, Scenario, refusal
+from scenarios import CD, EN, Scenario, refusal, terminated
 from steps import Find, Run, Send, Start, WM_QUERYENDSESSION, compare
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -177,7 +178,8 @@ RELEASE = [
              [MakeInstallers(),
               msiexec('/i "{older_msi}" OPTIONS="%s"' % OPTIONS),
               Installation(present=True, version=OLDER), Start('"{installed}"'), Find(),
-              msiexec('/i "{msi}"'), Installation(present=True)] + WITH_OPTIONS +
+              msiexec('/i "{msi}"'), Installation(present=True),
+              Run(REMEMBERED, [], exit="0")] + WITH_OPTIONS +
              [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD),
     Scenario("installer_repair_new_options",
              [MakeInstallers(),
@@ -186,5 +188,9 @@ RELEASE = [
               Installation(present=True)] + WITH_OPTIONS +
              [msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
               Installation(present=True, version=LATER, options="/X A:"), Find(),
-              msiexec('/x "{later_msi}"')] + UNINSTALLED, layout=CD),
+              # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
+              Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
+              msiexec('/x "{later_msi}"'), Find(),
+              Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
+             layout=CD),
 ]
