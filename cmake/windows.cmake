@@ -14,8 +14,10 @@ target_compile_options(slotward PRIVATE
 # i686 symbols carry a leading underscore, x86-64 ones do not.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(ENTRY_SYMBOL _ProgramEntry)
+    set(STOPPER_ENTRY _StopperEntry)
 else()
     set(ENTRY_SYMBOL ProgramEntry)
+    set(STOPPER_ENTRY StopperEntry)
 endif()
 target_link_options(slotward PRIVATE
     -nostdlib -nostartfiles -Wl,--entry,${ENTRY_SYMBOL} -Wl,--subsystem,windows
@@ -27,6 +29,16 @@ target_link_options(slotward PRIVATE
     -Wl,-Map,${CMAKE_BINARY_DIR}/slotward.map)
 target_link_libraries(slotward PRIVATE kernel32 user32)
 set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
+
+# The installer's stopper (packaging/stopper.c): ends the running copies before the installer
+# replaces or removes the program. KERNEL32 only, no C runtime, no window and no console.
+add_executable(stopper WIN32 ${CMAKE_SOURCE_DIR}/packaging/stopper.c)
+target_compile_options(stopper PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
+    -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check)
+target_link_options(stopper PRIVATE
+    -nostdlib -nostartfiles -Wl,--entry,${STOPPER_ENTRY} -Wl,--subsystem,windows
+    -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
+target_link_libraries(stopper PRIVATE kernel32)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 include(${CMAKE_CURRENT_LIST_DIR}/resources.cmake)

@@ -112,6 +112,9 @@ def release_figures():
         used = int(rsrc.group(1), 16)
         print("slotward.exe without resources: %d bytes (resources: %d bytes, %d in the file)"
               % (os.path.getsize(EXE) - (used + 511) // 512 * 512, used, (used + 511) // 512 * 512))
+    stopper = os.path.join(os.path.dirname(EXE), "stopper.exe")
+    if os.path.exists(stopper):
+        print("stopper.exe (the installer's): %d bytes" % os.path.getsize(stopper))
     dist = os.path.join(ROOT, "dist")
     for name in sorted(os.listdir(dist)) if os.path.isdir(dist) else []:
         print("dist/%s: %d bytes" % (name, os.path.getsize(os.path.join(dist, name))))

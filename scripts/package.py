@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Packs a built slotward.exe for release into OUT: slotward-<version>.zip, slotward-<version>.msi
-and SHA256SUMS. scripts/release.sh builds the program and calls this; the Wine bench calls it
+"""Packs a built slotward.exe for release into OUT: slotward-<version>.zip, slotward-<version>.msi,
+SHA256SUMS and IDENTITY (version, ProductCode and UpgradeCode, for detection rules). scripts/release.sh builds the program and calls this; the Wine bench calls it
 with --msi-only to make installers of its own.
 
 Both packages are reproducible: they depend only on their inputs and on SOURCE_DATE_EPOCH (the
@@ -10,7 +10,10 @@ second tool to scrub them afterwards). wixl stamps the installer with a random p
 the current time: the package code is derived from the inputs instead and the summary's times
 are set to SOURCE_DATE_EPOCH afterwards.
 
-With --sign FILE.pfx the program (before it is packed) and the installer are signed with
+The installer also carries the stopper (packaging/stopper.c, built beside slotward.exe), which
+ends the running copies before the program is replaced or removed.
+
+With --sign FILE.pfx the program and the stopper (before they are packed) and the installer are signed with
 osslsigncode; the certificate's password comes from SLOTWARD_SIGN_PASSWORD (none if unset), a
 time-stamping server's address from SLOTWARD_SIGN_TIMESTAMP (none if unset).
 """
@@ -44,6 +47,13 @@ WXS = os.path.join(ROOT, "packaging", "slotward.wxs")
 ZIP_DATE_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
 FILETIME_1970 = 11644473600  # seconds from 1601 (FILETIME's origin) to 1970
 PID_CREATE_DTM, PID_LASTSAVE_DTM, VT_FILETIME = 12, 13, 64
+TEXT_NAMES = ("README.txt", "README-ja.txt", "LICENSE.txt")
+# The stopper runs from the Binary table (2), deferred (1024), as LocalSystem (2048), and its
+# exit code is ignored (64): a copy it could not end is left to Windows Installer's handling of
+# a file in use. Its command line is formatted when the script is written, so INSTALLDIR is
+# known even on the uninstallation. It runs before RemoveFiles (3500), and so before InstallFiles.
+STOPPER_ACTION = ("StopRunning", 2 + 64 + 1024 + 2048, "Stopper", '"[INSTALLDIR]slotward.exe"')
+STOPPER_SEQUENCE = ("StopRunning", 3490)
 
 # The user's part of README.md for each text file of the zip: headings, each taken with its
 # subsections; the English one starts with the text above the first heading.
@@ -92,8 +102,7 @@ def text_files(version):
 
 def write_zip(path, exe_bytes, texts, epoch):
     stamp = time.gmtime(max(epoch, ZIP_DATE_MIN))[:6]
-    entries = [("slotward.exe", exe_bytes)] + [(name, texts[name]) for name in
-                                              ("README.txt", "README-ja.txt", "LICENSE.txt")]
+    entries = [("slotward.exe", exe_bytes)] + [(name, texts[name]) for name in TEXT_NAMES]
     with zipfile.ZipFile(path, "w") as archive:
         for name, data in entries:
             info = zipfile.ZipInfo(name, stamp)
@@ -130,17 +139,36 @@ def set_summary_times(msi, epoch):
         ole.close()
 
 
-def write_msi(path, exe_path, version, epoch):
-    """Builds the installer with wixl in a folder of its own (wixl takes relative sources)."""
+def product_code(version):
+    """Derived from the version: every version has its own, and a rebuild keeps it."""
+    return uuid.uuid5(upgrade_code(), "product " + version)
+
+
+def guid(code):
+    return "{%s}" % str(code).upper()
+
+
+def write_identity(out, version):
+    """What a detection rule or a silent uninstallation needs, beside SHA256SUMS."""
+    with open(os.path.join(out, "IDENTITY"), "w", encoding="ascii", newline="\n") as f:
+        f.write("Version: %s\nProductCode: %s\nUpgradeCode: %s\n"
+                % (version, guid(product_code(version)), guid(upgrade_code())))
+
+
+def write_msi(path, files, version, epoch):
+    """Builds the installer with wixl in a folder of its own (wixl takes relative sources).
+    files: name in the stage (slotward.exe, stopper.exe, the texts) -> contents."""
     code = upgrade_code()
-    product = uuid.uuid5(code, "product " + version)
-    with open(exe_path, "rb") as f, open(WXS, "rb") as g:
-        inputs = hashlib.sha256(f.read() + g.read()).hexdigest()
+    product = product_code(version)
+    with open(WXS, "rb") as g:
+        inputs = hashlib.sha256(b"".join(files[n] for n in sorted(files)) + g.read()).hexdigest()
     package = uuid.uuid5(code, "package %s %s" % (version, inputs))
     with tempfile.TemporaryDirectory(prefix="slotward-msi-") as stage:
-        shutil.copyfile(exe_path, os.path.join(stage, "slotward.exe"))
-        # The cabinet inside records the file's time.
-        os.utime(os.path.join(stage, "slotward.exe"), (epoch, epoch))
+        for name, data in files.items():
+            with open(os.path.join(stage, name), "wb") as f:
+                f.write(data)
+            # The cabinet inside records the file's time.
+            os.utime(os.path.join(stage, name), (epoch, epoch))
         out = os.path.join(stage, "out.msi")
         run(["wixl", "-a", "x86", "-D", "Version=" + version, "-D", "Exe=slotward.exe",
              "-D", "ProductCode=%s" % product, "-o", out, WXS], cwd=stage)
@@ -148,6 +176,10 @@ def write_msi(path, exe_path, version, epoch):
         run(["msibuild", out, "-q", "UPDATE Property SET Value = "
              "'OPTIONS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' "
              "WHERE Property = 'SecureCustomProperties'"])
+        run(["msibuild", out, "-q", "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, "
+             "`Target`) VALUES ('%s', %d, '%s', '%s')" % STOPPER_ACTION])
+        run(["msibuild", out, "-q", "INSERT INTO `InstallExecuteSequence` (`Action`, "
+             "`Sequence`) VALUES ('%s', %d)" % STOPPER_SEQUENCE])
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
              "{%s}" % str(package).upper()])
         set_summary_times(out, epoch)
@@ -184,6 +216,7 @@ def write_sums(out, names):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True, help="the built slotward.exe")
+    parser.add_argument("--stopper", help="the built stopper.exe (default: beside --exe)")
     parser.add_argument("--version", required=True)
     parser.add_argument("--out", required=True, help="folder for the packages")
     parser.add_argument("--sign", metavar="PFX", help="sign with this PKCS#12 certificate")
@@ -192,22 +225,25 @@ def main():
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or time.time())
     os.makedirs(args.out, exist_ok=True)
     msi = os.path.join(args.out, "slotward-%s.msi" % args.version)
-    if args.msi_only:
-        write_msi(msi, args.exe, args.version, epoch)
-        return 0
+    stopper = args.stopper or os.path.join(os.path.dirname(args.exe), "stopper.exe")
+    texts = text_files(args.version)
     with tempfile.TemporaryDirectory(prefix="slotward-package-") as stage:
-        exe = os.path.join(stage, "slotward.exe")
-        shutil.copyfile(args.exe, exe)
-        if args.sign:
-            sign(exe, args.sign)
-        with open(exe, "rb") as f:
-            exe_bytes = f.read()
+        programs = {}
+        for name, source in (("slotward.exe", args.exe), ("stopper.exe", stopper)):
+            shutil.copyfile(source, os.path.join(stage, name))
+            if args.sign and not args.msi_only:
+                sign(os.path.join(stage, name), args.sign)
+            with open(os.path.join(stage, name), "rb") as f:
+                programs[name] = f.read()
+        write_msi(msi, dict(programs, **texts), args.version, epoch)
+        if args.msi_only:
+            return 0
         archive = "slotward-%s.zip" % args.version
-        write_zip(os.path.join(args.out, archive), exe_bytes, text_files(args.version), epoch)
-        write_msi(msi, exe, args.version, epoch)
+        write_zip(os.path.join(args.out, archive), programs["slotward.exe"], texts, epoch)
     if args.sign:
         sign(msi, args.sign)
     write_sums(args.out, [archive, os.path.basename(msi)])
+    write_identity(args.out, args.version)
     return 0
 
 

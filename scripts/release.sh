@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds slotward.exe for release and packs it into dist/: slotward-<version>.zip,
-# slotward-<version>.msi and SHA256SUMS (see scripts/package.py). Two runs on the same commit
+# Builds slotward.exe and the installer's stopper for release and packs them into dist/:
+# slotward-<version>.zip, slotward-<version>.msi, SHA256SUMS and IDENTITY (version, ProductCode
+# and UpgradeCode, which it also prints; see scripts/package.py). Two runs on the same commit
 # give the same files byte for byte: every date comes from the last commit (SOURCE_DATE_EPOCH).
 #   --sign FILE.pfx  sign the program and the installer (password in SLOTWARD_SIGN_PASSWORD)
 #   --out DIR        write the packages there instead of dist/
@@ -28,7 +29,7 @@ fi
 export SOURCE_DATE_EPOCH
 # The win32 preset's settings in a folder of its own: the test builds stay as they are.
 cmake --preset win32 -B "$build" >/dev/null
-cmake --build "$build" --target slotward >/dev/null
+cmake --build "$build" --target slotward stopper >/dev/null
 version=$(cat "$build/version.txt")
 if ! grep -q "^## $version " CHANGELOG.md; then
     echo "release: CHANGELOG.md has no section for $version" >&2
@@ -39,3 +40,4 @@ python3 scripts/package.py --exe "$build/slotward.exe" --version "$version" --ou
     ${sign[@]+"${sign[@]}"}
 echo "release $version in $out/:"
 (cd "$out" && ls -l --time-style=+ | tail -n +2 | awk '{print "  " $NF ": " $5 " bytes"}')
+sed 's/^/  /' "$out/IDENTITY"

@@ -4,8 +4,11 @@
   reproducible  two release runs, each in a build and output folder of its own, give the same
                 slotward.exe, zip and installer byte for byte; the zip holds the program and
                 the three texts (UTF-8 with BOM, CRLF), the README files as plain text (see
-                texts); SHA256SUMS matches; the installer carries the version, the shortcuts
-                and OPTIONS as a secure property.
+                texts); SHA256SUMS matches; the installer carries the version, the shortcuts,
+                OPTIONS as a secure property and the registry value that remembers it, the
+                three texts, and the stopper as a deferred action that runs as LocalSystem
+                before the files go; IDENTITY names the installer's ProductCode and
+                UpgradeCode, and README.md shows them.
   texts         README.txt and README-ja.txt as made from README.md now: no line wider than 80
                 columns (a wide character counts two), no Markdown marks, every word of the
                 README's user sections in its order, every command indented as written; and
@@ -53,8 +56,19 @@ RENDERED = [
 ]
 ZIP_NAMES = ["slotward.exe", "README.txt", "README-ja.txt", "LICENSE.txt"]
 SHORTCUTS = {("StartupFolder", "SLOTWARD", "[OPTIONS]"),
+             ("MenuFolder", "SLOTWARD", "[OPTIONS]"),
              ("MenuFolder", "SLOTWARD test report", "/T"),
              ("MenuFolder", "Stop SLOTWARD", "/R")}
+# (table, columns, row): the installed texts, the remembered OPTIONS and the stopper, deferred
+# (1024) without impersonation (2048) from the Binary table (2), before RemoveFiles (3500).
+MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
+            (("slotward.exe", "Program"), ("README.txt", "Documents"),
+             ("README-ja.txt", "Documents"), ("LICENSE.txt", "Documents"))] + [
+    ("Registry", (1, 2, 3, 4), ("2", r"Software\SLOTWARD", "Options", "[OPTIONS]")),
+    ("RegLocator", (1, 2, 3), ("2", r"Software\SLOTWARD", "Options")),
+    ("CustomAction", (0, 1, 2), ("StopRunning", "3138", "Stopper")),
+    ("InstallExecuteSequence", (0, 2), ("StopRunning", "3490")),
+    ("InstallExecuteSequence", (0, 2), ("RemoveExistingProducts", "1401"))]
 
 
 def run(command, **kw):
@@ -145,6 +159,23 @@ def check_zip(path, exe, failures):
             failures.append("README.txt lacks the install section")
 
 
+def check_identity(out, properties, failures):
+    """IDENTITY names the installer's own codes, and README.md shows them for this version."""
+    with open(os.path.join(out, "IDENTITY"), encoding="ascii") as f:
+        identity = dict(line.split(": ", 1) for line in f.read().splitlines())
+    want = {"Version": properties.get("ProductVersion"),
+            "ProductCode": properties.get("ProductCode"),
+            "UpgradeCode": properties.get("UpgradeCode", "").upper()}
+    if identity != want:
+        failures.append("IDENTITY %s, want %s" % (identity, want))
+    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+        readme = f.read()
+    for line in ("msiexec /x %s /qn /norestart" % want["ProductCode"],
+                 "UpgradeCode: %s" % want["UpgradeCode"]):
+        if readme.count(line) != 2:
+            failures.append("README.md shows %r %d times, want 2" % (line, readme.count(line)))
+
+
 def check_msi(msi, failures):
     properties = dict(row[:2] for row in msi_table(msi, "Property"))
     if "OPTIONS" not in properties.get("SecureCustomProperties", "").split(";"):
@@ -157,6 +188,12 @@ def check_msi(msi, failures):
     shortcuts = {(row[1], row[2], row[5]) for row in msi_table(msi, "Shortcut")}
     if shortcuts != SHORTCUTS:
         failures.append("shortcuts %s, want %s" % (sorted(shortcuts), sorted(SHORTCUTS)))
+    # Rows as msiinfo prints them: what each table must hold, among its other rows.
+    for table, columns, want in MSI_ROWS:
+        rows = {tuple(row[c] for c in columns) for row in msi_table(msi, table)}
+        if want not in rows:
+            failures.append("%s has no row %s" % (table, want))
+    return properties
 
 
 def reproducible(work):
@@ -169,7 +206,7 @@ def reproducible(work):
             failures.append("%s differs between the two runs" % os.path.basename(a))
     sums = read(os.path.join(out_a, "SHA256SUMS")).decode().splitlines()
     want = ["%s  %s" % (hashlib.sha256(read(os.path.join(out_a, n))).hexdigest(), n)
-            for n in names if n != "SHA256SUMS"]
+            for n in names if n not in ("SHA256SUMS", "IDENTITY")]
     if sums != want:
         failures.append("SHA256SUMS %s, want %s" % (sums, want))
     for name in names:
@@ -177,7 +214,7 @@ def reproducible(work):
         if name.endswith(".zip"):
             check_zip(os.path.join(out_a, name), exe_a, failures)
         elif name.endswith(".msi"):
-            check_msi(os.path.join(out_a, name), failures)
+            check_identity(out_a, check_msi(os.path.join(out_a, name), failures), failures)
     return failures
 
 

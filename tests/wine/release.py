@@ -3,14 +3,16 @@
 - The version record of slotward.exe, read back as an ANSI program reads it
   (GetFileVersionInfoA, VerQueryValueA): the English table on an English system, the Japanese
   one on a Japanese system (the ANSI code page must hold the Japanese strings).
-- The installer (scripts/package.py, made here from the program under test as this version and
-  as an older one): a silent installation with OPTIONS, an upgrade that leaves one installation,
-  the files and shortcuts where they belong, SLOTWARD started resident from the Startup
-  shortcut's command line with OPTIONS in effect, and an uninstallation that removes them all.
+- The installer (scripts/package.py, made here from the program under test as this version, an
+  older and a later one): a silent installation with OPTIONS; an upgrade without OPTIONS and a
+  repair that keep them, a later version's installation with other OPTIONS that replaces them;
+  the files and shortcuts where they belong; a copy that runs from Program Files ended by an
+  upgrade, which starts SLOTWARD again with the remembered OPTIONS in effect, and by the
+  uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
+  while a copy that runs from another folder is left running.
 
-Windows Installer closes a running SLOTWARD through the Restart Manager before it replaces or
-removes the program; Wine's does not, so the scenario ends SLOTWARD with /R first. Wine's also
-puts the shortcuts of a per-machine package in the user's folders instead of the all-users ones.
+Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
+the all-users ones.
 
 Where the bench runs against the x86-64 build (no 32-bit code runs on the machine), the installer
 is still the x86 package that ships, but it carries that build, the only one Wine can start
@@ -23,7 +25,7 @@ import re
 import subprocess
 import sys
 
-from scenarios import CD, EN, JA, Scenario, refusal, terminated
+from scenarios import CD, EN, Scenario, refusal, terminated
 from steps import Find, Run, Send, Start, WM_QUERYENDSESSION, compare
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -35,7 +37,11 @@ with open(os.path.join(ROOT, "packaging", "slotward.wxs"), encoding="utf-8") as 
 UPGRADE_CODE = "{%s}" % re.search(r'UpgradeCode="([^"]+)"', _wxs).group(1).upper()
 MANUFACTURER = re.search(r'Manufacturer="([^"]+)"', _wxs).group(1)
 OLDER = "0.9.0"
+LATER = re.sub(r"[0-9]+$", lambda m: str(int(m.group(0)) + 1), VERSION)
 OPTIONS = "/F /X A:"
+# What the installation leaves in the registry: the remembered OPTIONS, in the 32-bit view that
+# the x86 package writes to on 64-bit systems too.
+REMEMBERED = r"reg query HKLM\Software\SLOTWARD /v Options /reg:32"
 # msiexec under Wine takes a few seconds, more the first time in a prefix.
 MSIEXEC_MS = 90000
 
@@ -69,15 +75,15 @@ class VersionRecord:
 
 
 class MakeInstallers:
-    """Makes the installers of the program under test as this version and as an older one,
-    on the host, and names them in the context: {msi} and {older_msi}."""
+    """Makes the installers of the program under test as this version, an older and a later one,
+    on the host, and names them in the context: {msi}, {older_msi} and {later_msi}."""
 
     def describe(self):
-        return "make the installers %s and %s" % (VERSION, OLDER)
+        return "make the installers %s, %s and %s" % (VERSION, OLDER, LATER)
 
     def execute(self, wine, context):
         folder = os.path.join(wine.root, "installers")
-        for version, key in ((VERSION, "msi"), (OLDER, "older_msi")):
+        for version, key in ((VERSION, "msi"), (OLDER, "older_msi"), (LATER, "later_msi")):
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
                                    version, "--out", folder, "--msi-only"],
                                   capture_output=True, text=True)
@@ -89,20 +95,25 @@ class MakeInstallers:
 
 
 def msiexec(arguments):
-    """msiexec as an administrator types it; it shows no box and ends with exit code 0."""
-    return Run("msiexec " + arguments, [], timeout=MSIEXEC_MS)
+    """msiexec as an administrator types it; it shows no box and ends with exit code 0 (no
+    reboot needed: 3010 would show as 194)."""
+    return Run("msiexec %s /qn /norestart" % arguments, [], timeout=MSIEXEC_MS)
 
 
 class Installation:
     """What the installer put in place (present) or left behind (not present): the related
-    products of the upgrade code, the program, the shortcuts and the folders. When present,
-    names the installed program {installed} and the Startup shortcut's command line {startup}."""
+    products of the upgrade code, the program and its documents, the shortcuts with options as
+    the arguments of the Startup and the Start menu's SLOTWARD shortcut, and the folders. When
+    present, names the installed program {installed} and the Startup shortcut's command line
+    {startup}."""
 
-    def __init__(self, present):
-        self.present = present
+    def __init__(self, present, version=VERSION, options=OPTIONS):
+        self.present, self.version, self.options = present, version, options
 
     def describe(self):
-        return "installed" if self.present else "nothing left installed"
+        if self.present:
+            return "%s installed with options %r" % (self.version, self.options)
+        return "nothing left installed"
 
     def execute(self, wine, context):
         folders = wine.driver_run(["folders"], 30)
@@ -111,19 +122,25 @@ class Installation:
         # Windows Installer puts a per-machine package's shortcuts in the all-users Startup and
         # Programs folders; Wine's (8.0) always takes the user's, whatever ALLUSERS says. The
         # shortcuts are expected where Wine puts them, and looked for in both when removed.
-        shortcuts, menu = self.shortcuts(folders, "userstartup", "userprograms")
-        common_shortcuts, common_menu = self.shortcuts(folders, "startup", "programs")
+        shortcuts, menu = self.shortcuts(folders, "userstartup", "userprograms", self.options)
+        common_shortcuts, common_menu = self.shortcuts(folders, "startup", "programs",
+                                                       self.options)
+        documents = [folder + "\\" + name for name in ("README.txt", "README-ja.txt",
+                                                       "LICENSE.txt")]
         products = wine.driver_run(["products", UPGRADE_CODE], 30)
         if not self.present:
             problems = compare(products, {"count": "0"})
-            for path in [program, folder, menu, common_menu] + list(shortcuts) + list(
+            for path in [program, folder, menu, common_menu] + documents + list(shortcuts) + list(
                     common_shortcuts):
                 problems += ["%s: %s" % (path, p) for p in
                              compare(wine.driver_run(["shortcut", path], 30), {"exists": "0"})]
             return problems
-        problems = compare(products, {"count": "1", "product1.version": VERSION})
+        problems = compare(products, {"count": "1", "product1.version": self.version})
         problems += compare(wine.driver_run(["version", program], 30),
                             {"read": "ok", "fixed": VERSION + ".0"})
+        for path in documents:
+            problems += ["%s: %s" % (path, p) for p in
+                         compare(wine.driver_run(["shortcut", path], 30), {"exists": "1"})]
         for path, arguments in shortcuts.items():
             record = wine.driver_run(["shortcut", path], 30)
             # Windows paths compare without regard to case, and a folder's without its final
@@ -134,32 +151,48 @@ class Installation:
                 "exists": "1", "target": program.lower(), "args": arguments,
                 "workdir": folder.lower()})]
         context["installed"] = program
-        context["startup"] = '"%s" %s' % (program, OPTIONS)
+        context["startup"] = '"%s" %s' % (program, self.options)
         return problems
 
     @staticmethod
-    def shortcuts(folders, startup, programs):
+    def shortcuts(folders, startup, programs, options):
         """The shortcuts (path: arguments) in one pair of Startup and Programs folders, and the
         Start menu folder among them."""
         menu = folders.get(programs, "?") + "\\SLOTWARD"
-        return ({folders.get(startup, "?") + "\\SLOTWARD.lnk": OPTIONS,
+        return ({folders.get(startup, "?") + "\\SLOTWARD.lnk": options,
+                 menu + "\\SLOTWARD.lnk": options,
                  menu + "\\SLOTWARD test report.lnk": "/T",
                  menu + "\\Stop SLOTWARD.lnk": "/R"}, menu)
 
 
-# Resident from the Startup shortcut's command line: /F refuses the end of the session at
-# once, which shows that the options reached the program.
-FROM_STARTUP = [Start("{startup}"), Find(),
-                Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0"),
-                Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0")]
+# One copy resident, started with OPTIONS: /F refuses the end of the session at once, which
+# shows that the options reached the program (a copy without them would ask instead).
+WITH_OPTIONS = [Find(), Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0")]
+# The uninstallation ends the resident copy and leaves nothing behind.
+UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], exit="1")]
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
     Scenario("version_record_ja", [VersionRecord("041104B0")], locale="ja"),
+    # A copy started from Program Files without options is ended by the upgrade, which starts
+    # SLOTWARD again with the remembered ones.
     Scenario("installer_install_upgrade_uninstall",
              [MakeInstallers(),
-              msiexec('/i "{older_msi}" /qn OPTIONS="%s"' % OPTIONS),
-              msiexec('/i "{msi}" /qn OPTIONS="%s"' % OPTIONS),
-              Installation(present=True)] + FROM_STARTUP +
-             [msiexec('/x "{msi}" /qn'), Installation(present=False)], layout=CD),
+              msiexec('/i "{older_msi}" OPTIONS="%s"' % OPTIONS),
+              Installation(present=True, version=OLDER), Start('"{installed}"'), Find(),
+              msiexec('/i "{msi}"'), Installation(present=True),
+              Run(REMEMBERED, [], exit="0")] + WITH_OPTIONS +
+             [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD),
+    Scenario("installer_repair_new_options",
+             [MakeInstallers(),
+              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus'),
+              Installation(present=True)] + WITH_OPTIONS +
+             [msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
+              Installation(present=True, version=LATER, options="/X A:"), Find(),
+              # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
+              Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
+              msiexec('/x "{later_msi}"'), Find(),
+              Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
+             layout=CD),
 ]
