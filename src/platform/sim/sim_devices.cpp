@@ -58,13 +58,13 @@ BOOL QueryProperty(const sim::Device &device, LPVOID in, DWORD inSize, LPVOID ou
     descriptor.BusType = device.bus;
     std::memcpy(&answer[0], &descriptor, sizeof descriptor);
     std::memcpy(&answer[sizeof descriptor], kVendor, sizeof kVendor);
-    if (device.descriptorSize != 0)
-        answer.resize(std::min<size_t>(answer.size(), device.descriptorSize));
     if (!out || outSize < 2 * sizeof(DWORD))
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     DWORD count = std::min(outSize, static_cast<DWORD>(answer.size()));
     std::memcpy(out, answer.data(), count);
-    *returned = count;
+    // A short answer still leaves the whole descriptor in the buffer, so that a reader who goes
+    // past the byte count is caught reading a bus the device never reported.
+    *returned = device.descriptorSize != 0 ? std::min(count, device.descriptorSize) : count;
     return TRUE;
 }
 
