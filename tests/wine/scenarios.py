@@ -10,7 +10,7 @@ that error for a folder mapping: that case is covered by the host tests only.
 
 from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, Usage, WaitGone,
                    WineBoot, ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF, FIRST_IN_SHUTDOWN, WMU_QUIT,
-                   WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, reason,
+                   WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, asked, reason,
                    restart)
 
 
@@ -18,7 +18,7 @@ class Scenario:
     """exe: the program is started as C:\\slotward\\<exe>.exe, its settings file being
     C:\\slotward\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
     or bytes), or None for no file; trace: Wine's trace of the session-end stubs is recorded for
-    the Trace steps."""
+    the Trace steps, with trace="devices" also the relay trace of the device calls."""
 
     def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward",
                  trace=False):
@@ -158,6 +158,18 @@ ONE_SHOT = [
               Run("{exe} /T /U /X d: A:", [report(EN, media="E")])], layout=MIXED),
     Scenario("report_external_option_no_removable", [Run("{exe} /T /U", [report(EN)])],
              layout=NO_REMOVABLE),
+    # Which devices are asked: removable and CD-ROM drives not named by letter, with /U also the
+    # fixed ones but C: (Windows' own), the hot-plug query only where the bus does not tell;
+    # named and excluded drives never. Z: cannot be opened under Wine.
+    Scenario("report_devices_asked",
+             [Run("{exe} /T", [report(EN, media="ADE")]),
+              Trace(*asked("A", "property"), *asked("D", "property"), *asked("E", "property")),
+              Run("{exe} /T /U", [report(EN, media="ADE")]),
+              Trace(*asked("A", "property"), *asked("D", "property"), *asked("E", "property"),
+                    *asked("F", "property", "hotplug"), *asked("Z")),
+              Run("{exe} /T /U d: /X e:", [report(EN, media="AD")]),
+              Trace(*asked("A", "property"), *asked("F", "property", "hotplug"), *asked("Z"))],
+             layout=MIXED, trace="devices"),
     Scenario("preview_en_no", [Run("{exe} /M?", [preview(EN)], press="no")]),
     Scenario("preview_en_yes_ignored", [Run("{exe} /M?", [preview(EN)], press="yes")]),
     Scenario("preview_ja", [Run("{exe} /m?", [preview(JA)])], locale="ja"),
