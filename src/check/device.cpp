@@ -1,5 +1,5 @@
-// The device query; see device.h. A device that cannot be opened or does not answer is
-// "unknown", never an image: only a positive answer may cost the user a warning.
+// The device queries; see device.h. Only a positive answer may cost the user a warning: a
+// device that does not answer is neither an image nor attached from outside.
 #include "check/device.h"
 
 // Patched with the drive letter before each use.
@@ -40,24 +40,29 @@ static BOOL IsHotPluggable(HANDLE device) {
     return info.MediaRemovable || info.DeviceHotplug;
 }
 
-static DeviceOrigin ClassifyDevice(HANDLE device, BOOL askHotplug) {
-    DWORD bus = QueryBusType(device);
-    if (bus == BusTypeFileBackedVirtual)
-        return kDeviceImage;
-    if (IsExternalBus(bus))
-        return kDeviceExternal;
-    if (askHotplug && IsHotPluggable(device))
-        return kDeviceExternal;
-    return kDeviceUnknown;
+static HANDLE OpenDevice(char letter) {
+    gDevicePath[kDeviceLetterIndex] = letter;
+    return CreateFileA(gDevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                       NULL);
 }
 
-DeviceOrigin AskDevice(char letter, BOOL askHotplug) {
-    gDevicePath[kDeviceLetterIndex] = letter;
-    HANDLE device = CreateFileA(gDevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_EXISTING, 0, NULL);
+BOOL IsMountedImage(char letter) {
+    HANDLE device = OpenDevice(letter);
     if (device == INVALID_HANDLE_VALUE)
-        return kDeviceUnknown;
-    DeviceOrigin origin = ClassifyDevice(device, askHotplug);
+        return FALSE;
+    BOOL image = QueryBusType(device) == BusTypeFileBackedVirtual;
     CloseHandle(device);
-    return origin;
+    return image;
+}
+
+BOOL IsAttachedFromOutside(char letter) {
+    HANDLE device = OpenDevice(letter);
+    if (device == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD bus = QueryBusType(device);
+    BOOL external = FALSE;
+    if (bus != BusTypeFileBackedVirtual)
+        external = IsExternalBus(bus) || IsHotPluggable(device);
+    CloseHandle(device);
+    return external;
 }

@@ -36,15 +36,16 @@ static char WindowsDriveLetter(void) {
 // A named drive is checked whatever its type, without asking its device. The device is asked
 // only where its answer decides: whether a removable or CD-ROM drive is a mounted image, and
 // with /U whether a fixed drive other than Windows' own is attached from outside.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the drive, whether the user named it
 static BOOL IsChecked(char letter, BOOL included, char windowsLetter) {
     gRootName[0] = letter;
     UINT type = GetDriveTypeA(gRootName);
     if (included)
         return TRUE;
     if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM)
-        return AskDevice(letter, FALSE) != kDeviceImage;
+        return !IsMountedImage(letter);
     if (type == DRIVE_FIXED && gSettings.externalDrives && letter != windowsLetter)
-        return AskDevice(letter, TRUE) == kDeviceExternal;
+        return IsAttachedFromOutside(letter);
     return FALSE;
 }
 

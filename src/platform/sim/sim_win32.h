@@ -240,7 +240,7 @@ typedef struct tagOVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define IOCTL_STORAGE_GET_HOTPLUG_INFO 0x002D0C14u
 #define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400u
 
-typedef enum _STORAGE_BUS_TYPE {
+typedef enum tagSTORAGE_BUS_TYPE {
     BusTypeUnknown = 0x0,
     BusTypeScsi = 0x1,
     BusTypeAtapi = 0x2,
@@ -261,19 +261,19 @@ typedef enum _STORAGE_BUS_TYPE {
     BusTypeNvme = 0x11,
 } STORAGE_BUS_TYPE;
 
-typedef enum _STORAGE_PROPERTY_ID { StorageDeviceProperty = 0 } STORAGE_PROPERTY_ID;
-typedef enum _STORAGE_QUERY_TYPE {
+typedef enum tagSTORAGE_PROPERTY_ID { StorageDeviceProperty = 0 } STORAGE_PROPERTY_ID;
+typedef enum tagSTORAGE_QUERY_TYPE {
     PropertyStandardQuery = 0,
     PropertyExistsQuery = 1
 } STORAGE_QUERY_TYPE;
 
-typedef struct _STORAGE_PROPERTY_QUERY {
+typedef struct tagSTORAGE_PROPERTY_QUERY {
     STORAGE_PROPERTY_ID PropertyId;
     STORAGE_QUERY_TYPE QueryType;
     BYTE AdditionalParameters[1];
 } STORAGE_PROPERTY_QUERY;
 
-typedef struct _STORAGE_DEVICE_DESCRIPTOR {
+typedef struct tagSTORAGE_DEVICE_DESCRIPTOR {
     DWORD Version;
     DWORD Size;
     BYTE DeviceType;
@@ -289,7 +289,7 @@ typedef struct _STORAGE_DEVICE_DESCRIPTOR {
     BYTE RawDeviceProperties[1];
 } STORAGE_DEVICE_DESCRIPTOR;
 
-typedef struct _STORAGE_HOTPLUG_INFO {
+typedef struct tagSTORAGE_HOTPLUG_INFO {
     DWORD Size;
     BOOLEAN MediaRemovable;
     BOOLEAN MediaHotplug;
