@@ -138,7 +138,7 @@ TEST_F(SurveyTest, DriveLayouts) {
          "D: ",
          ""},
         {"unknown bus value",
-         {{'D', DRIVE_CDROM, Medium::Files, 0, {static_cast<STORAGE_BUS_TYPE>(0x7F)}}},
+         {{'D', DRIVE_CDROM, Medium::Files, 0, {BusTypeMaxReserved}}},
          0,
          0,
          "D: ",

@@ -259,6 +259,10 @@ typedef enum tagSTORAGE_BUS_TYPE {
     BusTypeFileBackedVirtual = 0xF,
     BusTypeSpaces = 0x10,
     BusTypeNvme = 0x11,
+    BusTypeSCM = 0x12,
+    BusTypeUfs = 0x13,
+    BusTypeMax = 0x14,
+    BusTypeMaxReserved = 0x7F,
 } STORAGE_BUS_TYPE;
 
 typedef enum tagSTORAGE_PROPERTY_ID { StorageDeviceProperty = 0 } STORAGE_PROPERTY_ID;
