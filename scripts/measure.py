@@ -140,22 +140,38 @@ def end_resident(wine):
 
 
 def answer_times(wine, exe, rounds):
-    """Median time to the answer of WM_QUERYENDSESSION on two layouts: nothing removable
-    (consent after the survey), and a CD-ROM with a disc that /X excludes."""
-    cases = [("no_removable_drive", {"f": ("fixed", "files")}, exe),
-             ("cdrom_excluded", {"d": ("cdrom", "files")}, exe + " /X D:")]
-    for name, layout, line in cases:
+    """Median time to the answer of WM_QUERYENDSESSION: nothing removable (consent after the
+    survey), a CD-ROM with a disc that /X excludes (never asked), a CD-ROM with a disc (its
+    device asked whether it is an image; /F answers at once and the refusal box that follows
+    is closed), and two fixed drives besides C: without and with /U (each of them and Z: asked
+    whether it is external). The ratios set each figure against the one without the drives'
+    devices being asked, from the same run."""
+    fixed = {"f": ("fixed", "files"), "g": ("fixed", "files")}
+    cases = [("no_removable_drive", {"f": ("fixed", "files")}, exe, "1", "none"),
+             ("cdrom_excluded", {"d": ("cdrom", "files")}, exe + " /X D:", "1", "none"),
+             ("cdrom_present", {"d": ("cdrom", "files")}, exe + " /F", "0", "ok"),
+             ("two_fixed", fixed, exe, "1", "none"),
+             ("two_fixed_external", fixed, exe + " /U", "1", "none")]
+    medians = {}
+    for name, layout, line, answer, press in cases:
         start_resident(wine, layout, line)
         times = []
         for _ in range(rounds):
+            # The refusal box is waited for (at most the settle time) and closed.
+            settle = "0" if press == "none" else "1500"
             record = wine.driver_run(["send", "SLOTWARD", "SLOTWARD", "0x11", "0", "0",
-                                      "5000", "none", "0"], 30)
-            if record.get("answer") != "1":
+                                      "5000", press, settle], 30)
+            if record.get("answer") != answer:
                 raise bench.BenchError("unexpected answer %r" % record.get("answer"))
             times.append(int(record["answer.ms"]))
         end_resident(wine)
         # Median of the rounds, driver-side.
-        print("answer_ms.%s=%s" % (name, statistics.median(times)))
+        medians[name] = statistics.median(times)
+        print("answer_ms.%s=%s" % (name, medians[name]))
+    for name, reference in (("cdrom_present", "cdrom_excluded"),
+                            ("two_fixed_external", "two_fixed")):
+        print("answer_ratio.%s_to_%s=%.2f"
+              % (name, reference, medians[name] / max(medians[reference], 0.5)))
 
 
 def usage(wine, wait_ms, *message):

@@ -2,6 +2,7 @@
 // medium taken out a moment ago is seen as gone.
 #include "check/survey.h"
 
+#include "check/device.h"
 #include "common/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -22,10 +23,30 @@ static void AppendDriveEntry(char *list, char letter) {
     TextAppend(list, kDriveListCapacity, entry);
 }
 
-static BOOL HasRemovableType(char letter) {
+// The letter of the drive that holds Windows, or '\0' when the system does not say. With /U
+// that drive is never checked: Windows To Go runs from a USB disk that cannot be taken out.
+static char WindowsDriveLetter(void) {
+    char directory[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+    if (length < 2 || length >= MAX_PATH || directory[1] != ':')
+        return '\0';
+    return static_cast<char>(directory[0] & 0xDF);
+}
+
+// A named drive is checked whatever its type, without asking its device. The device is asked
+// only where its answer decides: whether a removable or CD-ROM drive is a mounted image, and
+// with /U whether a fixed drive other than Windows' own is attached from outside.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the drive, whether the user named it
+static BOOL IsChecked(char letter, BOOL included, char windowsLetter) {
     gRootName[0] = letter;
     UINT type = GetDriveTypeA(gRootName);
-    return type == DRIVE_REMOVABLE || type == DRIVE_CDROM;
+    if (included)
+        return TRUE;
+    if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM)
+        return !IsMountedImage(letter);
+    if (type == DRIVE_FIXED && gSettings.externalDrives && letter != windowsLetter)
+        return IsAttachedFromOutside(letter);
+    return FALSE;
 }
 
 // Only "not ready" means an empty drive: any other failure (an empty or unreadable medium)
@@ -47,6 +68,7 @@ void SurveyDrives(void) {
     gMediaList[0] = '\0';
     gEmptyList[0] = '\0';
 
+    char windowsLetter = gSettings.externalDrives ? WindowsDriveLetter() : '\0';
     DWORD existing = GetLogicalDrives();
     for (int n = 0; n < kDriveCount; n++) {
         DWORD driveBit = 1u << n;
@@ -54,8 +76,7 @@ void SurveyDrives(void) {
         if ((existing & driveBit) == 0 || (excludeMask & driveBit) != 0)
             continue;
         // Every drive not excluded has its type asked, included or not.
-        BOOL removable = HasRemovableType(letter);
-        if (!removable && (includeMask & driveBit) == 0)
+        if (!IsChecked(letter, (includeMask & driveBit) != 0, windowsLetter))
             continue;
         AppendDriveEntry(HoldsMedium(letter) ? gMediaList : gEmptyList, letter);
     }

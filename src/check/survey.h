@@ -1,5 +1,6 @@
-// The drive survey: which drives are checked (removable and CD-ROM drives, plus included ones,
-// minus excluded ones) and whether each holds a medium.
+// The drive survey: which drives are checked (removable and CD-ROM drives that are not mounted
+// images, with /U fixed drives attached from outside, plus included ones, minus excluded ones)
+// and whether each holds a medium.
 #pragma once
 
 enum { kDriveListCapacity = 80 };

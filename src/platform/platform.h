@@ -8,6 +8,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// The storage queries of the drive survey; <windows.h> leaves them out.
+#include <winioctl.h>
 #else
 #include "sim/sim_win32.h"
 #endif

@@ -108,6 +108,9 @@ static BOOL ApplyOption(const char *token, BOOL *excluding) {
         gSettings.testReport = TRUE;
         gSettings.previewMode = FALSE;
         break;
+    case 'U':
+        gSettings.externalDrives = TRUE;
+        break;
     case 'X':
         *excluding = TRUE;
         break;

@@ -68,6 +68,7 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         int language;
         BOOL force, test, preview;
         DWORD include, exclude;
+        BOOL external = FALSE;
     } cases[] = {
         {{"SW"}, 0, kJapanese, 0, 0, 0, 0, 0},
         {{"/E", "/F"}, 0, kJapanese, 1, 0, 0, 0, 0}, // entry 0 is never interpreted
@@ -91,6 +92,10 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         {{"SW", "e:", "/X", "d:", "f:"}, 0, kJapanese, 0, 0, 0, 0x10, 0x28},
         // The second byte of a double-byte character is scanned like any other byte.
         {{"SW", "\x82\x43:"}, 0, kJapanese, 0, 0, 0, 0x4, 0}, // 0x82 then "C:"
+        // /U is a flag like /F: set by either case, whatever follows it, and never cleared.
+        {{"SW", "/U"}, 0, kJapanese, 0, 0, 0, 0, 0, 1},
+        {{"SW", "/uX", "/T", "/M?", "/E"}, 0, kEnglish, 0, 0, 1, 0, 0, 1},
+        {{"SW", "/Uc:", "/X", "/U", "d:"}, 0, kJapanese, 0, 0, 0, 0, 0x8, 1},
     };
     for (const auto &c : cases) {
         FreshRun();
@@ -102,6 +107,7 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         EXPECT_EQ(gSettings.previewMode, c.preview) << label;
         EXPECT_EQ(gSettings.includeMask, c.include) << label;
         EXPECT_EQ(gSettings.excludeMask, c.exclude) << label;
+        EXPECT_EQ(gSettings.externalDrives, c.external) << label;
     }
 }
 

@@ -120,10 +120,11 @@ TEST_F(SettingsFileTest, OverlongPathsGiveUpTheFile) {
 
 TEST_F(SettingsFileTest, FileOptionsApplyAndTheCommandLineOverrides) {
     sim::AddFile("C:\\SW\\SLOTWARD.CFG",
-                 "/F\r\nb:\r\n/X d:\r\n/T\r\n/M\"File $DRIVE$,FileCap\"\x1A");
+                 "/F\r\nb:\r\n/X d:\r\n/U\r\n/T\r\n/M\"File $DRIVE$,FileCap\"\x1A");
     gLanguageIndex = kJapanese;
     EXPECT_EQ(Start("C:\\SW\\SLOTWARD.EXE d: e: /M?\"Cmd $DRIVE$\""), FALSE);
     EXPECT_EQ(gSettings.forceRefusal, TRUE);
+    EXPECT_EQ(gSettings.externalDrives, TRUE); // the file's /U counts
     EXPECT_EQ(gSettings.testReport, FALSE);
     EXPECT_EQ(gSettings.previewMode, TRUE);
     EXPECT_EQ(gSettings.includeMask, 0x2u | 0x8u | 0x10u); // the file's /X ended with the file

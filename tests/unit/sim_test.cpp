@@ -254,6 +254,46 @@ TEST_F(SimPlatform, DriveProbesGiveTheMediumsErrorCode) {
     ExpectNothingLeaked();
 }
 
+// A device opens only as "\\.\X:" of an existing drive, and only with no access rights and
+// shared use; a short answer still reports the whole descriptor's size.
+TEST_F(SimPlatform, DevicesOpenWithoutRightsAndAnswerTheirBus) {
+    sim::AddDrive('E', DRIVE_FIXED);
+    sim::SetDevice('E', {BusTypeUsb, FALSE, TRUE, 0, 0, 8});
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const struct {
+        const char *path;
+        DWORD access, share, error; // error 0: opened
+        size_t problems;
+    } rows[] = {{"\\\\.\\e:", 0, share, 0, 0},
+                {"\\\\.\\F:", 0, share, ERROR_FILE_NOT_FOUND, 0},
+                {"\\\\.\\E:", GENERIC_READ, share, 0, 1},
+                {"\\\\.\\E:", 0, FILE_SHARE_READ, 0, 2}};
+    for (const auto &row : rows) {
+        HANDLE device = CreateFileA(row.path, row.access, row.share, NULL, OPEN_EXISTING, 0, NULL);
+        EXPECT_EQ(device == INVALID_HANDLE_VALUE, row.error != 0) << row.path;
+        EXPECT_EQ(sim::Problems().size(), row.problems) << row.path;
+        if (device == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(GetLastError(), row.error) << row.path;
+            continue;
+        }
+        STORAGE_PROPERTY_QUERY query = {StorageDeviceProperty, PropertyStandardQuery, {0}};
+        STORAGE_DEVICE_DESCRIPTOR descriptor;
+        DWORD returned = 0;
+        EXPECT_TRUE(DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                                    &descriptor, sizeof descriptor, &returned, NULL));
+        EXPECT_EQ(returned, 8u);
+        EXPECT_GT(descriptor.Size, sizeof descriptor);
+        STORAGE_HOTPLUG_INFO info;
+        EXPECT_TRUE(DeviceIoControl(device, IOCTL_STORAGE_GET_HOTPLUG_INFO, NULL, 0, &info,
+                                    sizeof info, &returned, NULL));
+        EXPECT_EQ(info.DeviceHotplug, TRUE);
+        CloseHandle(device);
+    }
+    EXPECT_EQ(sim::DeviceOpens('E'), 3);
+    EXPECT_EQ(sim::DeviceQueries('E'), 6);
+    sim::Reset(); // the expected problems
+}
+
 TEST_F(SimPlatform, LeadBytesFollowTheAnsiCodePage) {
     EXPECT_FALSE(IsDBCSLeadByte(0x81));
     sim::SetCodePages(932, 932);

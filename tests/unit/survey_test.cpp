@@ -1,5 +1,5 @@
 // The drive survey against simulated drive layouts: which drives are checked, which list each
-// lands in, and how often each drive is asked about.
+// lands in, and how often each drive and its device are asked about.
 #include "check_support.h"
 
 #include "check/survey.h"
@@ -18,6 +18,7 @@ struct Drive {
     UINT type;
     Medium medium = Medium::Files;
     DWORD failCode = 0;
+    sim::Device device = {};
 };
 
 DWORD Bit(char letter) {
@@ -25,9 +26,14 @@ DWORD Bit(char letter) {
 }
 
 void AddDrives(const std::vector<Drive> &drives) {
-    for (const Drive &drive : drives)
+    for (const Drive &drive : drives) {
         sim::AddDrive(drive.letter, drive.type, drive.medium, drive.failCode);
+        sim::SetDevice(drive.letter, drive.device);
+    }
 }
+
+const sim::Device kUsb = {BusTypeUsb};
+const sim::Device kImage = {BusTypeFileBackedVirtual};
 
 class SurveyTest : public SimTest {};
 
@@ -38,6 +44,8 @@ struct LayoutCase {
     DWORD excludeMask;
     const char *mediaList;
     const char *emptyList;
+    BOOL externalDrives = FALSE; // /U
+    const char *windowsDirectory = "C:\\WINDOWS";
 };
 
 TEST_F(SurveyTest, DriveLayouts) {
@@ -104,17 +112,164 @@ TEST_F(SurveyTest, DriveLayouts) {
          0,
          "D: E: ",
          "A: "},
+        // Mounted images are no media; only a positive answer skips a drive.
+        {"CD-ROM image", {{'D', DRIVE_CDROM, Medium::Files, 0, kImage}}, 0, 0, "", ""},
+        {"removable image", {{'R', DRIVE_REMOVABLE, Medium::None, 0, kImage}}, 0, 0, "", ""},
+        {"image named by letter",
+         {{'D', DRIVE_CDROM, Medium::Files, 0, kImage}},
+         Bit('D'),
+         0,
+         "D: ",
+         ""},
+        {"image that cannot be opened",
+         {{'D',
+           DRIVE_CDROM,
+           Medium::Files,
+           0,
+           {BusTypeFileBackedVirtual, 0, 0, 0, ERROR_ACCESS_DENIED}}},
+         0,
+         0,
+         "D: ",
+         ""},
+        {"descriptor ending before the bus",
+         {{'D', DRIVE_CDROM, Medium::Files, 0, {BusTypeFileBackedVirtual, 0, 0, 0, 0, 24}}},
+         0,
+         0,
+         "D: ",
+         ""},
+        {"unknown bus value",
+         {{'D', DRIVE_CDROM, Medium::Files, 0, {BusTypeMaxReserved}}},
+         0,
+         0,
+         "D: ",
+         ""},
+        // With /U: the drive that holds Windows is never checked, whichever letter it has.
+        {"Windows on a USB disk",
+         {{'C', DRIVE_FIXED, Medium::Files, 0, kUsb}, {'D', DRIVE_FIXED, Medium::Files, 0, kUsb}},
+         0,
+         0,
+         "D: ",
+         "",
+         TRUE},
+        {"Windows on D:",
+         {{'C', DRIVE_FIXED, Medium::Files, 0, kUsb}, {'D', DRIVE_FIXED, Medium::Files, 0, kUsb}},
+         0,
+         0,
+         "C: ",
+         "",
+         TRUE,
+         "d:\\WINNT"},
+        {"Windows drive named by letter",
+         {{'C', DRIVE_FIXED, Medium::Files, 0, kUsb}},
+         Bit('C'),
+         0,
+         "C: ",
+         "",
+         TRUE},
+        {"USB disk excluded",
+         {{'E', DRIVE_FIXED, Medium::Files, 0, kUsb}},
+         0,
+         Bit('E'),
+         "",
+         "",
+         TRUE},
+        {"USB network drive", {{'N', DRIVE_REMOTE, Medium::Files, 0, kUsb}}, 0, 0, "", "", TRUE},
+        {"USB card reader, no card",
+         {{'E', DRIVE_FIXED, Medium::Failing, ERROR_NOT_READY, {BusTypeSd}}},
+         0,
+         0,
+         "",
+         "E: ",
+         TRUE},
     };
     for (const LayoutCase &c : cases) {
         gSettings.includeMask = c.includeMask;
         gSettings.excludeMask = c.excludeMask;
+        gSettings.externalDrives = c.externalDrives;
+        sim::SetWindowsDirectory(c.windowsDirectory);
         AddDrives(c.drives);
         SurveyDrives();
         EXPECT_STREQ(gMediaList, c.mediaList) << c.name;
         EXPECT_STREQ(gEmptyList, c.emptyList) << c.name;
-        EXPECT_EQ(sim::OpenHandles(), 0) << c.name << ": a search handle was left open";
+        EXPECT_EQ(sim::OpenHandles(), 0) << c.name << ": a search or device handle was left open";
         EXPECT_EQ(gSettings.includeMask, c.includeMask) << c.name;
         EXPECT_EQ(gSettings.excludeMask, c.excludeMask) << c.name;
+        NextCase(c.name);
+    }
+}
+
+// Every drive of a layout on one bus: the CD-ROM D: is checked unless it is an image; with /U
+// the fixed E: is checked when it is attached from outside; the Windows drive C: and the network
+// drive N: are never checked and their devices never opened.
+TEST_F(SurveyTest, BusTypesWithAndWithoutExternalOption) {
+    const struct {
+        const char *name;
+        sim::Device device;
+        const char *withoutU, *withU;
+    } cases[] = {
+        {"ATA", {BusTypeAta}, "D: ", "D: "},
+        {"SCSI", {BusTypeScsi}, "D: ", "D: "},
+        {"SATA", {BusTypeSata}, "D: ", "D: "},
+        {"NVMe", {BusTypeNvme}, "D: ", "D: "},
+        {"unknown", {BusTypeUnknown}, "D: ", "D: "},
+        {"virtual, not file-backed", {BusTypeVirtual}, "D: ", "D: "},
+        {"USB", {BusTypeUsb}, "D: ", "D: E: "},
+        {"IEEE 1394", {BusType1394}, "D: ", "D: E: "},
+        {"SD", {BusTypeSd}, "D: ", "D: E: "},
+        {"MMC", {BusTypeMmc}, "D: ", "D: E: "},
+        {"file-backed", {BusTypeFileBackedVirtual}, "", ""},
+        {"file-backed, hot-pluggable", {BusTypeFileBackedVirtual, TRUE, TRUE}, "", ""},
+        {"SATA, hot-pluggable device", {BusTypeSata, FALSE, TRUE}, "D: ", "D: E: "},
+        {"ATA, removable media", {BusTypeAta, TRUE, FALSE}, "D: ", "D: E: "},
+        {"SCSI, no hot-plug answer (Wine)",
+         {BusTypeScsi, TRUE, TRUE, ERROR_NOT_SUPPORTED},
+         "D: ",
+         "D: "},
+        {"USB, descriptor ending before the bus", {BusTypeUsb, 0, 0, 0, 0, 24}, "D: ", "D: "},
+        {"same, hot-pluggable", {BusTypeUsb, 0, TRUE, 0, 0, 24}, "D: ", "D: E: "},
+    };
+    for (const auto &c : cases) {
+        for (BOOL external : {FALSE, TRUE}) {
+            const std::string label = std::string(c.name) + (external ? " with /U" : "");
+            gSettings.externalDrives = external;
+            AddDrives({{'C', DRIVE_FIXED, Medium::Files, 0, c.device},
+                       {'D', DRIVE_CDROM, Medium::Files, 0, c.device},
+                       {'E', DRIVE_FIXED, Medium::Files, 0, c.device},
+                       {'N', DRIVE_REMOTE, Medium::Files, 0, c.device}});
+            SurveyDrives();
+            EXPECT_STREQ(gMediaList, external ? c.withU : c.withoutU) << label;
+            EXPECT_EQ(sim::DeviceOpens('C') + sim::DeviceOpens('N'), 0) << label;
+            EXPECT_EQ(sim::DeviceOpens('E'), external ? 1 : 0) << label;
+            EXPECT_LE(sim::DeviceQueries('E'), 2) << label;
+            EXPECT_EQ(sim::OpenHandles(), 0) << label;
+            NextCase(label);
+        }
+    }
+}
+
+// A device that cannot be opened or asked leaves the old treatment: a CD-ROM is checked even if
+// it is an image, a fixed drive is not checked even if it is on USB.
+TEST_F(SurveyTest, DeviceFailuresKeepTheOldTreatment) {
+    const struct {
+        const char *name;
+        sim::Api api;
+        int nth;
+        bool persistent;
+        const char *mediaList;
+    } cases[] = {
+        {"image not opened", sim::Api::CreateFileA, 1, false, "D: E: "},
+        {"image not answering", sim::Api::DeviceIoControl, 1, false, "D: E: "},
+        {"USB disk not opened", sim::Api::CreateFileA, 2, false, ""},
+        {"nothing answers", sim::Api::DeviceIoControl, 1, true, "D: "},
+    };
+    for (const auto &c : cases) {
+        gSettings.externalDrives = TRUE;
+        AddDrives({{'D', DRIVE_CDROM, Medium::Files, 0, kImage},
+                   {'E', DRIVE_FIXED, Medium::Files, 0, kUsb}});
+        sim::FailCall(c.api, c.nth, c.persistent);
+        SurveyDrives();
+        EXPECT_STREQ(gMediaList, c.mediaList) << c.name;
+        EXPECT_EQ(sim::OpenHandles(), 0) << c.name << ": a device handle was left open";
         NextCase(c.name);
     }
 }
@@ -144,31 +299,53 @@ TEST_F(SurveyTest, AllTwentySixDrivesEmpty) {
 }
 
 // Each qualifying drive is probed once per survey; every existing drive that is not excluded
-// has its type asked, included or not; excluded and missing drives are not touched at all.
+// has its type asked, included or not; excluded and missing drives are not touched at all. A
+// device is opened once, and only where its answer decides: removable and CD-ROM drives not
+// named, and with /U the fixed drives other than Windows' own (a second query only when the
+// bus does not tell).
 TEST_F(SurveyTest, EachDriveAskedAboutOnce) {
-    AddDrives({{'A', DRIVE_REMOVABLE, Medium::None},
-               {'C', DRIVE_FIXED, Medium::Files},
-               {'D', DRIVE_CDROM, Medium::Files},
-               {'E', DRIVE_REMOVABLE, Medium::Files},
-               {'F', DRIVE_FIXED, Medium::Files},
-               {'Q', DRIVE_REMOTE, Medium::Files}});
-    gSettings.includeMask = Bit('F') | Bit('G');
-    gSettings.excludeMask = Bit('E');
-    SurveyDrives();
-
     const struct {
         char letter;
         int typeQueries;
-        int probes;
-    } expected[] = {{'A', 1, 1}, {'B', 0, 0}, {'C', 1, 0}, {'D', 1, 1},
-                    {'E', 0, 0}, {'F', 1, 1}, {'G', 0, 0}, {'Q', 1, 0}};
-    for (const auto &e : expected) {
-        EXPECT_EQ(sim::TypeQueries(e.letter), e.typeQueries) << e.letter;
-        EXPECT_EQ(sim::Probes(e.letter), e.probes) << e.letter;
+        int probes[2], opens[2], queries[2]; // without and with /U
+    } expected[] = {{'A', 1, {1, 1}, {1, 1}, {1, 1}}, {'B', 0, {0, 0}, {0, 0}, {0, 0}},
+                    {'C', 1, {0, 0}, {0, 0}, {0, 0}}, {'D', 1, {1, 1}, {1, 1}, {1, 1}},
+                    {'E', 0, {0, 0}, {0, 0}, {0, 0}}, {'F', 1, {1, 1}, {0, 0}, {0, 0}},
+                    {'G', 0, {0, 0}, {0, 0}, {0, 0}}, {'H', 1, {0, 1}, {0, 1}, {0, 1}},
+                    {'I', 1, {0, 0}, {0, 1}, {0, 2}}, {'J', 1, {0, 0}, {1, 1}, {1, 1}},
+                    {'Q', 1, {0, 0}, {0, 0}, {0, 0}}};
+    const std::vector<std::string> opened[2] = {
+        {"\\\\.\\A:", "\\\\.\\D:", "\\\\.\\J:"},
+        {"\\\\.\\A:", "\\\\.\\D:", "\\\\.\\H:", "\\\\.\\I:", "\\\\.\\J:"}};
+    const std::vector<std::string> probed[2] = {{"A:*.*", "D:*.*", "F:*.*"},
+                                                {"A:*.*", "D:*.*", "F:*.*", "H:*.*"}};
+    for (int u = 0; u < 2; u++) {
+        AddDrives({{'A', DRIVE_REMOVABLE, Medium::None},
+                   {'C', DRIVE_FIXED, Medium::Files, 0, kUsb},
+                   {'D', DRIVE_CDROM, Medium::Files},
+                   {'E', DRIVE_REMOVABLE, Medium::Files, 0, kImage},
+                   {'F', DRIVE_FIXED, Medium::Files, 0, kUsb},
+                   {'H', DRIVE_FIXED, Medium::Files, 0, kUsb},
+                   {'I', DRIVE_FIXED, Medium::Files, 0, {BusTypeSata}},
+                   {'J', DRIVE_CDROM, Medium::Files, 0, kImage},
+                   {'Q', DRIVE_REMOTE, Medium::Files, 0, kUsb}});
+        gSettings.includeMask = Bit('F') | Bit('G');
+        gSettings.excludeMask = Bit('E');
+        gSettings.externalDrives = u;
+        SurveyDrives();
+        for (const auto &e : expected) {
+            EXPECT_EQ(sim::TypeQueries(e.letter), e.typeQueries) << e.letter << u;
+            EXPECT_EQ(sim::Probes(e.letter), e.probes[u]) << e.letter << u;
+            EXPECT_EQ(sim::DeviceOpens(e.letter), e.opens[u]) << e.letter << u;
+            EXPECT_EQ(sim::DeviceQueries(e.letter), e.queries[u]) << e.letter << u;
+        }
+        EXPECT_EQ(sim::TypeQueryRoots(),
+                  (std::vector<std::string>{"A:", "C:", "D:", "F:", "H:", "I:", "J:", "Q:"}));
+        EXPECT_EQ(sim::ProbePatterns(), probed[u]);
+        EXPECT_EQ(sim::CreateFileLog(), opened[u]);
+        ExpectNothingLeaked();
+        NextCase(u ? "with /U" : "without /U");
     }
-    EXPECT_EQ(sim::TypeQueryRoots(), (std::vector<std::string>{"A:", "C:", "D:", "F:", "Q:"}));
-    EXPECT_EQ(sim::ProbePatterns(), (std::vector<std::string>{"A:*.*", "D:*.*", "F:*.*"}));
-    ExpectNothingLeaked();
 }
 
 // Nothing is cached: a second survey asks again and sees a medium that was taken out, and

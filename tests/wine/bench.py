@@ -46,6 +46,10 @@ LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
 # Wine's stubs of the newer session-end functions print their arguments on these channels; the
 # processes the driver starts inherit the setting and write to the driver's standard error.
 TRACE_CHANNELS = "-all,fixme+graphics,fixme+process"
+# Scenario(trace="devices") adds the relay channel, limited (by the prefix's RelayInclude) to the
+# calls with which the drive survey asks a drive's device.
+RELAY_FUNCTIONS = "KERNEL32.CreateFileA;KERNEL32.DeviceIoControl"
+DEVICE_CHANNELS = TRACE_CHANNELS + ",+relay"
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
 CONTENTS = ("files", "empty", "dangling")
@@ -220,6 +224,7 @@ class Wine:
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
+        self.reg_add("HKCU\\Software\\Wine\\Debug", "RelayInclude", RELAY_FUNCTIONS)
         os.makedirs(self.exe_dir)
         os.makedirs(self.media)
         self.log("prefix ready in %.1f s" % (time.monotonic() - started))
@@ -314,9 +319,11 @@ class Wine:
 
     def set_trace(self, on):
         """A traced scenario starts with an empty trace file and runs the driver, and so every
-        program it starts, with Wine's fixme trace of the session-end stubs on."""
+        program it starts, with Wine's fixme trace of the session-end stubs on; on="devices"
+        adds the relay trace of the device calls."""
         self.trace = os.path.join(self.root, "trace.txt") if on else None
-        self.env["WINEDEBUG"] = TRACE_CHANNELS if on else "-all"
+        self.env["WINEDEBUG"] = (DEVICE_CHANNELS if on == "devices" else
+                                 TRACE_CHANNELS if on else "-all")
         if on:
             open(self.trace, "wb").close()
 

@@ -10,7 +10,7 @@ that error for a folder mapping: that case is covered by the host tests only.
 
 from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, Usage, WaitGone,
                    WineBoot, ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF, FIRST_IN_SHUTDOWN, WMU_QUIT,
-                   WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, reason,
+                   WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, asked, reason,
                    restart)
 
 
@@ -18,7 +18,7 @@ class Scenario:
     """exe: the program is started as C:\\slotward\\<exe>.exe, its settings file being
     C:\\slotward\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
     or bytes), or None for no file; trace: Wine's trace of the session-end stubs is recorded for
-    the Trace steps."""
+    the Trace steps, with trace="devices" also the relay trace of the device calls."""
 
     def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward",
                  trace=False):
@@ -150,6 +150,26 @@ ONE_SHOT = [
              locale="ja"),
     Scenario("report_missing_drive_not_checked", [Run("{exe} /T q:", [report(EN)])],
              layout=NO_REMOVABLE),
+    # Wine answers every device as a SCSI disk that is not removable and cannot open Z:, so /U
+    # adds no drive and no drive is taken for an image: the lists stay as they are without it.
+    Scenario("report_external_option_adds_nothing",
+             [Run("{exe} /T /U", [report(EN, media="ADE")]),
+              Run("{exe} /u /T f:", [report(EN, media="ADEF")]),
+              Run("{exe} /T /U /X d: A:", [report(EN, media="E")])], layout=MIXED),
+    Scenario("report_external_option_no_removable", [Run("{exe} /T /U", [report(EN)])],
+             layout=NO_REMOVABLE),
+    # Which devices are asked: removable and CD-ROM drives not named by letter, with /U also the
+    # fixed ones but C: (Windows' own), the hot-plug query only where the bus does not tell;
+    # named and excluded drives never. Z: cannot be opened under Wine.
+    Scenario("report_devices_asked",
+             [Run("{exe} /T", [report(EN, media="ADE")]),
+              Trace(*asked("A", "property"), *asked("D", "property"), *asked("E", "property")),
+              Run("{exe} /T /U", [report(EN, media="ADE")]),
+              Trace(*asked("A", "property"), *asked("D", "property"), *asked("E", "property"),
+                    *asked("F", "property", "hotplug"), *asked("Z")),
+              Run("{exe} /T /U d: /X e:", [report(EN, media="AD")]),
+              Trace(*asked("A", "property"), *asked("F", "property", "hotplug"), *asked("Z"))],
+             layout=MIXED, trace="devices"),
     Scenario("preview_en_no", [Run("{exe} /M?", [preview(EN)], press="no")]),
     Scenario("preview_en_yes_ignored", [Run("{exe} /M?", [preview(EN)], press="yes")]),
     Scenario("preview_ja", [Run("{exe} /m?", [preview(JA)])], locale="ja"),
@@ -204,6 +224,8 @@ SETTINGS_FILE = [
     Scenario("file_ctrl_z_and_zero_byte",
              [Run("{exe}", [report(EN, media="ADEF")])], layout=MIXED,
              settings=b"/T\x1af:\x00 /X a:"),
+    Scenario("file_external_option", [Run("{exe}", [report(EN, media="ADE")])],
+             layout=MIXED, settings="/U\r\n/T"),
     Scenario("file_preview_command_line_report",
              [Run("{exe} /T", [report(EN, media="D")])], settings="/M?"),
     # The command line's own /M replaces the file's template, even with no text of its own.
@@ -282,6 +304,13 @@ RESIDENT = [
              [Start("{exe} f:"),
               Send(WM_QUERYENDSESSION, [question(JA, "A", "D", "E", "F")], answer="0"),
               END_JA], layout=MIXED, locale="ja"),
+    Scenario("query_question_external_option",
+             [Start("{exe} /U"), Send(WM_QUERYENDSESSION, [question(EN, "A", "D", "E")],
+                                      answer="0"),
+              END], layout=MIXED),
+    Scenario("query_external_option_consents_silently",
+             [Start("{exe} /U"), Send(WM_QUERYENDSESSION, [], answer="1"), END],
+             layout=NO_REMOVABLE),
     Scenario("query_custom_template",
              [Start('{exe} /M"$DRIVE$: still in use,Careful"'),
               Send(WM_QUERYENDSESSION, [Box("Careful", "D: : still in use", QUESTION,

@@ -356,10 +356,43 @@ def restart(arguments):
 FIRST_IN_SHUTDOWN = "SetProcessShutdownParameters (000003ff, 00000000): partial stub."
 
 
+# The relay trace of the device calls: CreateFileA of "\\.\X:" (Wine doubles each backslash)
+# and DeviceIoControl, each line led by the calling thread's id.
+DEVICE_OPEN = re.compile(r'^([0-9a-f]+):Call KERNEL32\.CreateFileA\([0-9a-f]+ '
+                         r'"\\\\\\\\\.\\\\([A-Za-z]):",([0-9a-f]+),([0-9a-f]+),')
+DEVICE_QUERY = re.compile(r"^([0-9a-f]+):Call KERNEL32\.DeviceIoControl\([0-9a-f]+,([0-9a-f]+),")
+QUERIES = {"002d1400": "property", "002d0c14": "hotplug"}
+
+
+def asked(letter, *queries):
+    """A drive's device opened with no access rights and shared use, then asked these queries
+    ("property", "hotplug")."""
+    return ["open %s:" % letter] + list(queries)
+
+
+def device_call(line, threads):
+    """The device call on a relay line as asked() writes it, or None. Only the threads that
+    opened a device count: the services of the prefix use DeviceIoControl too."""
+    match = DEVICE_OPEN.search(line)
+    if match:
+        threads.add(match.group(1))
+        rights = "" if match.group(3, 4) == ("00000000", "00000003") else \
+            " access=%s share=%s" % match.group(3, 4)
+        return "open %s:%s" % (match.group(2).upper(), rights)
+    match = DEVICE_QUERY.search(line)
+    if match and match.group(1) in threads:
+        return QUERIES.get(match.group(2), "ioctl " + match.group(2))
+    return None
+
+
 def traced_calls(text):
-    """The traced session-end calls in a piece of trace, in order, the window handle starred."""
-    calls = []
+    """The traced session-end calls and device calls in a piece of trace, in order, the window
+    handle starred."""
+    calls, threads = [], set()
     for line in text.splitlines():
+        device = device_call(line, threads)
+        if device:
+            calls.append(device)
         match = TRACE_LINE.search(line)
         if match:
             arguments = match.group(2)
@@ -370,8 +403,9 @@ def traced_calls(text):
 
 
 class Trace:
-    """The session-end calls that the scenario's programs made since the last Trace step are
-    exactly these, in this order (Scenario(trace=True) only). A resident program may still be
+    """The session-end calls (and with Scenario(trace="devices") the device calls) that the
+    scenario's programs made since the last Trace step are exactly these, in this order
+    (traced scenarios only). A resident program may still be
     on its way to a call when the driver has seen what it waited for (the idle state of a fresh
     start), so the trace is read again for up to timeout ms while calls are missing."""
 
@@ -379,7 +413,7 @@ class Trace:
         self.calls, self.timeout = list(calls), timeout
 
     def describe(self):
-        return "trace of %d session-end call(s)" % len(self.calls)
+        return "trace of %d call(s)" % len(self.calls)
 
     def execute(self, wine, context):
         if wine.trace is None:

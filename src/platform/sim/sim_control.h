@@ -50,6 +50,21 @@ int Probes(char letter);      // FindFirstFileA calls for this drive since Reset
 const std::vector<std::string> &ProbePatterns();
 const std::vector<std::string> &TypeQueryRoots();
 UINT ErrorMode(); // the process error mode last set
+// The storage device behind a drive, as it answers CreateFileA of "\\.\X:" and DeviceIoControl
+// on that handle. A drive that AddDrive adds (or replaces) sits on an ATA bus, not hot-pluggable.
+struct Device {
+    STORAGE_BUS_TYPE bus = BusTypeAta;
+    BOOLEAN mediaRemovable = FALSE; // IOCTL_STORAGE_GET_HOTPLUG_INFO's answer
+    BOOLEAN deviceHotplug = FALSE;
+    DWORD hotplugError = 0;   // that query fails with this code (Wine: ERROR_NOT_SUPPORTED)
+    DWORD openError = 0;      // the open fails with this code (Wine's Z: gives ERROR_ACCESS_DENIED)
+    DWORD descriptorSize = 0; // the property query answers only this many bytes; 0: all of it
+};
+void SetDevice(char letter, const Device &device); // after AddDrive
+int DeviceOpens(char letter);   // CreateFileA of "\\.\X:" since Reset, failed ones included
+int DeviceQueries(char letter); // DeviceIoControl on handles of that drive since Reset
+// The path GetWindowsDirectoryA gives (default "C:\WINDOWS").
+void SetWindowsDirectory(const std::string &path);
 // Probes of a not-ready drive while SEM_FAILCRITICALERRORS was off: Windows would have shown
 // its own "insert a disk" dialog each time.
 int CriticalErrorDialogs();
@@ -106,6 +121,7 @@ enum class Api {
     ShutdownBlockReasonDestroy,
     SetProcessShutdownParameters,
     RegisterApplicationRestart,
+    DeviceIoControl,
     Count
 };
 // Makes the nth call (1-based, counted from now) of `api` fail, or that call and every later

@@ -59,6 +59,7 @@ void AddDrive(char letter, UINT type, Medium medium, DWORD failCode) {
     drive.type = type;
     drive.medium = medium;
     drive.failCode = failCode;
+    drive.device = Device();
 }
 
 int TypeQueries(char letter) {

@@ -1,6 +1,7 @@
 // Files of the simulated machine: a table of read-only files by full path (case-insensitive),
 // the current directory, SearchPathA over the test's search directories, CreateFileA and
-// ReadFile. Path scanning respects double-byte characters, whose second byte may be 0x5C.
+// ReadFile (CreateFileA of "\\.\X:" opens a drive's device instead: sim_devices.cpp). Path
+// scanning respects double-byte characters, whose second byte may be 0x5C.
 #include "sim_internal.h"
 
 #include <algorithm>
@@ -160,11 +161,15 @@ DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension, DWORD b
     return length;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                           DWORD creation, DWORD, HANDLE) {
     Guard lock(Mutex());
     St().createFileLog.push_back(fileName ? fileName : "");
-    if (ShouldFail(sim::Api::CreateFileA)) {
+    bool failing = ShouldFail(sim::Api::CreateFileA);
+    HANDLE device = fileName ? OpenDevice(fileName, access, share, creation, failing) : NULL;
+    if (device != NULL)
+        return device;
+    if (failing) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -199,7 +204,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPO
         return FALSE;
     }
     std::shared_ptr<Object> object = FindObject(file);
-    if (!object || object->kind != Kind::File) {
+    if (!object || object->kind != Kind::File || object->device >= 0) {
         AddProblem("ReadFile of an invalid or closed handle " + HandleText(file));
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -42,6 +42,7 @@ struct Object {
     DWORD exitCode = 0; // thread
     std::string bytes;  // file contents
     size_t position = 0;
+    int device = -1; // a file handle opened as "\\.\X:": the drive's index
 };
 
 struct Block {
@@ -59,6 +60,9 @@ struct Drive {
     DWORD failCode = 0;
     int typeQueries = 0;
     int probes = 0;
+    Device device;
+    int deviceOpens = 0;
+    int deviceQueries = 0;
 };
 
 struct WindowClass {
@@ -133,6 +137,7 @@ struct State {
     std::array<Drive, 26> drives{};
     std::vector<std::string> probePatterns;
     std::vector<std::string> typeQueryRoots;
+    std::string windowsDirectory = "C:\\WINDOWS";
 
     // message boxes
     std::deque<int> boxScript;
@@ -186,6 +191,10 @@ Window *FindWindowRecord(HWND window); // lock held; destroyed ones too, else nu
 Window *LiveWindow(HWND window);       // lock held; null unless not destroyed
 void ThreadEnded(DWORD threadId);      // lock held; its windows and queue go
 void CancelAllSentMessages();          // lock held; their senders get 0
+// CreateFileA of "\\.\X:": a handle on drive X's device, or INVALID_HANDLE_VALUE with the
+// last error set (`failing`: the call was made to fail); NULL when `path` names no device.
+// Lock held.
+HANDLE OpenDevice(const std::string &path, DWORD access, DWORD share, DWORD creation, bool failing);
 // Runs one message sent to this thread from another, if any; releases the lock meanwhile.
 bool RunOneSentMessage(Guard &lock);
 

@@ -19,6 +19,7 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef BYTE BOOLEAN;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
@@ -71,6 +72,7 @@ typedef struct tagHMENU *HMENU;
 
 // Error codes
 #define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
 #define ERROR_FILE_NOT_FOUND 2u
 #define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_ACCESS_DENIED 5u
@@ -81,6 +83,7 @@ typedef struct tagHMENU *HMENU;
 #define ERROR_CRC 23u
 #define ERROR_SECTOR_NOT_FOUND 27u
 #define ERROR_READ_FAULT 30u
+#define ERROR_NOT_SUPPORTED 50u
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_CALL_NOT_IMPLEMENTED 120u
 #define ERROR_INSUFFICIENT_BUFFER 122u
@@ -231,6 +234,73 @@ typedef struct tagWIN32_FIND_DATAA {
 
 typedef struct tagOVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
+// Storage devices (winioctl.h): the property query and the hot-plug information, as the drive's
+// device answers them through a handle opened as "\\.\X:".
+#define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
+#define IOCTL_STORAGE_GET_HOTPLUG_INFO 0x002D0C14u
+#define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400u
+
+typedef enum tagSTORAGE_BUS_TYPE {
+    BusTypeUnknown = 0x0,
+    BusTypeScsi = 0x1,
+    BusTypeAtapi = 0x2,
+    BusTypeAta = 0x3,
+    BusType1394 = 0x4,
+    BusTypeSsa = 0x5,
+    BusTypeFibre = 0x6,
+    BusTypeUsb = 0x7,
+    BusTypeRAID = 0x8,
+    BusTypeiScsi = 0x9,
+    BusTypeSas = 0xA,
+    BusTypeSata = 0xB,
+    BusTypeSd = 0xC,
+    BusTypeMmc = 0xD,
+    BusTypeVirtual = 0xE,
+    BusTypeFileBackedVirtual = 0xF,
+    BusTypeSpaces = 0x10,
+    BusTypeNvme = 0x11,
+    BusTypeSCM = 0x12,
+    BusTypeUfs = 0x13,
+    BusTypeMax = 0x14,
+    BusTypeMaxReserved = 0x7F,
+} STORAGE_BUS_TYPE;
+
+typedef enum tagSTORAGE_PROPERTY_ID { StorageDeviceProperty = 0 } STORAGE_PROPERTY_ID;
+typedef enum tagSTORAGE_QUERY_TYPE {
+    PropertyStandardQuery = 0,
+    PropertyExistsQuery = 1
+} STORAGE_QUERY_TYPE;
+
+typedef struct tagSTORAGE_PROPERTY_QUERY {
+    STORAGE_PROPERTY_ID PropertyId;
+    STORAGE_QUERY_TYPE QueryType;
+    BYTE AdditionalParameters[1];
+} STORAGE_PROPERTY_QUERY;
+
+typedef struct tagSTORAGE_DEVICE_DESCRIPTOR {
+    DWORD Version;
+    DWORD Size;
+    BYTE DeviceType;
+    BYTE DeviceTypeModifier;
+    BOOLEAN RemovableMedia;
+    BOOLEAN CommandQueueing;
+    DWORD VendorIdOffset;
+    DWORD ProductIdOffset;
+    DWORD ProductRevisionOffset;
+    DWORD SerialNumberOffset;
+    STORAGE_BUS_TYPE BusType;
+    DWORD RawPropertiesLength;
+    BYTE RawDeviceProperties[1];
+} STORAGE_DEVICE_DESCRIPTOR;
+
+typedef struct tagSTORAGE_HOTPLUG_INFO {
+    DWORD Size;
+    BOOLEAN MediaRemovable;
+    BOOLEAN MediaHotplug;
+    BOOLEAN DeviceHotplug;
+    BOOLEAN WriteCacheEnableOverride;
+} STORAGE_HOTPLUG_INFO;
+
 typedef struct tagPOINT {
     LONG x;
     LONG y;
@@ -291,6 +361,9 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
                           DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                            DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 
 // The newer session-end functions are not declared: as on Windows, only GetProcAddress finds
 // them, and only on a simulated system that has them (sim_control.h).
