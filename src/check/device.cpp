@@ -2,8 +2,6 @@
 // device that does not answer is neither an image nor attached from outside.
 #include "check/device.h"
 
-// Patched with the drive letter before each use.
-static char gDevicePath[] = "\\\\.\\?:";
 enum { kDeviceLetterIndex = 4 };
 
 static const DWORD kNoAnswer = 0xFFFFFFFFu;
@@ -41,8 +39,10 @@ static BOOL IsHotPluggable(HANDLE device) {
 }
 
 static HANDLE OpenDevice(char letter) {
-    gDevicePath[kDeviceLetterIndex] = letter;
-    return CreateFileA(gDevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+    // On the stack, patched with the letter: a writable global would cost the exe a data section.
+    char devicePath[] = "\\\\.\\?:";
+    devicePath[kDeviceLetterIndex] = letter;
+    return CreateFileA(devicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
                        NULL);
 }
 

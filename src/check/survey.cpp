@@ -12,10 +12,8 @@ char gEmptyList[kDriveListCapacity];
 
 enum { kDriveCount = 26 };
 
-// Patched with the drive letter before each use. The pattern has no backslash, so the search
-// runs in the drive's current directory, which is enough to tell whether a medium is there.
-static char gRootName[] = "?:";
-static char gSearchPattern[] = "?:*.*";
+// The drive names below are patched with the letter on the stack: a writable global would cost
+// the exe a data section of its own.
 
 static void AppendDriveEntry(char *list, char letter) {
     char entry[] = "?: ";
@@ -38,8 +36,9 @@ static char WindowsDriveLetter(void) {
 // with /U whether a fixed drive other than Windows' own is attached from outside.
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the drive, whether the user named it
 static BOOL IsChecked(char letter, BOOL included, char windowsLetter) {
-    gRootName[0] = letter;
-    UINT type = GetDriveTypeA(gRootName);
+    char rootName[] = "?:";
+    rootName[0] = letter;
+    UINT type = GetDriveTypeA(rootName);
     if (included)
         return TRUE;
     if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM)
@@ -50,11 +49,13 @@ static BOOL IsChecked(char letter, BOOL included, char windowsLetter) {
 }
 
 // Only "not ready" means an empty drive: any other failure (an empty or unreadable medium)
-// still means something is in the slot.
+// still means something is in the slot. The pattern has no backslash, so the search runs in the
+// drive's current directory, which is enough to tell whether a medium is there.
 static BOOL HoldsMedium(char letter) {
     WIN32_FIND_DATAA findData;
-    gSearchPattern[0] = letter;
-    HANDLE search = FindFirstFileA(gSearchPattern, &findData);
+    char searchPattern[] = "?:*.*";
+    searchPattern[0] = letter;
+    HANDLE search = FindFirstFileA(searchPattern, &findData);
     if (search != INVALID_HANDLE_VALUE) {
         FindClose(search);
         return TRUE;
