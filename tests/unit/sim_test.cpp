@@ -53,6 +53,15 @@ TEST_F(SimPlatform, NamedEventIsSharedByNameAndForgottenWithItsLastHandle) {
     EXPECT_FALSE(sim::NamedEventExists("ev"));
     EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // One of another process with other rights: unseen once, then out of reach.
+    sim::AddElevatedEvent("ev", 1);
+    const DWORD wanted[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED};
+    for (DWORD error : wanted) {
+        EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev"), nullptr);
+        EXPECT_EQ(GetLastError(), error);
+    }
+    EXPECT_EQ(CreateEventA(NULL, FALSE, FALSE, "ev"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     ExpectNothingLeaked();
 }
 
@@ -282,6 +291,7 @@ TEST_F(SimPlatform, BoxAnswersComeFromTheHookThenTheScript) {
 // A window procedure that logs every message and answers WM_USER with twice its wParam.
 std::vector<UINT> gSeen;
 LRESULT gCreateAnswer;
+std::atomic<int> gPostedRan{0};
 
 LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     gSeen.push_back(message);
@@ -291,6 +301,10 @@ LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return static_cast<LRESULT>(wParam * 2);
     if (message == WM_USER + 5)
         return SendMessageA(reinterpret_cast<HWND>(wParam), WM_USER, 5, 0) + 1;
+    if (message == WM_USER + 7)
+        PostQuitMessage(7);
+    if (message == WM_USER + 2)
+        gPostedRan++;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -370,6 +384,61 @@ TEST_F(SimPlatform, MessageLoopAnswersSendsAndEndsAfterPostedMessages) {
     CloseHandle(sender);
     EXPECT_TRUE(DestroyWindow(window));
     ExpectNothingLeaked();
+}
+
+// How a box left open ends, after its loop ran a message sent from another thread and one
+// posted to its owner.
+struct OpenBoxCase {
+    const char *name;
+    UINT message; // sent or posted by the other thread once the box is open
+    bool toBox;   // to the box, else to its owner
+    bool send;    // SendMessageA, else PostMessageA
+    int wantedAnswer;
+    bool quitLeft; // the outer loop still gets WM_QUIT
+};
+
+const OpenBoxCase kOpenBoxCases[] = {
+    {"ButtonPosted", WM_COMMAND, true, false, IDNO, false},
+    {"ButtonSent", WM_COMMAND, true, true, IDYES, false},
+    {"Quit", WM_USER + 7, false, false, 0, true},
+    {"OwnerDestroyed", WM_CLOSE, false, true, 0, false},
+};
+
+TEST_F(SimPlatform, OpenBoxRunsItsOwnLoopUntilButtonQuitOrOwnerEnd) {
+    for (const OpenBoxCase &c : kOpenBoxCases) {
+        sim::Reset();
+        HWND owner = MakeLoggingWindow();
+        gPostedRan = 0;
+        sim::ScriptBoxAnswers({sim::kKeepOpen});
+        std::thread other([&] {
+            ASSERT_TRUE(Eventually([] { return sim::Boxes().size() == 1; }));
+            HWND box = sim::Boxes()[0].window;
+            EXPECT_EQ(GetWindow(box, GW_OWNER), owner) << c.name;
+            EXPECT_NE(GetDlgItem(box, IDNO), nullptr) << c.name;
+            EXPECT_EQ(GetDlgItem(box, IDOK), nullptr) << c.name;
+            EXPECT_EQ(sim::WindowClassName(box), "#32770");
+            EXPECT_EQ(SendMessageA(owner, WM_USER, 4, 0), 8) << c.name;
+            PostMessageA(owner, WM_USER + 2, 0, 0);
+            ASSERT_TRUE(Eventually([] { return gPostedRan == 1; })) << c.name;
+            HWND target = c.toBox ? box : owner;
+            WPARAM wParam = c.message == WM_COMMAND ? (WPARAM)c.wantedAnswer : 0;
+            if (c.send)
+                SendMessageA(target, c.message, wParam, 0);
+            else
+                PostMessageA(target, c.message, wParam, 0);
+        });
+        EXPECT_EQ(MessageBoxA(owner, "t", "c", MB_YESNO), c.wantedAnswer) << c.name;
+        other.join();
+        EXPECT_FALSE(IsWindow(sim::Boxes()[0].window)) << c.name;
+        MSG msg;
+        if (c.quitLeft) {
+            EXPECT_EQ(GetMessageA(&msg, NULL, 0, 0), FALSE) << c.name;
+            EXPECT_EQ(msg.wParam, 7u);
+        }
+        if (IsWindow(owner))
+            DestroyWindow(owner);
+        ExpectNothingLeaked();
+    }
 }
 
 TEST_F(SimPlatform, ThreadsSendingToEachOtherDoNotDeadlock) {
