@@ -46,6 +46,11 @@ LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
 # Wine's stubs of the newer session-end functions print their arguments on these channels; the
 # processes the driver starts inherit the setting and write to the driver's standard error.
 TRACE_CHANNELS = "-all,fixme+graphics,fixme+process"
+# A relayed scenario (Scenario(trace="relay")) also traces these calls, each line with its thread
+# (steps.RELAYED).
+RELAY_INCLUDE = ("KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIconA;"
+                 "user32.RegisterClassA")
+RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
 CONTENTS = ("files", "empty", "dangling")
@@ -314,9 +319,17 @@ class Wine:
 
     def set_trace(self, on):
         """A traced scenario starts with an empty trace file and runs the driver, and so every
-        program it starts, with Wine's fixme trace of the session-end stubs on."""
+        program it starts, with Wine's fixme trace of the session-end stubs on; on="relay" adds
+        the relay trace of the drive queries, RelayInclude naming them in the prefix meanwhile."""
+        relay = on == "relay"
+        if relay != getattr(self, "relaying", False):
+            if relay:
+                self.reg_add(RELAY_KEY, "RelayInclude", RELAY_INCLUDE)
+            else:
+                self._wine(["reg", "delete", RELAY_KEY, "/v", "RelayInclude", "/f"], check=False)
+            self.relaying = relay
         self.trace = os.path.join(self.root, "trace.txt") if on else None
-        self.env["WINEDEBUG"] = TRACE_CHANNELS if on else "-all"
+        self.env["WINEDEBUG"] = (TRACE_CHANNELS + (",+relay" if relay else "")) if on else "-all"
         if on:
             open(self.trace, "wb").close()
 
