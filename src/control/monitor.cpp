@@ -36,6 +36,7 @@ static HWND CreateHiddenWindow(void) {
     WNDCLASSA windowClass;
     MemoryFill(&windowClass, 0, sizeof windowClass);
     windowClass.lpfnWndProc = MonitorWindowProc;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a resource named by number, as Win32 names it
     windowClass.hIcon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(kProgramIcon));
     windowClass.lpszClassName = MONITOR_CLASS_NAME;
     RegisterClassA(&windowClass);
@@ -94,12 +95,10 @@ static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
 
 // The end is over, done or cancelled: the reason goes. When Restart Manager closes the program,
 // it ends as after WMU_QUIT; after a cancelled end it goes on guarding, and an open question
-// that nobody waits for any more is taken down.
-static void EndSession(HWND window, WPARAM ending, LPARAM lParam) {
+// that nobody waits for any more is taken down (the window procedure sees to that).
+static void EndSession(WPARAM ending, LPARAM lParam) {
     ClearBlockReason();
-    if (!ending)
-        CloseQuestionOnCancel(window);
-    else if (IsApplicationCloseRequest(lParam))
+    if (ending && IsApplicationCloseRequest(lParam))
         PostQuitMessage(0);
 }
 
@@ -108,7 +107,9 @@ LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     case WM_QUERYENDSESSION:
         return AnswerEndQuery(window, lParam);
     case WM_ENDSESSION:
-        EndSession(window, wParam, lParam);
+        EndSession(wParam, lParam);
+        if (!wParam)
+            CloseQuestionOnCancel(window);
         break;
     case WMU_QUIT:
         PostQuitMessage(0);

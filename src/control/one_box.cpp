@@ -34,7 +34,7 @@ void ShowRefusalOnce(HWND window) {
 // Only our own boxes are owned by the hidden window, and of those only the question has a No
 // button: a window of another program or the refusal box is never touched.
 static BOOL CALLBACK CloseIfQuestion(HWND candidate, LPARAM owner) {
-    if (GetWindow(candidate, GW_OWNER) != reinterpret_cast<HWND>(owner) ||
+    if (reinterpret_cast<LPARAM>(GetWindow(candidate, GW_OWNER)) != owner ||
         GetDlgItem(candidate, IDNO) == NULL)
         return TRUE;
     SendMessageA(candidate, WM_COMMAND, IDNO, 0);

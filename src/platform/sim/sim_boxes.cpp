@@ -114,7 +114,7 @@ void EndBoxWindow(HWND box) {
     Changed().notify_all();
 }
 
-int RunBoxLoop(Guard &lock, HWND box, HWND owner, unsigned generation) {
+int RunBoxLoop(Guard &lock, HWND box, unsigned generation) {
     DWORD me = GetCurrentThreadId();
     for (;;) {
         Window *record = FindWindowRecord(box);
@@ -122,7 +122,7 @@ int RunBoxLoop(Guard &lock, HWND box, HWND owner, unsigned generation) {
             return 0;
         if (record->boxAnswer != 0)
             return record->boxAnswer;
-        if (owner && !LiveWindow(owner))
+        if (record->ownerWindow && !LiveWindow(record->ownerWindow))
             return 0; // an owned window goes with its owner
         if (RunOneSentMessage(lock))
             continue;
@@ -180,7 +180,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     if (St().generation != generation)
         return answer;
     if (answer == sim::kKeepOpen)
-        answer = RunBoxLoop(lock, box.window, owner, generation);
+        answer = RunBoxLoop(lock, box.window, generation);
     else if (Window *record = LiveWindow(box.window); record && record->boxAnswer != 0)
         answer = record->boxAnswer; // closed by the program while the hook ran
     if (St().generation != generation)

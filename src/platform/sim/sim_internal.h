@@ -197,7 +197,7 @@ void CancelAllSentMessages();          // lock held; their senders get 0
 // Runs one message sent to this thread from another, if any; releases the lock meanwhile.
 bool RunOneSentMessage(Guard &lock);
 // A message box's own loop for a box left open (kKeepOpen); returns its answer.
-int RunBoxLoop(Guard &lock, HWND box, HWND owner, unsigned generation);
+int RunBoxLoop(Guard &lock, HWND box, unsigned generation);
 // Creates and ends a message box's window with its buttons; lock held.
 HWND CreateBoxWindow(HWND owner, const std::string &caption, UINT type);
 void EndBoxWindow(HWND box);
