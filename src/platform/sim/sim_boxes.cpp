@@ -98,13 +98,13 @@ HWND CreateBoxWindow(HWND owner, const std::string &caption, UINT type) {
     return handle;
 }
 
-// The box and its buttons go, and with them what was posted to the box.
+// The box and its buttons go, and with them what was posted to the box. The buttons were made
+// right after the box under the same lock, so they follow it in the map of windows.
 void EndBoxWindow(HWND box) {
-    for (auto &entry : St().windows) {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number, as on Win32
-        if (reinterpret_cast<HWND>(entry.first) == box || entry.second.parent == box)
-            entry.second.gone = true;
-    }
+    auto it = St().windows.find(reinterpret_cast<uintptr_t>(box));
+    it->second.gone = true;
+    while (++it != St().windows.end() && it->second.parent == box)
+        it->second.gone = true;
     std::deque<MSG> &posted = St().queues[GetCurrentThreadId()].posted;
     std::deque<MSG> kept;
     for (const MSG &message : posted)
