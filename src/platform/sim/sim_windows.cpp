@@ -1,6 +1,7 @@
 // Window classes and windows: registration, creation through WM_NCCREATE and WM_CREATE,
-// destruction through WM_DESTROY and WM_NCDESTROY on the owner thread, and lookup by class
-// and title. Window procedures always run without the simulator's lock.
+// destruction through WM_DESTROY and WM_NCDESTROY on the owner thread, lookup by class and
+// title, and what a program asks of a message box's window: its owner, its buttons, and the
+// windows of a thread. Window procedures always run without the simulator's lock.
 #include "sim_internal.h"
 
 using namespace sim::detail;
