@@ -12,14 +12,16 @@
 #include "settings/settings_file.h"
 #include "settings/tokens.h"
 
-// Signals the resident instance, if one holds the event, and tells the user what happened.
-static void RequestTermination(void) {
-    if (gEventHandle != NULL) {
-        SetEvent(gEventHandle);
+// Signals the resident instance, if one holds the event, and tells the user what happened. A
+// copy with other rights (an elevated one) runs but cannot be reached: saying that it ended or
+// that none runs would both be wrong.
+static void RequestTermination(BOOL otherRights) {
+    if (gEventHandle != NULL && SetEvent(gEventHandle))
         ShowCatalogueBox(MsgTerminated, CaptionInformation, MB_ICONINFORMATION);
-    } else {
+    else if (gEventHandle != NULL || otherRights)
+        ShowCatalogueBox(MsgOtherRights, CaptionWarning, MB_ICONWARNING);
+    else
         ShowCatalogueBox(MsgNotRunning, CaptionInformation, MB_ICONWARNING);
-    }
 }
 
 // The settings file is read before the command line so that the command line wins; only the
@@ -36,15 +38,16 @@ int ProgramMain(void) {
     BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
     SelectLanguage();
     gEventHandle = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
+    BOOL otherRights = IsHeldWithOtherRights(gEventHandle);
     BOOL terminateRequest = ReadSettings();
     // Probing an empty drive must never raise the system's own "insert a disk" dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
     if (terminateRequest)
-        RequestTermination();
+        RequestTermination(otherRights);
     else if (gSettings.testReport || gSettings.previewMode)
         CheckMedia(NULL);
-    else if (gEventHandle != NULL)
+    else if (gEventHandle != NULL || otherRights)
         ShowAlreadyRunning();
     else
         RunResident();

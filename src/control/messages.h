@@ -18,7 +18,9 @@ enum MessageId {
     MsgStillInserted = 9,
     MsgNotInserted = 10,
     MsgNoRemovableDrive = 11,
-    kMessageCount = 12
+    MsgCheckingDrives = 12, // the block reason while a shutdown query is being checked
+    MsgOtherRights = 13,    // /R cannot reach a copy that runs with other rights
+    kMessageCount = 14
 };
 
 enum { kEnglish = 0, kJapanese = 1 };

@@ -13,18 +13,31 @@ HANDLE gEventHandle;
 // Set once the hidden window has been destroyed, whoever destroyed it; main thread only.
 static BOOL sWindowDestroyed;
 
+// The id of the program's icon among its resources.
+static const WORD kProgramIcon = 1;
+
+BOOL IsHeldWithOtherRights(HANDLE event) {
+    return event == NULL && GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 // Creates the instance event. Returns FALSE when another start created it first, between our
-// failed OpenEventA and now: that start is the resident one.
+// failed OpenEventA and now (that start is the resident one), or when a copy with other rights
+// did (we may then not even open it).
 static BOOL CreateInstanceEvent(void) {
     SetLastError(ERROR_SUCCESS);
     gEventHandle = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
+    if (IsHeldWithOtherRights(gEventHandle))
+        return FALSE;
     return !(gEventHandle != NULL && GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
+// The icon is what the system's "apps are preventing shutdown" screen shows beside the title.
 static HWND CreateHiddenWindow(void) {
     WNDCLASSA windowClass;
     MemoryFill(&windowClass, 0, sizeof windowClass);
     windowClass.lpfnWndProc = MonitorWindowProc;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a resource named by number, as Win32 names it
+    windowClass.hIcon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(kProgramIcon));
     windowClass.lpszClassName = MONITOR_CLASS_NAME;
     RegisterClassA(&windowClass);
     return CreateWindowExA(0, MONITOR_CLASS_NAME, MONITOR_CLASS_NAME, WS_OVERLAPPEDWINDOW, 0, 0, 0,
@@ -51,7 +64,8 @@ static void RunMessageLoop(void) {
 void RunResident(void) {
     if (!CreateInstanceEvent()) {
         // The winner is resident; our handle would only keep its event alive after it ends.
-        CloseHandle(gEventHandle);
+        if (gEventHandle != NULL)
+            CloseHandle(gEventHandle);
         gEventHandle = NULL;
         ShowAlreadyRunning();
         return;
@@ -68,18 +82,20 @@ void RunResident(void) {
 }
 
 // Restart Manager closing this one program (an update, an installer) is no end of the session:
-// nothing to guard. A consent removes the block reason before the session may end.
+// nothing to guard. A critical end goes on whatever the answer, so nobody would read a box or a
+// refusal: it is let go at once. A consent removes the block reason before the session may end.
 static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
     if (IsApplicationCloseRequest(lParam))
         return TRUE;
-    LRESULT answer = AnswerSessionQuery(window);
+    LRESULT answer = IsCriticalEnd(lParam) ? TRUE : AnswerSessionQuery(window);
     if (answer)
         ClearBlockReason();
     return answer;
 }
 
 // The end is over, done or cancelled: the reason goes. When Restart Manager closes the program,
-// it ends as after WMU_QUIT; after a cancelled end it goes on guarding.
+// it ends as after WMU_QUIT; after a cancelled end it goes on guarding, and an open question
+// that nobody waits for any more is taken down (the window procedure sees to that).
 static void EndSession(WPARAM ending, LPARAM lParam) {
     ClearBlockReason();
     if (ending && IsApplicationCloseRequest(lParam))
@@ -92,6 +108,8 @@ LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return AnswerEndQuery(window, lParam);
     case WM_ENDSESSION:
         EndSession(wParam, lParam);
+        if (!wParam)
+            CloseQuestionOnCancel(window);
         break;
     case WMU_QUIT:
         PostQuitMessage(0);

@@ -11,6 +11,10 @@
 // The opened or created instance event, or NULL; closed once at the end of ProgramMain.
 extern HANDLE gEventHandle;
 
+// Right after opening or creating the instance event: TRUE when it failed with
+// ERROR_ACCESS_DENIED, which means that SLOTWARD already runs in this session with other rights.
+BOOL IsHeldWithOtherRights(HANDLE event);
+
 void RunResident(void);
 LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD WINAPI TerminationWatcher(LPVOID unused);

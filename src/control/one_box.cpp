@@ -5,6 +5,7 @@
 #include "control/one_box.h"
 
 #include "check/verdict.h"
+#include "control/session_end.h"
 
 // A check is running, and with it the question box when one is shown.
 static BOOL sCheckRunning;
@@ -15,6 +16,7 @@ LRESULT AnswerSessionQuery(HWND window) {
     if (sCheckRunning)
         return FALSE;
     sCheckRunning = TRUE;
+    SetCheckingReason();
     // Only a plain "yes" lets the session end; a failed box refuses.
     LRESULT answer = CheckMedia(window) == IDYES ? TRUE : FALSE;
     sCheckRunning = FALSE;
@@ -27,4 +29,19 @@ void ShowRefusalOnce(HWND window) {
     sRefusalOpen = TRUE;
     ShowRefusal(window);
     sRefusalOpen = FALSE;
+}
+
+// Only our own boxes are owned by the hidden window, and of those only the question has a No
+// button: a window of another program or the refusal box is never touched.
+static BOOL CALLBACK CloseIfQuestion(HWND candidate, LPARAM owner) {
+    if (reinterpret_cast<LPARAM>(GetWindow(candidate, GW_OWNER)) != owner ||
+        GetDlgItem(candidate, IDNO) == NULL)
+        return TRUE;
+    SendMessageA(candidate, WM_COMMAND, IDNO, 0);
+    return FALSE;
+}
+
+void CloseQuestionOnCancel(HWND window) {
+    if (sCheckRunning)
+        EnumThreadWindows(GetCurrentThreadId(), CloseIfQuestion, reinterpret_cast<LPARAM>(window));
 }

@@ -15,3 +15,8 @@ LRESULT AnswerSessionQuery(HWND window);
 // WMU_SHOW_REFUSAL: shows the refusal box, unless a box is open already; the refusal is then
 // dropped, as the open box is already in front of the user.
 void ShowRefusalOnce(HWND window);
+
+// WM_ENDSESSION with wParam FALSE: the end was cancelled. An open question would answer a query
+// nobody waits for, so it is closed as if No had been pressed: the query that opened it is
+// answered 0 and the next one asks afresh. An open refusal box stays: its advice still holds.
+void CloseQuestionOnCancel(HWND window);

@@ -30,10 +30,20 @@ __attribute__((noinline)) static AnyProc LookUp(HMODULE module, const char *name
     return module != NULL ? reinterpret_cast<AnyProc>(GetProcAddress(module, name)) : NULL;
 }
 
-// The text after the program name, without the spaces that separate it: what Restart Manager
-// puts after the program's path when it starts it again. GetCommandLineA cannot fail.
+// The argument text exactly as the splitter took it: the character after the program name is
+// dropped whatever it is (a space, a tab, or the first byte of an option right after a closing
+// quote), then the spaces before the first token. Restart Manager puts it after the program's
+// quoted path, where the restarted copy's splitter takes it apart into the same tokens. NULL
+// when the program name holds a tab: it is then no path, and the settings file the running copy
+// looked for is not the one beside the program that a restarted copy would read.
 static const char *ArgumentText(void) {
-    const char *at = ProgramNameEnd(GetCommandLineA());
+    const char *line = GetCommandLineA();
+    const char *at = ProgramNameEnd(line);
+    for (const char *name = line; name < at; name++)
+        if (*name == '\t')
+            return NULL;
+    if (*at != '\0')
+        at++;
     while (*at == ' ')
         at++;
     return at;
@@ -58,7 +68,8 @@ void PrepareForSessionEnd(void) {
     // SLOTWARD with other settings. After a reboot the Startup entry starts it, and a second
     // copy would only say that it already runs.
     WCHAR arguments[kRestartCapacity];
-    if (ToWide(ArgumentText(), arguments, kRestartCapacity) != NULL)
+    const char *text = ArgumentText();
+    if (text != NULL && ToWide(text, arguments, kRestartCapacity) != NULL)
         registerRestart(arguments, RESTART_NO_REBOOT);
 }
 
@@ -73,15 +84,25 @@ static const char *ReasonText(char *sentence, size_t capacity) {
     return sentence;
 }
 
+// A new reason replaces the one registered before. Never cut: every byte of an ANSI text
+// becomes at most one UTF-16 unit.
+static void RegisterReason(const char *text) {
+    WCHAR reason[kReportCapacity];
+    if (ToWide(text, reason, kReportCapacity) != NULL &&
+        gSessionServices.createReason(gHiddenWindow, reason))
+        gSessionServices.reasonSet = TRUE;
+}
+
+void SetCheckingReason(void) {
+    if (gSessionServices.createReason != NULL)
+        RegisterReason(GetMessageText(MsgCheckingDrives));
+}
+
 void SetBlockReason(void) {
     if (gSessionServices.createReason == NULL)
         return;
-    // Never cut: every byte of an ANSI text becomes at most one UTF-16 unit.
     char sentence[kReportCapacity];
-    WCHAR reason[kReportCapacity];
-    if (ToWide(ReasonText(sentence, sizeof sentence), reason, kReportCapacity) != NULL &&
-        gSessionServices.createReason(gHiddenWindow, reason))
-        gSessionServices.reasonSet = TRUE;
+    RegisterReason(ReasonText(sentence, sizeof sentence));
 }
 
 void ClearBlockReason(void) {
@@ -95,4 +116,8 @@ void ClearBlockReason(void) {
 
 BOOL IsApplicationCloseRequest(LPARAM lParam) {
     return (lParam & ENDSESSION_CLOSEAPP) != 0 ? TRUE : FALSE;
+}
+
+BOOL IsCriticalEnd(LPARAM lParam) {
+    return (lParam & ENDSESSION_CRITICAL) != 0 ? TRUE : FALSE;
 }

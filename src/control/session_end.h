@@ -2,8 +2,9 @@
 // resident instance only. Since Vista a hidden window that refuses the session's end without a
 // block reason is ended and the shutdown goes on; with one, the system lists SLOTWARD and the
 // reason on its "apps are preventing shutdown" screen and lets the user choose. Offered here:
-// - the block reason naming the drives that hold media, set before a box or a forced refusal
-//   and removed once the session may end or its end is over;
+// - the block reason: while a query is checked, that the drives are being checked (so that a
+//   slow drive does not get SLOTWARD ended for a late answer), then the drives that hold media,
+//   set before a box or a forced refusal; removed once the session may end or its end is over;
 // - the first place among applications in the shutdown order, and a restart registration with
 //   the same arguments for Restart Manager and crashes (never after a reboot);
 // - the test that tells Restart Manager's request to close this one program from a session end.
@@ -31,6 +32,10 @@ extern SessionServices gSessionServices;
 // the first place in the shutdown order and registers the restart.
 void PrepareForSessionEnd(void);
 
+// Registers the block reason that says the drives are being checked, before the first drive is
+// looked at: a slow drive must not let the system end SLOTWARD for an unanswered query.
+void SetCheckingReason(void);
+
 // Registers the block reason for the drives in gMediaList on the hidden window: the box text in
 // gReportText when the user gave a template, else the built-in sentence that names the drives.
 // Main thread only, where the window lives.
@@ -41,3 +46,6 @@ void ClearBlockReason(void);
 
 // Restart Manager asks this one program to close: not an end of the session.
 BOOL IsApplicationCloseRequest(LPARAM lParam);
+
+// The session ends whatever the programs answer.
+BOOL IsCriticalEnd(LPARAM lParam);

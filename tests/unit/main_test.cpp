@@ -25,12 +25,13 @@ struct DispatchCase {
     const char *name;
     const char *arguments;    // after the program path
     const char *settingsFile; // NULL: no file
-    bool instanceRunning;     // another instance holds the event
+    int instanceRunning;      // another instance holds the event: 1, or one with other rights: 2
     UINT oemCodePage;
     std::vector<ExpectedBox> boxes; // MsgNoRemovableDrive stands for the test report
     bool eventSignalled;            // the termination request reached the event
 };
 
+const int kElevated = 2;
 const UINT kInfo = MB_ICONINFORMATION;
 const UINT kQuestion = MB_SYSTEMMODAL | MB_DEFBUTTON2 | MB_ICONERROR | MB_YESNO;
 
@@ -57,6 +58,20 @@ const DispatchCase kDispatchCases[] = {
      {{MsgTerminated, CaptionInformation, kInfo}},
      true},
     {"SecondStart", "", NULL, true, 437, {{MsgAlreadyRunning, CaptionError, MB_ICONERROR}}, false},
+    {"SecondStartBesideElevated",
+     "",
+     NULL,
+     kElevated,
+     437,
+     {{MsgAlreadyRunning, CaptionError, MB_ICONERROR}},
+     false},
+    {"TerminateElevated",
+     "/R",
+     NULL,
+     kElevated,
+     437,
+     {{MsgOtherRights, CaptionWarning, MB_ICONWARNING}},
+     false},
     {"TestReportWhileResident",
      "/T",
      NULL,
@@ -149,7 +164,10 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
     sim::SetCommandLine(std::string(kExePath) + " " + c.arguments);
     if (c.settingsFile)
         sim::AddFile(kCfgPath, c.settingsFile);
-    HANDLE other = c.instanceRunning ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
+    HANDLE other =
+        c.instanceRunning == 1 ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
+    if (c.instanceRunning == kElevated)
+        sim::AddElevatedEvent(INSTANCE_EVENT_NAME);
     sim::ScriptBoxAnswers(std::vector<int>(c.boxes.size(), IDOK));
 
     EXPECT_EQ(ProgramMain(), 0);
@@ -169,8 +187,9 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
     }
     EXPECT_EQ(sim::EventSignalled(INSTANCE_EVENT_NAME), c.eventSignalled);
     EXPECT_EQ(sim::ErrorMode(), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), c.instanceRunning ? 1 : 0)
+    EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), c.instanceRunning == 1 ? 1 : 0)
         << "only a resident start creates the event";
+    EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0) << "no second resident";
     if (other)
         CloseHandle(other);
     ExpectNothingLeaked();

@@ -36,6 +36,10 @@ const CatalogueRow kCatalogueRows[] = {
     {MsgNotInserted, ", the media is not inserted.", "にメディアは挿入されていません。", 28, 32},
     {MsgNoRemovableDrive, "There is not the removable drive.",
      "取り出し可能なドライブがありません。", 33, 36},
+    {MsgCheckingDrives, "SLOTWARD is checking the drives for media.",
+     "SLOTWARD はドライブのメディアを確認しています。", 42, 47},
+    {MsgOtherRights, "SLOTWARD runs with other rights and cannot be terminated from here.",
+     "SLOTWARD は別の権限で実行されているため、終了できません。", 67, 57},
 };
 
 static_assert(sizeof kCatalogueRows / sizeof kCatalogueRows[0] == kMessageCount,

@@ -24,6 +24,7 @@ TEST_F(MonitorTest, FirstStartHidesWindowAndEndsOnTerminationRequest) {
     EXPECT_EQ(sim::WindowStyle(window), (DWORD)WS_OVERLAPPEDWINDOW);
     EXPECT_EQ(sim::WindowExStyle(window), 0u);
     EXPECT_FALSE(sim::WindowVisible(window));
+    EXPECT_EQ(sim::ClassIconResource(window), 1) << "the program's own icon";
     EXPECT_TRUE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
 
     RequestTermination();
@@ -154,22 +155,34 @@ TEST_F(MonitorTest, TerminationRacingStartUpStillEndsInstance) {
     }
 }
 
+// The winner may run with other rights (elevated): our start then cannot even open its event.
 TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
-    HANDLE winner = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
-    sim::FailCall(sim::Api::OpenEventA, 1); // our start looked before the winner created it
-    int handlesWhileBoxShown = -1;
-    sim::OnBox([&](const sim::Box &) {
-        handlesWhileBoxShown = sim::OpenHandles();
-        return IDOK;
-    });
-    sim::SetCommandLine("SLOTWARD.EXE");
-    EXPECT_EQ(ProgramMain(), 0);
-    EXPECT_EQ(handlesWhileBoxShown, 1) << "only the winner's handle keeps the event";
-    ASSERT_EQ(sim::Boxes().size(), 1u);
-    EXPECT_EQ(sim::Boxes()[0].text, "SLOTWARD is already execute.");
-    EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0);
-    CloseHandle(winner);
-    ExpectNothingLeaked();
+    for (bool elevatedWinner : {false, true}) {
+        sim::Reset();
+        ResetProgramState();
+        HANDLE winner = NULL;
+        if (elevatedWinner)
+            sim::AddElevatedEvent(INSTANCE_EVENT_NAME, 1);
+        else
+            winner = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
+        if (!elevatedWinner)
+            sim::FailCall(sim::Api::OpenEventA, 1); // we looked before the winner created it
+        int handlesWhileBoxShown = -1;
+        sim::OnBox([&](const sim::Box &) {
+            handlesWhileBoxShown = sim::OpenHandles();
+            return IDOK;
+        });
+        sim::SetCommandLine("SLOTWARD.EXE");
+        EXPECT_EQ(ProgramMain(), 0);
+        EXPECT_EQ(handlesWhileBoxShown, elevatedWinner ? 0 : 1) << "only the winner's handle";
+        ASSERT_EQ(sim::Boxes().size(), 1u);
+        EXPECT_EQ(sim::Boxes()[0].text, "SLOTWARD is already execute.");
+        EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), elevatedWinner ? 1 : 2) << "ours tried too";
+        EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0) << elevatedWinner;
+        if (winner != NULL)
+            CloseHandle(winner);
+        ExpectNothingLeaked();
+    }
 }
 
 TEST_F(MonitorTest, WindowFailureEndsAtOnceWithEventClosed) {

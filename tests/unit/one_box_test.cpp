@@ -11,6 +11,7 @@
 #include <atomic>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -149,5 +150,110 @@ TEST_F(OneBoxTest, QueryWhileRefusalBoxOpenStillAsks) {
     EXPECT_EQ(sim::Boxes()[2].style, (UINT)(MB_SYSTEMMODAL | MB_ICONERROR));
     ExpectNothingLeaked();
 }
+
+// ---- A cancelled end while boxes are open. Every box here stays open (kKeepOpen), running its
+// own loop, until a button's command closes it; the test presses what the program leaves open.
+
+enum class Beside { Nothing, Refusal, OtherProgramsBox };
+
+struct CancelCase {
+    const char *name;
+    const char *arguments;
+    Beside beside;      // a box already open when the query comes
+    UINT cancel;        // what arrives while the query's box is open; the query is answered 0
+    int questionAnswer; // how the question box ended; 0: it was not asked
+    bool ends;          // the instance ends
+};
+
+void PrintTo(const CancelCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const CancelCase kCancelCases[] = {
+    {"QuestionClosedAsNo", "", Beside::Nothing, WM_ENDSESSION, IDNO, false},
+    {"QuestionOverRefusal", "", Beside::Refusal, WM_ENDSESSION, IDNO, false},
+    {"OtherProgramsBoxStays", "", Beside::OtherProgramsBox, WM_ENDSESSION, IDNO, false},
+    {"RefusalStays", "/F", Beside::Nothing, WM_ENDSESSION, 0, false},
+    {"TerminationEndsQuestion", "", Beside::Nothing, WMU_QUIT, 0, true},
+};
+
+class CancelTest : public SimTest, public ::testing::WithParamInterface<CancelCase> {};
+
+bool OpenBox(const sim::Box &box) {
+    return IsWindow(box.window) != FALSE;
+}
+
+// The boxes of that owner still on screen, pressed with OK or No in the order they were shown.
+void PressOpenBoxes(HWND owner, bool anyOwner = false) {
+    for (const sim::Box &box : sim::Boxes())
+        if ((anyOwner || box.owner == owner) && OpenBox(box))
+            PostMessageA(box.window, WM_COMMAND, box.style & MB_YESNO ? IDNO : IDOK, 0);
+}
+
+// A thread that waits on a box or a query; declared before the ResidentRun, it is joined after
+// the instance has ended, once every box left open has been pressed, so a failed test never hangs.
+struct Background {
+    std::thread thread;
+    ~Background() {
+        PressOpenBoxes(NULL, true);
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+TEST_P(CancelTest, CancelledEndTakesDownOnlyTheQuestion) {
+    const CancelCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::Files);
+    sim::OnBox([](const sim::Box &) { return sim::kKeepOpen; });
+    Background other, query, again;
+    std::atomic<LRESULT> answer{-1};
+    ResidentRun run(c.arguments);
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    if (c.beside == Beside::Refusal)
+        PostMessageA(window, WMU_SHOW_REFUSAL, 0, 0);
+    if (c.beside == Beside::OtherProgramsBox)
+        other.thread = std::thread([] { MessageBoxA(NULL, "other", "Other", MB_YESNO); });
+    size_t before = c.beside == Beside::Nothing ? 0 : 1;
+    ASSERT_TRUE(WaitForBoxes(before));
+
+    query.thread = std::thread([&] { answer = SendMessageA(window, WM_QUERYENDSESSION, 0, 0); });
+    ASSERT_TRUE(WaitForBoxes(before + 1));
+    if (c.cancel == WMU_QUIT)
+        RequestTermination();
+    else
+        SendMessageA(window, c.cancel, FALSE, 0);
+    ASSERT_TRUE(WaitUntil([&] { return answer != -1; })) << "the query is still waiting";
+    EXPECT_EQ(answer, 0);
+    const sim::Box queried = sim::Boxes()[before];
+    EXPECT_EQ(queried.answer, c.questionAnswer);
+    EXPECT_EQ(OpenBox(queried), c.questionAnswer == 0 && !c.ends) << "only a refusal stays";
+    if (before == 1) {
+        EXPECT_TRUE(OpenBox(sim::Boxes()[0])) << "the box under the question stays";
+    }
+    EXPECT_EQ(sim::SessionCalls().back().function,
+              c.ends ? "ShutdownBlockReasonCreate" : "ShutdownBlockReasonDestroy");
+
+    if (!c.ends) {
+        answer = -1;
+        again.thread =
+            std::thread([&] { answer = SendMessageA(window, WM_QUERYENDSESSION, 0, 0); });
+        if (c.questionAnswer != 0) {
+            EXPECT_TRUE(WaitForBoxes(before + 2)) << "the next query asks afresh";
+        }
+        PressOpenBoxes(window);
+        EXPECT_TRUE(WaitUntil([&] { return answer != -1; }));
+        PressOpenBoxes(window);
+        RequestTermination();
+    }
+    EXPECT_EQ(run.Join(), 0);
+    PressOpenBoxes(NULL); // another program's box
+    if (other.thread.joinable())
+        other.thread.join();
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, CancelTest, ::testing::ValuesIn(kCancelCases), CaseName());
 
 } // namespace

@@ -6,7 +6,17 @@
 
 #include "control/main.h"
 #include "control/monitor.h"
+#include "control/messages.h"
+#include "settings/dbcs.h"
+#include "settings/options.h"
+#include "settings/settings.h"
+#include "settings/settings_file.h"
+#include "settings/tokens.h"
 
+#include <iconv.h>
+
+#include <algorithm>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,6 +43,23 @@ std::vector<std::string> CallNames() {
     return names;
 }
 
+// The survey of a layout with only drive D, as the calls come in the common order.
+const std::vector<std::string> kSurveyD = {"GetLogicalDrives",
+                                           "GetDriveTypeA D:", "FindFirstFileA D:*.*"};
+
+std::vector<std::string> Seq(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> joined;
+    for (const std::vector<std::string> &part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
+}
+
+// Where a call first stands in the common order; the order's length when it is missing.
+size_t FirstIndex(const std::string &call) {
+    const std::vector<std::string> &order = sim::CallOrder();
+    return std::find(order.begin(), order.end(), call) - order.begin();
+}
+
 void AddMediaDrives(const char *letters) {
     for (const char *letter = letters; *letter != '\0'; letter++)
         sim::AddDrive(*letter, DRIVE_CDROM, sim::Medium::Files);
@@ -46,6 +73,9 @@ std::string Repeat(const char *character, int times) {
         text += character;
     return text;
 }
+
+const std::u16string kCheckingEn = u"SLOTWARD is checking the drives for media.";
+const std::u16string kCheckingJa = u"SLOTWARD はドライブのメディアを確認しています。";
 
 struct ReasonCase {
     const char *name;
@@ -79,6 +109,7 @@ const ReasonCase kReasonCases[] = {
 
 class ReasonTest : public SimTest, public ::testing::WithParamInterface<ReasonCase> {};
 
+// Registered before the first drive is looked at, then replaced by the drives' sentence.
 TEST_P(ReasonTest, NamesTheDrivesBeforeTheBoxOnTheWindowsThread) {
     const ReasonCase &c = GetParam();
     sim::SetSystem(sim::System::WindowsVista);
@@ -94,18 +125,22 @@ TEST_P(ReasonTest, NamesTheDrivesBeforeTheBoxOnTheWindowsThread) {
     ASSERT_NE(window, (HWND)NULL);
 
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
-    EXPECT_EQ(CallsOf(kCreate).size(), 1u) << "set before the query is answered";
+    EXPECT_EQ(CallsOf(kCreate).size(), 2u) << "set before the query is answered";
     ASSERT_TRUE(WaitForBoxes(1));
     RequestTermination();
     EXPECT_EQ(run.Join(), 0);
 
-    EXPECT_EQ(createsWhenBoxShown, 1u) << "set before the box is shown";
+    EXPECT_EQ(createsWhenBoxShown, 2u) << "set before the box is shown";
+    EXPECT_LT(FirstIndex(kCreate), FirstIndex("GetLogicalDrives")) << "set before the survey";
     std::vector<sim::SessionCall> creates = CallsOf(kCreate);
-    ASSERT_EQ(creates.size(), 1u);
-    EXPECT_TRUE(creates[0].text == c.reason)
-        << "reason of " << creates[0].text.size() << " units, expected " << c.reason.size();
-    EXPECT_EQ(creates[0].window, window);
-    EXPECT_EQ(creates[0].threadId, sim::Boxes()[0].threadId) << "on the window's thread";
+    ASSERT_EQ(creates.size(), 2u);
+    EXPECT_TRUE(creates[0].text == (c.codePage == 932 ? kCheckingJa : kCheckingEn));
+    EXPECT_TRUE(creates[1].text == c.reason)
+        << "reason of " << creates[1].text.size() << " units, expected " << c.reason.size();
+    for (const sim::SessionCall &create : creates) {
+        EXPECT_EQ(create.window, window);
+        EXPECT_EQ(create.threadId, sim::Boxes()[0].threadId) << "on the window's thread";
+    }
     EXPECT_TRUE(CallsOf(kDestroy).empty()) << "a refused end keeps its reason";
     ExpectNothingLeaked();
 }
@@ -120,7 +155,7 @@ struct RemovalCase {
     int answer;       // of the question box; 0: no box expected
     UINT followUp;    // WM_ENDSESSION, or 0 for none
     WPARAM ending;    // its wParam
-    LPARAM lParam;    // its lParam
+    LPARAM lParam;    // its lParam; without a follow-up, the query's
     int wantedCreate; // calls of ShutdownBlockReasonCreate
     bool removed;     // ShutdownBlockReasonDestroy was called once, after the creation
 };
@@ -130,13 +165,14 @@ void PrintTo(const RemovalCase &c, std::ostream *out) {
 }
 
 const RemovalCase kRemovalCases[] = {
-    {"YesRemovesBeforeConsent", "D", IDYES, 0, 0, 0, 1, true},
-    {"NoKeepsIt", "D", IDNO, 0, 0, 0, 1, false},
-    {"CancelledEndRemovesIt", "D", IDNO, WM_ENDSESSION, FALSE, 0, 1, true},
-    {"EndingSessionRemovesIt", "D", IDNO, WM_ENDSESSION, TRUE, 0, 1, true},
-    {"EndingLogoffRemovesIt", "D", IDNO, WM_ENDSESSION, TRUE, (LPARAM)ENDSESSION_LOGOFF, 1, true},
-    {"ConsentWithoutMediumSetsNothing", "", 0, 0, 0, 0, 0, false},
-    {"EndAfterConsentRemovesNothing", "", 0, WM_ENDSESSION, TRUE, 0, 0, false},
+    {"YesRemovesBeforeConsent", "D", IDYES, 0, 0, 0, 2, true},
+    {"NoKeepsIt", "D", IDNO, 0, 0, 0, 2, false},
+    {"CancelledEndRemovesIt", "D", IDNO, WM_ENDSESSION, FALSE, 0, 2, true},
+    {"EndingSessionRemovesIt", "D", IDNO, WM_ENDSESSION, TRUE, 0, 2, true},
+    {"EndingLogoffRemovesIt", "D", IDNO, WM_ENDSESSION, TRUE, (LPARAM)ENDSESSION_LOGOFF, 2, true},
+    {"ConsentWithoutMediumRemovesCheckingReason", "", 0, 0, 0, 0, 1, true},
+    {"EndAfterConsentRemovesNoMore", "", 0, WM_ENDSESSION, TRUE, 0, 1, true},
+    {"CriticalEndSetsNothing", "D", 0, 0, 0, (LPARAM)ENDSESSION_CRITICAL, 0, false},
 };
 
 class RemovalTest : public SimTest, public ::testing::WithParamInterface<RemovalCase> {};
@@ -151,7 +187,8 @@ TEST_P(RemovalTest, ReasonLastsUntilTheSessionMayEndOrItsEndIsOver) {
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
 
-    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), c.answer == IDNO ? 0 : 1);
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, c.followUp ? 0 : c.lParam),
+              c.answer == IDNO ? 0 : 1);
     if (c.followUp != 0)
         SendMessageA(window, c.followUp, c.ending, c.lParam);
     EXPECT_EQ(sim::Boxes().size(), c.answer != 0 ? 1u : 0u);
@@ -185,38 +222,41 @@ void PrintTo(const SystemCase &c, std::ostream *out) {
 }
 
 const SystemCase kSystemCases[] = {
-    {"Windows2000WithoutAny", sim::System::Windows2000, sim::Api::Count, {}},
-    {"WindowsXp", sim::System::WindowsXp, sim::Api::Count, {kShutdownLevel}},
-    {"WindowsVistaTo11",
-     sim::System::WindowsVista,
-     sim::Api::Count,
-     {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
-    {"Wine8WithoutDestroy",
-     sim::System::Wine8,
-     sim::Api::Count,
-     {kShutdownLevel, kRestart, kCreate, kCreate}},
-    {"CreateFailing",
-     sim::System::WindowsVista,
-     sim::Api::ShutdownBlockReasonCreate,
-     {kShutdownLevel, kRestart, kCreate, kCreate}},
-    {"DestroyFailing",
-     sim::System::WindowsVista,
-     sim::Api::ShutdownBlockReasonDestroy,
-     {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
-    {"ConversionFailing",
-     sim::System::WindowsVista,
-     sim::Api::MultiByteToWideChar,
-     {kShutdownLevel}},
-    {"ModuleLookupFailing", sim::System::WindowsVista, sim::Api::GetModuleHandleA, {}},
-    {"ShutdownLevelFailing",
-     sim::System::WindowsVista,
-     sim::Api::SetProcessShutdownParameters,
-     {kShutdownLevel, kRestart, kCreate, kCreate, kDestroy}},
+    {"Windows2000WithoutAny", sim::System::Windows2000, sim::Api::Count, Seq({kSurveyD, kSurveyD})},
+    {"WindowsXp", sim::System::WindowsXp, sim::Api::Count,
+     Seq({{kShutdownLevel}, kSurveyD, kSurveyD})},
+    {"WindowsVistaTo11", sim::System::WindowsVista, sim::Api::Count,
+     Seq({{kShutdownLevel, kRestart, kCreate},
+          kSurveyD,
+          {kCreate, kCreate},
+          kSurveyD,
+          {kCreate, kDestroy}})},
+    {"Wine8WithoutDestroy", sim::System::Wine8, sim::Api::Count,
+     Seq({{kShutdownLevel, kRestart, kCreate}, kSurveyD, {kCreate, kCreate}, kSurveyD, {kCreate}})},
+    {"CreateFailing", sim::System::WindowsVista, sim::Api::ShutdownBlockReasonCreate,
+     Seq({{kShutdownLevel, kRestart, kCreate}, kSurveyD, {kCreate, kCreate}, kSurveyD, {kCreate}})},
+    {"DestroyFailing", sim::System::WindowsVista, sim::Api::ShutdownBlockReasonDestroy,
+     Seq({{kShutdownLevel, kRestart, kCreate},
+          kSurveyD,
+          {kCreate, kCreate},
+          kSurveyD,
+          {kCreate, kDestroy}})},
+    {"ConversionFailing", sim::System::WindowsVista, sim::Api::MultiByteToWideChar,
+     Seq({{kShutdownLevel}, kSurveyD, kSurveyD})},
+    {"ModuleLookupFailing", sim::System::WindowsVista, sim::Api::GetModuleHandleA,
+     Seq({kSurveyD, kSurveyD})},
+    {"ShutdownLevelFailing", sim::System::WindowsVista, sim::Api::SetProcessShutdownParameters,
+     Seq({{kShutdownLevel, kRestart, kCreate},
+          kSurveyD,
+          {kCreate, kCreate},
+          kSurveyD,
+          {kCreate, kDestroy}})},
 };
 
 class SystemTest : public SimTest, public ::testing::WithParamInterface<SystemCase> {};
 
-// A refused question, a consent at logoff, and a cancelled end.
+// A refused question, a consent at logoff, and a cancelled end; the session calls and the
+// drive queries in the order they came.
 TEST_P(SystemTest, BoxesAndAnswersAreThoseOfOlderSystems) {
     const SystemCase &c = GetParam();
     sim::SetSystem(c.system);
@@ -231,7 +271,7 @@ TEST_P(SystemTest, BoxesAndAnswersAreThoseOfOlderSystems) {
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, (LPARAM)ENDSESSION_LOGOFF), 1);
     SendMessageA(window, WM_ENDSESSION, FALSE, 0);
-    EXPECT_EQ(CallNames(), c.calls);
+    EXPECT_EQ(sim::CallOrder(), c.calls);
     RequestTermination();
     EXPECT_EQ(run.Join(), 0);
 
@@ -270,7 +310,15 @@ const RestartCase kRestartCases[] = {
     {"InnerSpacesKept", 1252, "C:\\SLOTWARD.EXE  ", "/F  D: ", true, u"/F  D: "},
     {"QuotedProgramName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"   ", "/F /X e:", true,
      u"/F /X e:"},
-    {"QuotedNameRightBeforeOption", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"", "/F", true, u"/F"},
+    // The splitter drops the character after the closing quote: the running copy took no /F.
+    {"QuotedNameRightBeforeOption", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"", "/F", true, u"F"},
+    {"TabAfterQuotedName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"\t", "/F  e:", true,
+     u"/F  e:"},
+    {"TabInsideOption", 1252, "C:\\SLOTWARD.EXE ", "/F\t/T d:", true, u"/F\t/T d:"},
+    // The name with its tab is no path: the running copy read no settings file, a restarted one
+    // would read the one beside the program.
+    {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", false, u""},
+    {"NoSpaceAfterPlainName", 1252, "C:\\SLOTWARD.EXE", "", true, u""},
     {"JapaneseTemplate", 932, "C:\\SLOTWARD.EXE ", "\"/M\x82\xA0 $DRIVE$\"", true,
      u"\"/Mあ $DRIVE$\""},
     {"LongestTheSystemTakes", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1021, 'x'), true,
@@ -278,12 +326,57 @@ const RestartCase kRestartCases[] = {
     {"TooLongForTheSystem", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1022, 'x'), false, u""},
 };
 
+// What a start makes of its command line and its settings file, as ProgramMain reads them.
+std::vector<std::string> SettingsOfStart(const std::string &commandLine) {
+    ResetProgramState();
+    sim::SetCommandLine(commandLine);
+    BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
+    SelectLanguage();
+    LoadSettingsFile();
+    SplitCommandLine();
+    ApplyOptions();
+    ReleaseTokens();
+    auto part = [](const char *text) { return text ? "[" + std::string(text) + "]" : "-"; };
+    return {std::to_string(gSettings.forceRefusal), std::to_string(gSettings.testReport),
+            std::to_string(gSettings.previewMode),  std::to_string(gSettings.includeMask),
+            std::to_string(gSettings.excludeMask),  part(gSettings.templatePrefix),
+            part(gSettings.templateSuffix),         part(gSettings.customCaption),
+            std::to_string(gLanguageIndex)};
+}
+
+// The ANSI bytes of a registered text, as the restarted copy's command line holds them.
+std::string ToAnsi(const std::u16string &text, UINT codePage) {
+    iconv_t converter = iconv_open(codePage == 932 ? "CP932" : "CP1252", "UTF-16LE");
+    std::string input(reinterpret_cast<const char *>(text.data()), 2 * text.size());
+    std::string output(2 * text.size() + 1, '\0');
+    char *in = &input[0], *out = &output[0];
+    size_t inLeft = input.size(), outLeft = output.size();
+    if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+        output.clear();
+    iconv_close(converter);
+    return output.substr(0, output.size() - outLeft);
+}
+
+// The program's path as a restart names it: quoted, whatever the running copy was started with.
+std::string RestartedProgram(const std::string &program) {
+    std::string path;
+    for (char c : program)
+        if (c != '"')
+            path += c;
+    while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
+        path.pop_back();
+    return "\"" + path + "\" ";
+}
+
 class RestartTest : public SimTest, public ::testing::WithParamInterface<RestartCase> {};
 
+// The settings file beside the program takes part: a restarted copy reads it again.
 TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     const RestartCase &c = GetParam();
     sim::SetSystem(sim::System::WindowsVista);
     sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
+    sim::AddFile("C:\\SLOTWARD.CFG", "/X a:");
+    sim::AddFile("C:\\Program Files\\SLOTWARD.CFG", "/X b:");
     ResidentRun run(c.arguments, c.program);
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
@@ -303,6 +396,11 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     }
     EXPECT_TRUE(sim::Boxes().empty());
     ExpectNothingLeaked();
+    if (c.registered) {
+        EXPECT_EQ(SettingsOfStart(RestartedProgram(c.program) + ToAnsi(c.wanted, c.codePage)),
+                  SettingsOfStart(c.program + c.arguments))
+            << "the restarted copy runs with other settings";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, RestartTest, ::testing::ValuesIn(kRestartCases), CaseName());
@@ -350,8 +448,9 @@ TEST_F(SessionEndTest, OneShotRunsAndSecondStartsLookNothingUp) {
 
 struct QueryFlagsCase {
     const char *name;
+    const char *arguments;
     LPARAM lParam;
-    bool checked; // surveyed and asked, else answered 1 at once
+    bool checked; // surveyed and asked (or refused with /F), else answered 1 at once
 };
 
 void PrintTo(const QueryFlagsCase &c, std::ostream *out) {
@@ -359,32 +458,36 @@ void PrintTo(const QueryFlagsCase &c, std::ostream *out) {
 }
 
 const QueryFlagsCase kQueryFlagsCases[] = {
-    {"Shutdown", 0, true},
-    {"Logoff", (LPARAM)ENDSESSION_LOGOFF, true},
-    {"Critical", (LPARAM)ENDSESSION_CRITICAL, true},
-    {"CriticalLogoff", (LPARAM)(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF), true},
-    {"CloseApp", (LPARAM)ENDSESSION_CLOSEAPP, false},
-    {"CloseAppCritical", (LPARAM)(ENDSESSION_CLOSEAPP | ENDSESSION_CRITICAL), false},
+    {"Shutdown", "", 0, true},
+    {"Logoff", "", (LPARAM)ENDSESSION_LOGOFF, true},
+    {"LogoffForced", "/F", (LPARAM)ENDSESSION_LOGOFF, true},
+    {"Critical", "", (LPARAM)ENDSESSION_CRITICAL, false},
+    {"CriticalForced", "/F", (LPARAM)ENDSESSION_CRITICAL, false},
+    {"CriticalLogoff", "", (LPARAM)(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF), false},
+    {"CloseApp", "", (LPARAM)ENDSESSION_CLOSEAPP, false},
+    {"CloseAppCritical", "", (LPARAM)(ENDSESSION_CLOSEAPP | ENDSESSION_CRITICAL), false},
 };
 
 class QueryFlagsTest : public SimTest, public ::testing::WithParamInterface<QueryFlagsCase> {};
 
-TEST_P(QueryFlagsTest, OnlyApplicationCloseGoesUnchecked) {
+// The refusal that /F posts is shown before the termination request's quit is handled, so the
+// box count after the end holds it too.
+TEST_P(QueryFlagsTest, ApplicationCloseAndCriticalEndsGoUnchecked) {
     const QueryFlagsCase &c = GetParam();
     sim::SetSystem(sim::System::WindowsVista);
     AddMediaDrives("D");
     if (c.checked)
         sim::ScriptBoxAnswers({IDNO});
-    ResidentRun run("");
+    ResidentRun run(c.arguments);
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
 
     EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, c.lParam), c.checked ? 0 : 1);
-    EXPECT_EQ(sim::Boxes().size(), c.checked ? 1u : 0u);
     EXPECT_EQ(sim::Probes('D'), c.checked ? 1 : 0);
-    EXPECT_EQ(CallsOf(kCreate).size(), c.checked ? 1u : 0u);
+    EXPECT_EQ(CallsOf(kCreate).size(), c.checked ? 2u : 0u);
     RequestTermination();
     EXPECT_EQ(run.Join(), 0);
+    EXPECT_EQ(sim::Boxes().size(), c.checked ? 1u : 0u);
     ExpectNothingLeaked();
 }
 

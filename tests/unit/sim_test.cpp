@@ -53,6 +53,15 @@ TEST_F(SimPlatform, NamedEventIsSharedByNameAndForgottenWithItsLastHandle) {
     EXPECT_FALSE(sim::NamedEventExists("ev"));
     EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // One of another process with other rights: unseen once, then out of reach.
+    sim::AddElevatedEvent("ev", 1);
+    const DWORD wanted[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED};
+    for (DWORD error : wanted) {
+        EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev"), nullptr);
+        EXPECT_EQ(GetLastError(), error);
+    }
+    EXPECT_EQ(CreateEventA(NULL, FALSE, FALSE, "ev"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     ExpectNothingLeaked();
 }
 
@@ -322,6 +331,7 @@ TEST_F(SimPlatform, BoxAnswersComeFromTheHookThenTheScript) {
 // A window procedure that logs every message and answers WM_USER with twice its wParam.
 std::vector<UINT> gSeen;
 LRESULT gCreateAnswer;
+std::atomic<int> gPostedRan{0};
 
 LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     gSeen.push_back(message);
@@ -331,6 +341,10 @@ LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return static_cast<LRESULT>(wParam * 2);
     if (message == WM_USER + 5)
         return SendMessageA(reinterpret_cast<HWND>(wParam), WM_USER, 5, 0) + 1;
+    if (message == WM_USER + 7)
+        PostQuitMessage(7);
+    if (message == WM_USER + 2)
+        gPostedRan++;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -410,6 +424,45 @@ TEST_F(SimPlatform, MessageLoopAnswersSendsAndEndsAfterPostedMessages) {
     CloseHandle(sender);
     EXPECT_TRUE(DestroyWindow(window));
     ExpectNothingLeaked();
+}
+
+// How a box left open ends once its loop has run a message sent from another thread and one
+// posted to its owner: by a button's command, a quit request (left for the outer loop, here
+// posted by the owner's procedure for WM_USER + 7), or its owner's end.
+struct OpenBoxCase {
+    const char *name;
+    UINT message; // posted by the other thread: WM_COMMAND to the box, else to the owner
+    int wantedAnswer;
+};
+
+const OpenBoxCase kOpenBoxCases[] = {
+    {"Button", WM_COMMAND, IDNO}, {"Quit", WM_USER + 7, 0}, {"OwnerDestroyed", WM_CLOSE, 0}};
+
+TEST_F(SimPlatform, OpenBoxRunsItsOwnLoopUntilButtonQuitOrOwnerEnd) {
+    for (const OpenBoxCase &c : kOpenBoxCases) {
+        sim::Reset();
+        HWND owner = MakeLoggingWindow();
+        gPostedRan = 0;
+        sim::ScriptBoxAnswers({sim::kKeepOpen});
+        std::thread other([&] {
+            EXPECT_TRUE(Eventually([] { return sim::Boxes().size() == 1; })) << c.name;
+            EXPECT_EQ(SendMessageA(owner, WM_USER, 4, 0), 8) << c.name;
+            PostMessageA(owner, WM_USER + 2, 0, 0);
+            EXPECT_TRUE(Eventually([] { return gPostedRan == 1; })) << c.name;
+            bool toBox = c.message == WM_COMMAND;
+            PostMessageA(toBox ? sim::Boxes()[0].window : owner, c.message, IDNO, 0);
+        });
+        EXPECT_EQ(MessageBoxA(owner, "t", "c", MB_YESNO), c.wantedAnswer) << c.name;
+        other.join();
+        EXPECT_FALSE(IsWindow(sim::Boxes()[0].window)) << c.name;
+        MSG msg;
+        if (c.message == WM_USER + 7) {
+            EXPECT_EQ(GetMessageA(&msg, NULL, 0, 0), FALSE) << "the quit stays for the outer loop";
+        }
+        if (IsWindow(owner))
+            DestroyWindow(owner);
+        ExpectNothingLeaked();
+    }
 }
 
 TEST_F(SimPlatform, ThreadsSendingToEachOtherDoNotDeadlock) {

@@ -46,10 +46,15 @@ LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
 # Wine's stubs of the newer session-end functions print their arguments on these channels; the
 # processes the driver starts inherit the setting and write to the driver's standard error.
 TRACE_CHANNELS = "-all,fixme+graphics,fixme+process"
-# Scenario(trace="devices") adds the relay channel, limited (by the prefix's RelayInclude) to the
-# calls with which the drive survey asks a drive's device.
-RELAY_FUNCTIONS = "KERNEL32.CreateFileA;KERNEL32.DeviceIoControl"
-DEVICE_CHANNELS = TRACE_CHANNELS + ",+relay"
+# Two kinds of traced scenario add the relay channel, limited by the prefix's RelayInclude to
+# the calls they read, each line with its thread: Scenario(trace="relay") the drive queries and
+# the class's registration (steps.RELAYED), Scenario(trace="devices") the calls with which the
+# drive survey asks a drive's device.
+RELAY_INCLUDE = {
+    "relay": "KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIconA;user32.RegisterClassA",
+    "devices": "KERNEL32.CreateFileA;KERNEL32.DeviceIoControl",
+}
+RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
 CONTENTS = ("files", "empty", "dangling")
@@ -224,7 +229,6 @@ class Wine:
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
-        self.reg_add("HKCU\\Software\\Wine\\Debug", "RelayInclude", RELAY_FUNCTIONS)
         os.makedirs(self.exe_dir)
         os.makedirs(self.media)
         self.log("prefix ready in %.1f s" % (time.monotonic() - started))
@@ -319,11 +323,18 @@ class Wine:
 
     def set_trace(self, on):
         """A traced scenario starts with an empty trace file and runs the driver, and so every
-        program it starts, with Wine's fixme trace of the session-end stubs on; on="devices"
-        adds the relay trace of the device calls."""
+        program it starts, with Wine's fixme trace of the session-end stubs on; on="relay" and
+        on="devices" add the relay trace of their calls, RelayInclude naming them in the prefix
+        meanwhile."""
+        include = RELAY_INCLUDE.get(on) if isinstance(on, str) else None
+        if include != getattr(self, "relay_include", None):
+            if include:
+                self.reg_add(RELAY_KEY, "RelayInclude", include)
+            else:
+                self._wine(["reg", "delete", RELAY_KEY, "/v", "RelayInclude", "/f"], check=False)
+            self.relay_include = include
         self.trace = os.path.join(self.root, "trace.txt") if on else None
-        self.env["WINEDEBUG"] = (DEVICE_CHANNELS if on == "devices" else
-                                 TRACE_CHANNELS if on else "-all")
+        self.env["WINEDEBUG"] = (TRACE_CHANNELS + (",+relay" if include else "")) if on else "-all"
         if on:
             open(self.trace, "wb").close()
 

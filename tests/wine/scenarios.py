@@ -9,8 +9,9 @@ that error for a folder mapping: that case is covered by the host tests only.
 """
 
 from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, Usage, WaitGone,
-                   WineBoot, ENDSESSION_CLOSEAPP, ENDSESSION_LOGOFF, FIRST_IN_SHUTDOWN, WMU_QUIT,
-                   WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION, WM_QUERYENDSESSION, asked, reason,
+                   WineBoot, ENDSESSION_CLOSEAPP, ENDSESSION_CRITICAL, ENDSESSION_LOGOFF,
+                   FIRST_IN_SHUTDOWN, WMU_QUIT, WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION,
+                   WM_QUERYENDSESSION, asked, reason,
                    restart)
 
 
@@ -47,6 +48,8 @@ EN = {
     "still": ", the media is still inserted.",
     "not_inserted": ", the media is not inserted.",
     "no_removable": "There is not the removable drive.",
+    "checking": "SLOTWARD is checking the drives for media.",
+    "other_rights": "SLOTWARD runs with other rights and cannot be terminated from here.",
 }
 JA = {
     "info": "SLOTWARD:情報",
@@ -61,13 +64,15 @@ JA = {
     "still": "にメディアが残っています。",
     "not_inserted": "にメディアは挿入されていません。",
     "no_removable": "取り出し可能なドライブがありません。",
+    "checking": "SLOTWARD はドライブのメディアを確認しています。",
+    "other_rights": "SLOTWARD は別の権限で実行されているため、終了できません。",
 }
 # Their lengths in bytes as the program stores them (ASCII, and Shift-JIS): a typo here would
 # otherwise only show as a failing scenario.
 _LENGTHS = {"info": (20, 13), "warning": (17, 15), "error": (15, 17), "terminated": (24, 25),
             "not_running": (24, 29), "already": (28, 31), "in_drive": (9, 9), "ask": (75, 60),
             "remove": (82, 74), "still": (30, 26), "not_inserted": (28, 32),
-            "no_removable": (33, 36)}
+            "no_removable": (33, 36), "checking": (42, 47), "other_rights": (67, 57)}
 for _key, (_en, _ja) in _LENGTHS.items():
     assert len(EN[_key].encode("ascii")) == _en, _key
     assert len(JA[_key].encode("cp932")) == _ja, _key
@@ -423,6 +428,11 @@ SUITES["slotward"] += ROBUST
 # is tested on the host only.
 
 
+def checking(t):
+    """The block reason while a query is checked, set before the first drive is looked at."""
+    return reason(t["checking"])
+
+
 def still(t, *media):
     """The block reason without a template: the test report's sentence for the drives."""
     return reason(t["in_drive"] + drives(*media) + t["still"])
@@ -437,37 +447,38 @@ SESSION_SERVICES = [
     Scenario("reason_on_forced_refusal_en",
              resident_start("/F") +
              [Send(WM_QUERYENDSESSION, [refusal(EN, "D", "E")], answer="0", answer_first=True),
-              Trace(still(EN, "D", "E")), END],
+              Trace(checking(EN), still(EN, "D", "E")), END],
              layout={"d": ("cdrom", "files"), "e": ("floppy", "files")}, trace=True),
     Scenario("reason_on_question_en",
              resident_start() +
-             [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), Trace(still(EN, "D")),
+             [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), Trace(checking(EN), still(EN, "D")),
               END], trace=True),
     # A logoff is checked like a shutdown; the reason stays set when Yes lets it go on.
     Scenario("reason_on_question_yes_at_logoff",
              resident_start() +
              [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes",
-                   lparam=ENDSESSION_LOGOFF), Trace(still(EN, "D")), END], trace=True),
+                   lparam=ENDSESSION_LOGOFF), Trace(checking(EN), still(EN, "D")), END], trace=True),
     Scenario("reason_on_question_ja",
              resident_start() +
-             [Send(WM_QUERYENDSESSION, [question(JA, "D")], answer="0"), Trace(still(JA, "D")),
+             [Send(WM_QUERYENDSESSION, [question(JA, "D")], answer="0"), Trace(checking(JA), still(JA, "D")),
               END_JA], locale="ja", trace=True),
     Scenario("reason_on_forced_refusal_ja",
              resident_start("/F") +
-             [Send(WM_QUERYENDSESSION, [refusal(JA, "D")], answer="0"), Trace(still(JA, "D")),
+             [Send(WM_QUERYENDSESSION, [refusal(JA, "D")], answer="0"), Trace(checking(JA), still(JA, "D")),
               END_JA], locale="ja", trace=True),
     Scenario("reason_from_template",
              resident_start('/M"$DRIVE$: still in use,Careful"') +
              [Send(WM_QUERYENDSESSION, [Box("Careful", "D: : still in use", QUESTION,
                                             owner="SLOTWARD")], answer="0"),
-              Trace(reason("D: : still in use")), END], trace=True),
+              Trace(checking(EN), reason("D: : still in use")), END], trace=True),
     Scenario("reason_from_template_ja",
              resident_start('/F "/Mドライブ $DRIVE$ を取り出して下さい,注意"') +
              [Send(WM_QUERYENDSESSION, [Box("注意", "ドライブ  D:  を取り出して下さい", REFUSAL,
                                             owner="SLOTWARD")], answer="0"),
-              Trace(reason("ドライブ  D:  を取り出して下さい")), END_JA], locale="ja", trace=True),
+              Trace(checking(JA), reason("ドライブ  D:  を取り出して下さい")), END_JA], locale="ja", trace=True),
     Scenario("reason_none_on_consent",
-             resident_start() + [Send(WM_QUERYENDSESSION, [], answer="1"), Trace(), END],
+             resident_start() + [Send(WM_QUERYENDSESSION, [], answer="1"), Trace(checking(EN)),
+                                 END],
              layout=NO_REMOVABLE, trace=True),
     Scenario("session_services_not_in_one_shot_runs",
              [Run("{exe} /T", [report(EN, media="D")]), Run("{exe} /M?", [preview(EN)]),
@@ -489,3 +500,40 @@ SESSION_SERVICES = [
 ]
 
 SUITES["slotward"] += SESSION_SERVICES
+
+# ---- Endings on newer systems: the reason before the survey (Wine's relay trace of the drive
+# queries, thread by thread), a cancelled end while the question is open, critical ends, and the
+# class icon that the system's screen shows beside the title.
+# A relayed resident start: the class gets the icon of the program's own image, then the
+# services as in resident_start().
+RELAYED_START = [Start(), Trace("LoadIconA(exe,1)", "LoadIconA -> icon", "RegisterClassA",
+                                FIRST_IN_SHUTDOWN, restart(""), one_thread=True)]
+
+ENDINGS = [
+    # C: and Z: are fixed, D: a CD: the survey asks three drive types.
+    Scenario("reason_before_survey",
+             RELAYED_START +
+             [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
+              Trace(checking(EN), "GetLogicalDrives", "GetDriveTypeA", "GetDriveTypeA",
+                    "GetDriveTypeA", still(EN, "D"), one_thread=True), END], trace="relay"),
+    Scenario("cancelled_end_closes_question",
+             [Start(),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="none",
+                   then=(WM_ENDSESSION, 0, 0)),
+              Find(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes"),
+              END]),
+    Scenario("critical_end_unchecked",
+             resident_start() +
+             [Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CRITICAL), Trace(),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", lparam=ENDSESSION_LOGOFF),
+              Trace(checking(EN), still(EN, "D")), END], trace=True),
+    Scenario("critical_end_unchecked_forced",
+             resident_start("/F") +
+             [Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CRITICAL), Trace(),
+              Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0", lparam=ENDSESSION_LOGOFF),
+              Trace(checking(EN), still(EN, "D")), END], trace=True),
+    # Another process cannot read a class's icon under Wine: the relay trace shows it loaded.
+    Scenario("window_class_carries_program_icon", RELAYED_START + [END], trace="relay"),
+]
+
+SUITES["slotward"] += ENDINGS

@@ -13,6 +13,7 @@ WM_CLOSE = 0x10
 WM_QUERYENDSESSION = 0x11
 WM_ENDSESSION = 0x16
 ENDSESSION_CLOSEAPP = 0x1
+ENDSESSION_CRITICAL = 0x40000000
 ENDSESSION_LOGOFF = 0x80000000
 WMU_QUIT = 0x401
 WMU_SHOW_REFUSAL = 0x402
@@ -181,12 +182,14 @@ class Find:
 class Deliver:
     """Sends (send=True) or posts a message to the hidden window, answering the boxes that its
     process shows meanwhile. answer_first: the answer must come before the first box appears.
-    exit: the exit code of the window's process afterwards ("running": it goes on running)."""
+    exit: the exit code of the window's process afterwards ("running": it goes on running).
+    then: (message, wparam, lparam) posted to the window once its process shows a box (send
+    only); with press="none" that box must then close by itself."""
 
     def __init__(self, send, message, boxes, answer=None, press=None, answer_first=False,
-                 settle=500, timeout=8000, exit="running", wparam=0, lparam=0):
+                 settle=500, timeout=8000, exit="running", wparam=0, lparam=0, then=None):
         self.send, self.message, self.boxes, self.answer = send, message, boxes, answer
-        self.wparam, self.lparam = wparam, lparam
+        self.wparam, self.lparam, self.then = wparam, lparam, then
         self.press = presses(press, boxes)
         self.answer_first, self.settle, self.timeout = answer_first, settle, timeout
         self.exit = exit
@@ -200,8 +203,12 @@ class Deliver:
                 hex(self.wparam), hex(self.lparam),
                 str(self.timeout), self.press, str(self.settle),
                 "0" if self.exit == "running" else "5000"]
+        if self.then:
+            args += [hex(v) for v in self.then]
         record = wine.driver_run(args, self.timeout / 1000 + 30)
         expected = {"found": "1", "exit": self.exit}
+        if self.then:
+            expected.update({"then.posted": "1", "timeout": "<missing>"})
         expected.update(expect_boxes(self.boxes, context["image"]))
         if self.send:
             expected["answer"] = self.answer
@@ -326,7 +333,15 @@ class Usage:
 # The session-end functions whose Wine stubs print their arguments (see bench.TRACE_CHANNELS).
 TRACED = ("ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy",
           "SetProcessShutdownParameters", "RegisterApplicationRestart")
-TRACE_LINE = re.compile(r"fixme:\w+:(%s) (.*)$" % "|".join(TRACED))
+TRACE_LINE = re.compile(r"^(?:([0-9a-f]+):)?fixme:\w+:(%s) (.*)$" % "|".join(TRACED))
+# The calls a relayed scenario traces (bench.RELAY_INCLUDE): the drive queries and the class's
+# registration by name; the icon load with its arguments, module "exe" being the program's image
+# (its base, 32 or 64 bit), and on its return whether it gave an icon.
+RELAYED = ("GetLogicalDrives", "GetDriveTypeA", "RegisterClassA")
+RELAY_LINE = re.compile(r"^([0-9a-f]+):Call (?:KERNEL32|user32)\.(%s)\(" % "|".join(RELAYED))
+ICON_CALL = re.compile(r"^([0-9a-f]+):Call user32\.LoadIconA\(([0-9a-f]+),([0-9a-f]+)\)")
+ICON_RETURN = re.compile(r"^([0-9a-f]+):Ret  user32\.LoadIconA\(\) retval=([0-9a-f]+)")
+IMAGE_BASES = (0x400000, 0x140000000)
 
 
 def wine_text(text):
@@ -385,32 +400,50 @@ def device_call(line, threads):
     return None
 
 
-def traced_calls(text):
-    """The traced session-end calls and device calls in a piece of trace, in order, the window
+def traced_lines(text):
+    """The traced session-end calls, the relayed drive queries by name and the device calls, in a
+    piece of trace in order, each with its thread ("" when the line names none), the window
     handle starred."""
     calls, threads = [], set()
     for line in text.splitlines():
         device = device_call(line, threads)
         if device:
-            calls.append(device)
+            calls.append(("", device))
         match = TRACE_LINE.search(line)
         if match:
-            arguments = match.group(2)
-            if match.group(1) == "ShutdownBlockReasonCreate":
+            arguments = match.group(3)
+            if match.group(2) == "ShutdownBlockReasonCreate":
                 arguments = re.sub(r"^\([0-9a-fA-F]+,", "(*,", arguments)
-            calls.append("%s %s" % (match.group(1), arguments))
+            calls.append((match.group(1) or "", "%s %s" % (match.group(2), arguments)))
+        match = RELAY_LINE.search(line)
+        if match:
+            calls.append((match.group(1), match.group(2)))
+        match = ICON_CALL.search(line)
+        if match:
+            module = int(match.group(2), 16)
+            calls.append((match.group(1), "LoadIconA(%s,%d)" % (
+                "exe" if module in IMAGE_BASES else hex(module), int(match.group(3), 16))))
+        match = ICON_RETURN.search(line)
+        if match:
+            calls.append((match.group(1), "LoadIconA -> %s" % (
+                "icon" if int(match.group(2), 16) else "NULL")))
     return calls
 
 
+def traced_calls(text):
+    return [call for _, call in traced_lines(text)]
+
+
 class Trace:
-    """The session-end calls (and with Scenario(trace="devices") the device calls) that the
+    """The session-end calls (and in relayed scenarios the relayed calls) that the
     scenario's programs made since the last Trace step are exactly these, in this order
     (traced scenarios only). A resident program may still be
     on its way to a call when the driver has seen what it waited for (the idle state of a fresh
-    start), so the trace is read again for up to timeout ms while calls are missing."""
+    start), so the trace is read again for up to timeout ms while calls are missing.
+    one_thread: every line carries the id of one and the same thread."""
 
-    def __init__(self, *calls, timeout=5000):
-        self.calls, self.timeout = list(calls), timeout
+    def __init__(self, *calls, timeout=5000, one_thread=False):
+        self.calls, self.timeout, self.one_thread = list(calls), timeout, one_thread
 
     def describe(self):
         return "trace of %d call(s)" % len(self.calls)
@@ -423,12 +456,16 @@ class Trace:
         while True:
             more, context["trace_offset"] = wine.read_trace(context["trace_offset"])
             text += more
-            got = traced_calls(text)
+            lines = traced_lines(text)
+            got = [call for _, call in lines]
             if got != self.calls[:len(got)] or len(got) >= len(self.calls):
                 break
             if time.monotonic() >= deadline:
                 break
             time.sleep(0.1)
-        if got == self.calls:
-            return []
-        return ["expected %r, got %r" % (self.calls, got)]
+        if got != self.calls:
+            return ["expected %r, got %r" % (self.calls, got)]
+        threads = set(thread for thread, _ in lines)
+        if self.one_thread and (len(threads) != 1 or "" in threads):
+            return ["expected one thread for every call, got %r" % lines]
+        return []

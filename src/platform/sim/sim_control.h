@@ -86,13 +86,23 @@ struct Box {
     std::string caption; // exact bytes
     UINT style;
     DWORD threadId;
-    int answer; // what MessageBoxA returned
+    int answer;  // what MessageBoxA returned
+    HWND window; // the box's own window, class "#32770", while it is on screen
 };
-// Answers for the next boxes, in order (IDYES, IDNO, IDOK, or 0 for a box that fails).
-// A box with no scripted answer returns 0 and is recorded in Problems().
+// While a box is on screen it is a window of its thread, owned by `owner`, with one child
+// window per button (GetDlgItem finds them by IDOK, IDYES, IDNO...). A WM_COMMAND carrying a
+// button's id, sent or posted to it by the program or a test, closes it with that answer.
+// As an answer, kKeepOpen leaves the box on screen running its own message loop: it dispatches
+// the messages other threads send to its thread and the messages posted there, until a button's
+// command closes it, or a quit request ends it with 0 (the request stays for the caller's own
+// loop), or its owner is destroyed (0).
+constexpr int kKeepOpen = -1;
+// Answers for the next boxes, in order (IDYES, IDNO, IDOK, kKeepOpen, or 0 for a box that
+// fails). A box with no scripted answer returns 0 and is recorded in Problems().
 void ScriptBoxAnswers(const std::vector<int> &answers);
-// Called inside MessageBoxA on the box's thread, after the box is logged; its result is the
-// box's answer, overriding the script. Use it to act while a box is "on screen".
+// Called inside MessageBoxA on the box's thread, after the box is logged and its window made;
+// its result is the box's answer, overriding the script, unless the program closed the box with
+// a button's command meanwhile. Use it to act while a box is "on screen".
 void OnBox(std::function<int(const Box &)> hook);
 const std::vector<Box> &Boxes();
 // What a box's own message loop does while it is on screen, for OnBox hooks: runs the messages
@@ -130,6 +140,12 @@ enum class Api {
 void FailCall(Api api, int nth, bool persistent = false);
 int Calls(Api api); // calls of `api` since Reset
 
+// ---- Named objects of other processes
+// A named event that a process with other rights (an elevated one) created: this program may
+// neither open nor create it (ERROR_ACCESS_DENIED). The first `unseenOpens` OpenEventA calls do
+// not find it yet, as when that process creates it between a start's open and its create.
+void AddElevatedEvent(const std::string &name, int unseenOpens = 0);
+
 // ---- Functions looked up at run time (GetModuleHandleA "USER32"/"KERNEL32" + GetProcAddress)
 // The system decides which of the simulated session-end functions GetProcAddress hands out;
 // any other of them gives NULL, as on a system that lacks it. A name the simulation does not
@@ -154,6 +170,10 @@ struct SessionCall {
 };
 const std::vector<SessionCall> &SessionCalls();
 
+// Drive queries and session-end calls in the one order they were made, from every thread:
+// "GetLogicalDrives", "GetDriveTypeA D:", "FindFirstFileA D:*.*", and each SessionCall's name.
+const std::vector<std::string> &CallOrder();
+
 // ---- Accounting
 int LiveGlobalBlocks();   // GlobalAlloc blocks not yet freed
 int LockedGlobalBlocks(); // of those, blocks with a lock count above zero
@@ -169,6 +189,8 @@ std::string WindowClassName(HWND window);
 std::string WindowTitle(HWND window);
 bool WindowVisible(HWND window);
 DWORD WindowThread(HWND window); // the thread that created it, 0 for no window
+// The resource id of the program's own icon that the window's class carries, 0 for none.
+int ClassIconResource(HWND window);
 // Waits (up to timeoutMs) until a window of that class exists; returns it or NULL.
 HWND WaitForWindow(const std::string &className, int timeoutMs);
 

@@ -87,6 +87,7 @@ extern "C" {
 
 DWORD WINAPI GetLogicalDrives(void) {
     Guard lock(Mutex());
+    St().callOrder.push_back("GetLogicalDrives");
     DWORD mask = 0;
     for (int i = 0; i < 26; i++)
         if (St().drives[i].exists)
@@ -97,6 +98,7 @@ DWORD WINAPI GetLogicalDrives(void) {
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName) {
     Guard lock(Mutex());
     St().typeQueryRoots.push_back(rootPathName ? rootPathName : "");
+    St().callOrder.push_back(std::string("GetDriveTypeA ") + (rootPathName ? rootPathName : ""));
     int index = rootPathName ? RootIndex(rootPathName) : PatternIndex("");
     if (index < 0)
         return DRIVE_NO_ROOT_DIR;
@@ -112,6 +114,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
         return INVALID_HANDLE_VALUE;
     }
     St().probePatterns.push_back(fileName);
+    St().callOrder.push_back(std::string("FindFirstFileA ") + fileName);
     int index = PatternIndex(fileName);
     if (index < 0 || !St().drives[index].exists) {
         SetLastError(ERROR_PATH_NOT_FOUND);

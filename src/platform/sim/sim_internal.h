@@ -43,6 +43,8 @@ struct Object {
     std::string bytes;  // file contents
     size_t position = 0;
     int device = -1; // a file handle opened as "\\.\X:": the drive's index
+    bool elevated = false; // held by a process with other rights: no access for this one
+    int unseenOpens = 0;   // OpenEventA calls that do not find it yet
 };
 
 struct Block {
@@ -80,6 +82,10 @@ struct Window {
     bool created = false;    // WM_CREATE was answered
     bool destroying = false; // inside DestroyWindow
     bool gone = false;       // destroyed; the record stays so that stale handles are told apart
+    HWND ownerWindow = NULL; // GetWindow(GW_OWNER)
+    HWND parent = NULL;      // a child window's parent: a box's buttons
+    int controlId = 0;       // a child window's id (GetDlgItem)
+    int boxAnswer = 0;       // a message box closed by a button's command: that button's id
 };
 
 // A message sent from another thread, waiting for the owner thread to run it.
@@ -154,6 +160,8 @@ struct State {
     System system = System::Windows2000;
     std::vector<std::string> lookUps;
     std::vector<SessionCall> sessionCalls;
+    std::vector<std::string> callOrder;
+    std::map<uintptr_t, int> icons; // loaded icon handle -> its resource id
 
     // process end
     int exitCode = -1;
@@ -197,6 +205,11 @@ void CancelAllSentMessages();          // lock held; their senders get 0
 HANDLE OpenDevice(const std::string &path, DWORD access, DWORD share, DWORD creation, bool failing);
 // Runs one message sent to this thread from another, if any; releases the lock meanwhile.
 bool RunOneSentMessage(Guard &lock);
+// A message box's own loop for a box left open (kKeepOpen); returns its answer.
+int RunBoxLoop(Guard &lock, HWND box, unsigned generation);
+// Creates and ends a message box's window with its buttons; lock held.
+HWND CreateBoxWindow(HWND owner, const std::string &caption, UINT type);
+void EndBoxWindow(HWND box);
 
 } // namespace detail
 } // namespace sim

@@ -1,5 +1,6 @@
 // Kernel objects behind handles: events (named or not, auto- or manual-reset), mutexes with an
-// owner and a recursion count, and real threads whose handles are signalled when they end;
+// owner and a recursion count, named events of a process with other rights that this one may
+// not touch, and real threads whose handles are signalled when they end;
 // CloseHandle and WaitForSingleObject over all of them.
 #include "sim_internal.h"
 
@@ -42,6 +43,16 @@ bool NamedEventExists(const std::string &name) {
     return found != St().names.end() && found->second->kind == Kind::Event;
 }
 
+void AddElevatedEvent(const std::string &name, int unseenOpens) {
+    Guard lock(Mutex());
+    auto object = std::make_shared<Object>();
+    object->kind = Kind::Event;
+    object->name = name;
+    object->elevated = true;
+    object->unseenOpens = unseenOpens;
+    St().names[name] = object; // no handle of this process refers to it
+}
+
 bool EventSignalled(const std::string &name) {
     Guard lock(Mutex());
     auto found = St().names.find(name);
@@ -59,6 +70,10 @@ HANDLE CreateNamed(Kind kind, LPCSTR name, const Object &initial) {
     if (name && *name) {
         auto found = St().names.find(name);
         if (found != St().names.end()) {
+            if (found->second->elevated) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return NULL;
+            }
             if (found->second->kind != kind) {
                 SetLastError(ERROR_INVALID_HANDLE);
                 return NULL;
@@ -140,13 +155,21 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 
 HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR name) {
     Guard lock(Mutex());
-    if (ShouldFail(sim::Api::OpenEventA)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (ShouldFail(sim::Api::OpenEventA)) { // it looked before the event was created
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return NULL;
     }
     auto found = name ? St().names.find(name) : St().names.end();
+    if (found != St().names.end() && found->second->unseenOpens > 0) {
+        found->second->unseenOpens--;
+        found = St().names.end();
+    }
     if (found == St().names.end()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
+        return NULL;
+    }
+    if (found->second->elevated) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return NULL;
     }
     if (found->second->kind != Kind::Event) {

@@ -1,7 +1,8 @@
 // Functions found only at run time: GetModuleHandleA and GetProcAddress, and the session-end
 // functions of newer systems that they hand out where the simulated system has them. Each call
-// of those is logged with its arguments and thread; as on Windows, only the thread that owns a
-// window may set or remove its block reason.
+// of those is logged with its arguments and thread, and in the common order of drive queries
+// and session calls; as on Windows, only the thread that owns a window may set or remove its
+// block reason. Also the program's own resources: its icon, id 1.
 #include "sim_internal.h"
 
 using namespace sim::detail;
@@ -21,6 +22,10 @@ const std::vector<SessionCall> &SessionCalls() {
     return Snapshot<&State::sessionCalls>();
 }
 
+const std::vector<std::string> &CallOrder() {
+    return Snapshot<&State::callOrder>();
+}
+
 } // namespace sim
 
 namespace {
@@ -29,6 +34,8 @@ namespace {
 HMODULE const kProgramModule = reinterpret_cast<HMODULE>(0x00400000);
 HMODULE const kUser32 = reinterpret_cast<HMODULE>(0x77D40000);
 HMODULE const kKernel32 = reinterpret_cast<HMODULE>(0x7C800000);
+// The one icon among the program's resources.
+const int kProgramIconId = 1;
 
 // The name without a ".DLL" ending, in upper case.
 std::string ModuleKey(const char *name) {
@@ -45,6 +52,7 @@ std::u16string WideText(LPCWSTR text) {
 void Log(const char *function, HWND window, LPCWSTR text, DWORD level, DWORD flags) {
     St().sessionCalls.push_back(
         sim::SessionCall{function, window, WideText(text), level, flags, GetCurrentThreadId()});
+    St().callOrder.push_back(function);
 }
 
 // Whether the calling thread may change the window's block reason; records why not.
@@ -158,6 +166,20 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
         return kKernel32;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return NULL;
+}
+
+// Windows hands out one shared handle per icon resource, whatever the number of loads.
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    Guard lock(Mutex());
+    if (instance != kProgramModule || !IS_INTRESOURCE(name) ||
+        reinterpret_cast<uintptr_t>(name) != kProgramIconId) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return NULL;
+    }
+    uintptr_t handle = St().icons.empty() ? NewHandleValue() : St().icons.begin()->first;
+    St().icons[handle] = kProgramIconId;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): an icon handle is a number, as on Win32
+    return reinterpret_cast<HICON>(handle);
 }
 
 // Names are compared with case, as the system compares export names.

@@ -30,6 +30,7 @@ typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
 typedef size_t SIZE_T;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
@@ -94,6 +95,7 @@ typedef struct tagHMENU *HMENU;
 #define ERROR_CANNOT_FIND_WND_CLASS 1407u
 #define ERROR_CLASS_ALREADY_EXISTS 1410u
 #define ERROR_UNRECOGNIZED_MEDIA 1785u
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814u
 
 #define S_OK ((HRESULT)0)
 #define E_FAIL ((HRESULT)0x80004005u)
@@ -202,8 +204,18 @@ typedef struct tagHMENU *HMENU;
 #define WS_OVERLAPPEDWINDOW                                                                        \
     (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 #define WS_EX_TOPMOST 0x00000008u
+#define WS_POPUP 0x80000000u
+
+// GetWindow
+#define GW_OWNER 4u
+
+// Resources named by number
+#define MAKEINTRESOURCEA(id) ((LPSTR)(ULONG_PTR)(WORD)(id))
+#define IS_INTRESOURCE(name) ((((ULONG_PTR)(name)) >> 16) == 0)
+#define LOWORD(value) ((WORD)(((DWORD_PTR)(value)) & 0xFFFF))
 
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK *WNDENUMPROC)(HWND, LPARAM);
 typedef INT_PTR(WINAPI *FARPROC)(void);
 typedef DWORD(WINAPI *PTHREAD_START_ROUTINE)(LPVOID);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
@@ -393,6 +405,10 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsWindow(HWND window);
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+HWND WINAPI GetWindow(HWND window, UINT command);
+HWND WINAPI GetDlgItem(HWND dialog, int id);
+BOOL WINAPI EnumThreadWindows(DWORD threadId, WNDENUMPROC proc, LPARAM lParam);
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL WINAPI TranslateMessage(const MSG *msg);
 LRESULT WINAPI DispatchMessageA(const MSG *msg);

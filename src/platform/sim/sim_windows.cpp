@@ -1,6 +1,7 @@
 // Window classes and windows: registration, creation through WM_NCCREATE and WM_CREATE,
-// destruction through WM_DESTROY and WM_NCDESTROY on the owner thread, and lookup by class
-// and title. Window procedures always run without the simulator's lock.
+// destruction through WM_DESTROY and WM_NCDESTROY on the owner thread, lookup by class and
+// title, and what a program asks of a message box's window: its owner, its buttons, and the
+// windows of a thread. Window procedures always run without the simulator's lock.
 #include "sim_internal.h"
 
 using namespace sim::detail;
@@ -27,7 +28,7 @@ namespace {
 HWND FindByClassAndTitle(const char *className, const char *title, bool createdOnly) {
     for (auto &entry : St().windows) {
         const Window &window = entry.second;
-        if (window.gone || (createdOnly && !window.created))
+        if (window.gone || window.parent || (createdOnly && !window.created))
             continue;
         if (className && Upper(window.className) != Upper(className))
             continue;
@@ -74,6 +75,18 @@ std::string WindowTitle(HWND window) {
 
 DWORD WindowThread(HWND window) {
     return ReadWindow(window, &Window::ownerThread);
+}
+
+int ClassIconResource(HWND window) {
+    Guard lock(Mutex());
+    Window *record = FindWindowRecord(window);
+    if (!record)
+        return 0;
+    auto found = St().classes.find(Upper(record->className));
+    if (found == St().classes.end())
+        return 0;
+    auto icon = St().icons.find(reinterpret_cast<uintptr_t>(found->second.copy.hIcon));
+    return icon == St().icons.end() ? 0 : icon->second;
 }
 
 bool WindowVisible(HWND window) {
@@ -226,6 +239,50 @@ BOOL WINAPI IsWindow(HWND window) {
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) {
     Guard lock(Mutex());
     return sim::FindByClassAndTitle(className, windowName, false);
+}
+
+HWND WINAPI GetWindow(HWND window, UINT command) {
+    Guard lock(Mutex());
+    if (command != GW_OWNER) {
+        AddProblem("GetWindow with a command the simulation does not know");
+        return NULL;
+    }
+    Window *record = LiveWindow(window);
+    if (!record) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return NULL;
+    }
+    return record->ownerWindow;
+}
+
+HWND WINAPI GetDlgItem(HWND dialog, int id) {
+    Guard lock(Mutex());
+    for (const auto &entry : St().windows) {
+        if (!entry.second.gone && entry.second.parent == dialog && entry.second.controlId == id)
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number
+            return reinterpret_cast<HWND>(entry.first);
+    }
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return NULL;
+}
+
+// Top-level windows of the thread, the newest first as they stand in the z-order; FALSE when
+// the callback stopped the walk or the thread has none, as on Windows.
+BOOL WINAPI EnumThreadWindows(DWORD threadId, WNDENUMPROC proc, LPARAM lParam) {
+    std::vector<HWND> found;
+    {
+        Guard lock(Mutex());
+        for (auto it = St().windows.rbegin(); it != St().windows.rend(); ++it) {
+            const Window &window = it->second;
+            if (!window.gone && !window.parent && window.ownerThread == threadId)
+                // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number
+                found.push_back(reinterpret_cast<HWND>(it->first));
+        }
+    }
+    for (HWND window : found)
+        if (!proc(window, lParam))
+            return FALSE;
+    return found.empty() ? FALSE : TRUE;
 }
 
 } // extern "C"

@@ -157,6 +157,14 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
                   0};
     if (send) {
         CloseHandle(CreateThread(NULL, 0, SendThread, &d, 0, NULL));
+        if (argc > 14) { // a follow-up posted once the process shows a box, which stays open
+            PollFor(watcher, timeoutMs, true, report);
+            report.Set("then.posted",
+                       PostMessageW(window, (UINT)Number(argv[12]), (WPARAM)Number(argv[13]),
+                                    (LPARAM)Number(argv[14]))
+                           ? 1
+                           : 0);
+        }
     } else {
         d.ok = PostMessageW(window, d.message, d.wParam, d.lParam);
         d.answerMs = ElapsedMs();
