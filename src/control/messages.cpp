@@ -2,84 +2,97 @@
 // bytes written as escapes, so that neither compiler re-encodes them; the Japanese is beside each.
 #include "control/messages.h"
 
+#include "common/text.h"
+
 int gLanguageIndex;
 
-// Entry 2 * MessageId + language index: English, then Japanese, for every message.
-static const char *const kCatalogue[2 * kMessageCount] = {
+// Entry 2 * MessageId + language index: English, then Japanese, for every message. The texts
+// stand one after another, each ended by its terminator, and a lookup walks to the one it wants:
+// a table of pointers would cost the exe a relocation for every text.
+static constexpr char kCatalogue[] =
     // CaptionInformation
-    "SLOTWARD:Information",
+    "SLOTWARD:Information\0"
     // SLOTWARD:情報
-    "SLOTWARD:\x8F\xEE\x95\xF1",
+    "SLOTWARD:\x8F\xEE\x95\xF1\0"
     // CaptionWarning
-    "SLOTWARD:Warning!",
+    "SLOTWARD:Warning!\0"
     // SLOTWARD:警告！
-    "SLOTWARD:\x8C\x78\x8D\x90\x81\x49",
+    "SLOTWARD:\x8C\x78\x8D\x90\x81\x49\0"
     // CaptionError
-    "SLOTWARD:Error!",
+    "SLOTWARD:Error!\0"
     // SLOTWARD:エラー！
-    "SLOTWARD:\x83\x47\x83\x89\x81\x5B\x81\x49",
+    "SLOTWARD:\x83\x47\x83\x89\x81\x5B\x81\x49\0"
     // MsgTerminated
-    "SLOTWARD was terminated.",
+    "SLOTWARD was terminated.\0"
     // SLOTWARD を終了しました。
     "SLOTWARD \x82\xF0\x8F\x49\x97\xB9\x82\xB5\x82\xDC\x82\xB5\x82\xBD"
-    "\x81\x42",
+    "\x81\x42\0"
     // MsgNotRunning
-    "SLOTWARD is not execute.",
+    "SLOTWARD is not execute.\0"
     // SLOTWARD は実行していません。
     "SLOTWARD \x82\xCD\x8E\xC0\x8D\x73\x82\xB5\x82\xC4\x82\xA2\x82\xDC"
-    "\x82\xB9\x82\xF1\x81\x42",
+    "\x82\xB9\x82\xF1\x81\x42\0"
     // MsgAlreadyRunning
-    "SLOTWARD is already execute.",
+    "SLOTWARD is already execute.\0"
     // SLOTWARD は既に実行しています。
     "SLOTWARD \x82\xCD\x8A\xF9\x82\xC9\x8E\xC0\x8D\x73\x82\xB5\x82\xC4"
-    "\x82\xA2\x82\xDC\x82\xB7\x81\x42",
+    "\x82\xA2\x82\xDC\x82\xB7\x81\x42\0"
     // MsgInDrive
-    "In drive ",
+    "In drive \0"
     // ドライブ
-    "\x83\x68\x83\x89\x83\x43\x83\x75 ",
+    "\x83\x68\x83\x89\x83\x43\x83\x75 \0"
     // MsgAskContinue
-    ", the media is still inserted. Do you want to continue shutdown processing?",
+    ", the media is still inserted. Do you want to continue shutdown processing?\0"
     // にメディアが残っています。シャットダウン処理を続行しますか？
     "\x82\xC9\x83\x81\x83\x66\x83\x42\x83\x41\x82\xAA\x8E\x63\x82\xC1\x82\xC4"
     "\x82\xA2\x82\xDC\x82\xB7\x81\x42\x83\x56\x83\x83\x83\x62\x83\x67\x83\x5F"
     "\x83\x45\x83\x93\x8F\x88\x97\x9D\x82\xF0\x91\xB1\x8D\x73\x82\xB5\x82\xDC"
-    "\x82\xB7\x82\xA9\x81\x48",
+    "\x82\xB7\x82\xA9\x81\x48\0"
     // MsgRemoveAndRetry
     ", the media is still inserted. Please remove it and try again "
-    "shutdown processing.",
+    "shutdown processing.\0"
     // にメディアが残っています。取り出してからシャットダウンを再試行して下さい。
     "\x82\xC9\x83\x81\x83\x66\x83\x42\x83\x41\x82\xAA\x8E\x63\x82\xC1\x82\xC4"
     "\x82\xA2\x82\xDC\x82\xB7\x81\x42\x8E\xE6\x82\xE8\x8F\x6F\x82\xB5\x82\xC4"
     "\x82\xA9\x82\xE7\x83\x56\x83\x83\x83\x62\x83\x67\x83\x5F\x83\x45\x83\x93"
     "\x82\xF0\x8D\xC4\x8E\x8E\x8D\x73\x82\xB5\x82\xC4\x89\xBA\x82\xB3\x82\xA2"
-    "\x81\x42",
+    "\x81\x42\0"
     // MsgStillInserted
-    ", the media is still inserted.",
+    ", the media is still inserted.\0"
     // にメディアが残っています。
     "\x82\xC9\x83\x81\x83\x66\x83\x42\x83\x41\x82\xAA\x8E\x63\x82\xC1\x82\xC4"
-    "\x82\xA2\x82\xDC\x82\xB7\x81\x42",
+    "\x82\xA2\x82\xDC\x82\xB7\x81\x42\0"
     // MsgNotInserted
-    ", the media is not inserted.",
+    ", the media is not inserted.\0"
     // にメディアは挿入されていません。
     "\x82\xC9\x83\x81\x83\x66\x83\x42\x83\x41\x82\xCD\x91\x7D\x93\xFC\x82\xB3"
-    "\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1\x81\x42",
+    "\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1\x81\x42\0"
     // MsgNoRemovableDrive
-    "There is not the removable drive.",
+    "There is not the removable drive.\0"
     // 取り出し可能なドライブがありません。
     "\x8E\xE6\x82\xE8\x8F\x6F\x82\xB5\x89\xC2\x94\x5C\x82\xC8\x83\x68\x83\x89"
-    "\x83\x43\x83\x75\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42",
+    "\x83\x43\x83\x75\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42\0"
     // MsgCheckingDrives
-    "SLOTWARD is checking the drives for media.",
+    "SLOTWARD is checking the drives for media.\0"
     // SLOTWARD はドライブのメディアを確認しています。
     "SLOTWARD \x82\xCD\x83\x68\x83\x89\x83\x43\x83\x75\x82\xCC\x83\x81\x83\x66\x83\x42"
-    "\x83\x41\x82\xF0\x8A\x6D\x94\x46\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42",
+    "\x83\x41\x82\xF0\x8A\x6D\x94\x46\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42\0"
     // MsgOtherRights
-    "SLOTWARD runs with other rights and cannot be terminated from here.",
+    "SLOTWARD runs with other rights and cannot be terminated from here.\0"
     // SLOTWARD は別の権限で実行されているため、終了できません。
     "SLOTWARD \x82\xCD\x95\xCA\x82\xCC\x8C\xA0\x8C\xC0\x82\xC5\x8E\xC0\x8D\x73\x82\xB3"
     "\x82\xEA\x82\xC4\x82\xA2\x82\xE9\x82\xBD\x82\xDF\x81\x41\x8F\x49\x97\xB9\x82\xC5"
-    "\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42",
-};
+    "\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81\x42\0";
+
+// Every text is there, each with its terminator: one missing would shift all that follow.
+static constexpr int CountTexts(const char *texts, size_t size) {
+    int count = 0;
+    for (size_t i = 0; i < size; i++)
+        count += texts[i] == '\0' ? 1 : 0;
+    return count;
+}
+static_assert(CountTexts(kCatalogue, sizeof kCatalogue - 1) == 2 * kMessageCount,
+              "one English and one Japanese text for every message");
 
 // The OEM code pages of Japanese systems: 932 (Windows), 942 and 943 (IBM Shift-JIS).
 static BOOL IsJapaneseCodePage(UINT codePage) {
@@ -91,7 +104,10 @@ void SelectLanguage(void) {
 }
 
 const char *GetMessageText(MessageId id) {
-    return kCatalogue[2 * id + gLanguageIndex];
+    const char *text = kCatalogue;
+    for (int entry = 2 * id + gLanguageIndex; entry > 0; entry--)
+        text += TextLength(text) + 1;
+    return text;
 }
 
 void ShowCatalogueBox(MessageId text, MessageId caption, UINT style) {
