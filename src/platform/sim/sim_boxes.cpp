@@ -64,10 +64,6 @@ HWND AddWindow(const Window &window) {
     return handle;
 }
 
-bool Ending(unsigned generation) {
-    return St().resetting || St().generation != generation;
-}
-
 } // namespace
 
 namespace sim {

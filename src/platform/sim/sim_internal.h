@@ -42,7 +42,7 @@ struct Object {
     DWORD exitCode = 0; // thread
     std::string bytes;  // file contents
     size_t position = 0;
-    int device = -1; // a file handle opened as "\\.\X:": the drive's index
+    int device = -1;       // a file handle opened as "\\.\X:": the drive's index
     bool elevated = false; // held by a process with other rights: no access for this one
     int unseenOpens = 0;   // OpenEventA calls that do not find it yet
 };
@@ -203,6 +203,8 @@ void CancelAllSentMessages();          // lock held; their senders get 0
 // last error set (`failing`: the call was made to fail); NULL when `path` names no device.
 // Lock held.
 HANDLE OpenDevice(const std::string &path, DWORD access, DWORD share, DWORD creation, bool failing);
+// A wait that began in `generation` must end: the simulation was reset meanwhile. Lock held.
+bool Ending(unsigned generation);
 // Runs one message sent to this thread from another, if any; releases the lock meanwhile.
 bool RunOneSentMessage(Guard &lock);
 // A message box's own loop for a box left open (kKeepOpen); returns its answer.

@@ -34,14 +34,14 @@ Window *Target(HWND window, const char *api) {
     return record;
 }
 
-bool Ending(unsigned generation) {
-    return St().resetting || St().generation != generation;
-}
-
 } // namespace
 
 namespace sim {
 namespace detail {
+
+bool Ending(unsigned generation) {
+    return St().resetting || St().generation != generation;
+}
 
 bool RunOneSentMessage(Guard &lock) {
     auto found = St().queues.find(GetCurrentThreadId());
