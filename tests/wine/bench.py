@@ -240,7 +240,14 @@ class Wine:
     def reg_add(self, key, name, value, kind="REG_SZ", view64=False):
         args = ["reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"]
         # Wine's mount manager reads the drive types from the 64-bit registry view.
-        self._wine(args + (["/reg:64"] if view64 else []))
+        args += ["/reg:64"] if view64 else []
+        # On a loaded machine Wine sometimes fails to start reg.exe at all ("ShellExecuteEx
+        # failed") while the previous scenario's programs are still going away: try again.
+        for _ in range(2):
+            if self._wine(args, check=False) == 0:
+                return
+            time.sleep(1)
+        self._wine(args)
 
     def server(self, option):
         # Never our output: a server that outlives this process (a session's) would otherwise
