@@ -76,16 +76,18 @@ class VersionRecord:
 
 class MakeInstallers:
     """Makes the installers of the program under test as this version, an older and a later one,
-    on the host, and names them in the context: {msi}, {older_msi} and {later_msi}."""
+    on the host, and names them in the context: {msi}, {older_msi} and {later_msi}. The older
+    one has no stopper, as 1.0.0's had none: only the newer package can end the copies."""
 
     def describe(self):
-        return "make the installers %s, %s and %s" % (VERSION, OLDER, LATER)
+        return "make the installers %s, %s (no stopper) and %s" % (VERSION, OLDER, LATER)
 
     def execute(self, wine, context):
         folder = os.path.join(wine.root, "installers")
-        for version, key in ((VERSION, "msi"), (OLDER, "older_msi"), (LATER, "later_msi")):
+        for version, key, extra in ((VERSION, "msi", []), (OLDER, "older_msi", ["--no-stopper"]),
+                                    (LATER, "later_msi", [])):
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
-                                   version, "--out", folder, "--msi-only"],
+                                   version, "--out", folder, "--msi-only"] + extra,
                                   capture_output=True, text=True)
             if proc.returncode != 0:
                 return ["package.py failed: " + proc.stdout + proc.stderr]
