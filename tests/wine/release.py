@@ -26,7 +26,8 @@ import subprocess
 import sys
 
 from scenarios import CD, EN, Scenario, refusal, terminated
-from steps import Find, Run, Send, Start, WM_QUERYENDSESSION, compare
+from steps import (FIRST_IN_SHUTDOWN, Find, Run, Send, Start, Trace, WM_QUERYENDSESSION,
+                   compare, restart)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PACKAGE = os.path.join(ROOT, "scripts", "package.py")
@@ -176,15 +177,17 @@ UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], e
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
     Scenario("version_record_ja", [VersionRecord("041104B0")], locale="ja"),
-    # A copy started from Program Files without options is ended by the upgrade, which starts
-    # SLOTWARD again with the remembered ones.
+    # A copy started from Program Files without options is ended by the upgrade before the older
+    # version (which has no stopper) is removed: the trace shows no file in use between the start
+    # of that copy and the start of SLOTWARD again with the remembered options.
     Scenario("installer_install_upgrade_uninstall",
              [MakeInstallers(),
               msiexec('/i "{older_msi}" OPTIONS="%s"' % OPTIONS),
               Installation(present=True, version=OLDER), Start('"{installed}"'), Find(),
               msiexec('/i "{msi}"'), Installation(present=True),
-              Run(REMEMBERED, [], exit="0")] + WITH_OPTIONS +
-             [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD),
+              Run(REMEMBERED, [], exit="0"),
+              Trace(FIRST_IN_SHUTDOWN, restart(""), FIRST_IN_SHUTDOWN, restart(OPTIONS))] +
+             WITH_OPTIONS + [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD, trace=True),
     Scenario("installer_repair_new_options",
              [MakeInstallers(),
               msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
