@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Packs a built slotward.exe for release into OUT: slotward-<version>.zip, slotward-<version>.msi,
 SHA256SUMS and IDENTITY (version, ProductCode and UpgradeCode, for detection rules). scripts/release.sh builds the program and calls this; the Wine bench calls it
-with --msi-only to make installers of its own.
+with --msi-only to make installers of its own, and adds --no-stopper for an older one that,
+like 1.0.0's, ends no running copy.
 
 Both packages are reproducible: they depend only on their inputs and on SOURCE_DATE_EPOCH (the
 time of the last commit), which stands in for every date they record. The zip is written by

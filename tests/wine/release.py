@@ -4,10 +4,12 @@
   (GetFileVersionInfoA, VerQueryValueA): the English table on an English system, the Japanese
   one on a Japanese system (the ANSI code page must hold the Japanese strings).
 - The installer (scripts/package.py, made here from the program under test as this version, an
-  older and a later one): a silent installation with OPTIONS; an upgrade without OPTIONS and a
-  repair that keep them, a later version's installation with other OPTIONS that replaces them;
-  the files and shortcuts where they belong; a copy that runs from Program Files ended by an
-  upgrade, which starts SLOTWARD again with the remembered OPTIONS in effect, and by the
+  older one without the stopper, as 1.0.0 was, and a later one): a silent installation with
+  OPTIONS; an upgrade without OPTIONS and a repair that keep them, a later version's
+  installation with other OPTIONS that replaces them; the files and shortcuts where they
+  belong; a copy that runs from Program Files ended by an upgrade before the older version's
+  removal (no file in use in Wine's trace), which starts SLOTWARD again with the remembered
+  OPTIONS in effect, and by the
   uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
   while a copy that runs from another folder is left running.
 
