@@ -336,7 +336,7 @@ TRACED = ("ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy",
 TRACE_LINE = re.compile(r"^(?:([0-9a-f]+):)?fixme:\w+:(%s) (.*)$" % "|".join(TRACED))
 # A file that Wine's installer could not delete (a program still running from it), written as
 # "in use" and the path as Wine prints it.
-NOT_DELETED = re.compile(r'^(?:([0-9a-f]+):)?warn:msi:ACTION_RemoveFiles failed to delete (L".*") ')
+NOT_DELETED = re.compile(r'^(?:([0-9a-f]+):)?warn:msi:\w+ failed to delete (L".*") ')
 # The calls a relayed scenario traces (bench.RELAY_INCLUDE): the drive queries and the class's
 # registration by name; the icon load with its arguments, module "exe" being the program's image
 # (its base, 32 or 64 bit), and on its return whether it gave an icon.
