@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Packs a built slotward.exe for release into OUT: slotward-<version>.zip, slotward-<version>.msi,
 SHA256SUMS and IDENTITY (version, ProductCode and UpgradeCode, for detection rules). scripts/release.sh builds the program and calls this; the Wine bench calls it
-with --msi-only to make installers of its own.
+with --msi-only to make installers of its own, and adds --no-stopper for an older one that,
+like 1.0.0's, ends no running copy.
 
 Both packages are reproducible: they depend only on their inputs and on SOURCE_DATE_EPOCH (the
 time of the last commit), which stands in for every date they record. The zip is written by
@@ -51,9 +52,12 @@ TEXT_NAMES = ("README.txt", "README-ja.txt", "LICENSE.txt")
 # The stopper runs from the Binary table (2), deferred (1024), as LocalSystem (2048), and its
 # exit code is ignored (64): a copy it could not end is left to Windows Installer's handling of
 # a file in use. Its command line is formatted when the script is written, so INSTALLDIR is
-# known even on the uninstallation. It runs before RemoveFiles (3500), and so before InstallFiles.
+# known even on the uninstallation. It is the script's first action, right after
+# InstallInitialize (1500): before RemoveExistingProducts (1520, see slotward.wxs), so that an
+# older package's removal finds no copy running even without a stopper of its own, and before
+# RemoveFiles and InstallFiles.
 STOPPER_ACTION = ("StopRunning", 2 + 64 + 1024 + 2048, "Stopper", '"[INSTALLDIR]slotward.exe"')
-STOPPER_SEQUENCE = ("StopRunning", 3490)
+STOPPER_SEQUENCE = ("StopRunning", 1510)
 
 # The user's part of README.md for each text file of the zip: headings, each taken with its
 # subsections; the English one starts with the text above the first heading.
@@ -155,9 +159,10 @@ def write_identity(out, version):
                 % (version, guid(product_code(version)), guid(upgrade_code())))
 
 
-def write_msi(path, files, version, epoch):
+def write_msi(path, files, version, epoch, stopper=True):
     """Builds the installer with wixl in a folder of its own (wixl takes relative sources).
-    files: name in the stage (slotward.exe, stopper.exe, the texts) -> contents."""
+    files: name in the stage (slotward.exe, stopper.exe, the texts) -> contents. Without the
+    stopper's rows the installer ends no running copy itself, as 1.0.0's did not."""
     code = upgrade_code()
     product = product_code(version)
     with open(WXS, "rb") as g:
@@ -176,10 +181,11 @@ def write_msi(path, files, version, epoch):
         run(["msibuild", out, "-q", "UPDATE Property SET Value = "
              "'OPTIONS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' "
              "WHERE Property = 'SecureCustomProperties'"])
-        run(["msibuild", out, "-q", "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, "
-             "`Target`) VALUES ('%s', %d, '%s', '%s')" % STOPPER_ACTION])
-        run(["msibuild", out, "-q", "INSERT INTO `InstallExecuteSequence` (`Action`, "
-             "`Sequence`) VALUES ('%s', %d)" % STOPPER_SEQUENCE])
+        if stopper:
+            run(["msibuild", out, "-q", "INSERT INTO `CustomAction` (`Action`, `Type`, "
+                 "`Source`, `Target`) VALUES ('%s', %d, '%s', '%s')" % STOPPER_ACTION])
+            run(["msibuild", out, "-q", "INSERT INTO `InstallExecuteSequence` (`Action`, "
+                 "`Sequence`) VALUES ('%s', %d)" % STOPPER_SEQUENCE])
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
              "{%s}" % str(package).upper()])
         set_summary_times(out, epoch)
@@ -221,6 +227,8 @@ def main():
     parser.add_argument("--out", required=True, help="folder for the packages")
     parser.add_argument("--sign", metavar="PFX", help="sign with this PKCS#12 certificate")
     parser.add_argument("--msi-only", action="store_true", help="only the installer, unsigned")
+    parser.add_argument("--no-stopper", action="store_true",
+                        help="an installer that ends no running copy, like 1.0.0's (for tests)")
     args = parser.parse_args()
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or time.time())
     os.makedirs(args.out, exist_ok=True)
@@ -235,7 +243,7 @@ def main():
                 sign(os.path.join(stage, name), args.sign)
             with open(os.path.join(stage, name), "rb") as f:
                 programs[name] = f.read()
-        write_msi(msi, dict(programs, **texts), args.version, epoch)
+        write_msi(msi, dict(programs, **texts), args.version, epoch, not args.no_stopper)
         if args.msi_only:
             return 0
         archive = "slotward-%s.zip" % args.version

@@ -60,15 +60,18 @@ SHORTCUTS = {("StartupFolder", "SLOTWARD", "[OPTIONS]"),
              ("MenuFolder", "SLOTWARD test report", "/T"),
              ("MenuFolder", "Stop SLOTWARD", "/R")}
 # (table, columns, row): the installed texts, the remembered OPTIONS and the stopper, deferred
-# (1024) without impersonation (2048) from the Binary table (2), before RemoveFiles (3500).
+# (1024) without impersonation (2048) from the Binary table (2), run by InstallExecute before
+# the older version's removal and before RemoveFiles (3500).
 MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
             (("slotward.exe", "Program"), ("README.txt", "Documents"),
              ("README-ja.txt", "Documents"), ("LICENSE.txt", "Documents"))] + [
     ("Registry", (1, 2, 3, 4), ("2", r"Software\SLOTWARD", "Options", "[OPTIONS]")),
     ("RegLocator", (1, 2, 3), ("2", r"Software\SLOTWARD", "Options")),
     ("CustomAction", (0, 1, 2), ("StopRunning", "3138", "Stopper")),
-    ("InstallExecuteSequence", (0, 2), ("StopRunning", "3490")),
-    ("InstallExecuteSequence", (0, 2), ("RemoveExistingProducts", "1401"))]
+    ("InstallExecuteSequence", (0, 2), ("InstallInitialize", "1500")),
+    ("InstallExecuteSequence", (0, 2), ("StopRunning", "1510")),
+    ("InstallExecuteSequence", (0, 2), ("InstallExecute", "1515")),
+    ("InstallExecuteSequence", (0, 2), ("RemoveExistingProducts", "1520"))]
 
 
 def run(command, **kw):

@@ -43,9 +43,11 @@ SKIP = 77
 EXE_DIR = "slotward"  # C:\slotward
 EXE_WIN = "C:\\%s\\slotward.exe" % EXE_DIR  # where the program under test is installed
 LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
-# Wine's stubs of the newer session-end functions print their arguments on these channels; the
-# processes the driver starts inherit the setting and write to the driver's standard error.
-TRACE_CHANNELS = "-all,fixme+graphics,fixme+process"
+# Wine's stubs of the newer session-end functions print their arguments on these channels, and
+# Wine's installer warns on the last one when it cannot delete a file it removes (in use: Windows
+# would need a reboot); the processes the driver starts inherit the setting and write to the
+# driver's standard error.
+TRACE_CHANNELS = "-all,fixme+graphics,fixme+process,warn+msi"
 # Two kinds of traced scenario add the relay channel, limited by the prefix's RelayInclude to
 # the calls they read, each line with its thread: Scenario(trace="relay") the drive queries and
 # the class's registration (steps.RELAYED), Scenario(trace="devices") the calls with which the

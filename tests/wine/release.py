@@ -4,10 +4,12 @@
   (GetFileVersionInfoA, VerQueryValueA): the English table on an English system, the Japanese
   one on a Japanese system (the ANSI code page must hold the Japanese strings).
 - The installer (scripts/package.py, made here from the program under test as this version, an
-  older and a later one): a silent installation with OPTIONS; an upgrade without OPTIONS and a
-  repair that keep them, a later version's installation with other OPTIONS that replaces them;
-  the files and shortcuts where they belong; a copy that runs from Program Files ended by an
-  upgrade, which starts SLOTWARD again with the remembered OPTIONS in effect, and by the
+  older one without the stopper, as 1.0.0 was, and a later one): a silent installation with
+  OPTIONS; an upgrade without OPTIONS and a repair that keep them, a later version's
+  installation with other OPTIONS that replaces them; the files and shortcuts where they
+  belong; a copy that runs from Program Files ended by an upgrade before the older version's
+  removal (no file in use in Wine's trace), which starts SLOTWARD again with the remembered
+  OPTIONS in effect, and by the
   uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
   while a copy that runs from another folder is left running.
 
@@ -26,7 +28,8 @@ import subprocess
 import sys
 
 from scenarios import CD, EN, Scenario, refusal, terminated
-from steps import Find, Run, Send, Start, WM_QUERYENDSESSION, compare
+from steps import (FIRST_IN_SHUTDOWN, Find, Run, Send, Start, Trace, WM_QUERYENDSESSION,
+                   compare, restart)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PACKAGE = os.path.join(ROOT, "scripts", "package.py")
@@ -76,16 +79,18 @@ class VersionRecord:
 
 class MakeInstallers:
     """Makes the installers of the program under test as this version, an older and a later one,
-    on the host, and names them in the context: {msi}, {older_msi} and {later_msi}."""
+    on the host, and names them in the context: {msi}, {older_msi} and {later_msi}. The older
+    one has no stopper, as 1.0.0's had none: only the newer package can end the copies."""
 
     def describe(self):
-        return "make the installers %s, %s and %s" % (VERSION, OLDER, LATER)
+        return "make the installers %s, %s (no stopper) and %s" % (VERSION, OLDER, LATER)
 
     def execute(self, wine, context):
         folder = os.path.join(wine.root, "installers")
-        for version, key in ((VERSION, "msi"), (OLDER, "older_msi"), (LATER, "later_msi")):
+        for version, key, extra in ((VERSION, "msi", []), (OLDER, "older_msi", ["--no-stopper"]),
+                                    (LATER, "later_msi", [])):
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
-                                   version, "--out", folder, "--msi-only"],
+                                   version, "--out", folder, "--msi-only"] + extra,
                                   capture_output=True, text=True)
             if proc.returncode != 0:
                 return ["package.py failed: " + proc.stdout + proc.stderr]
@@ -174,15 +179,17 @@ UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], e
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
     Scenario("version_record_ja", [VersionRecord("041104B0")], locale="ja"),
-    # A copy started from Program Files without options is ended by the upgrade, which starts
-    # SLOTWARD again with the remembered ones.
+    # A copy started from Program Files without options is ended by the upgrade before the older
+    # version (which has no stopper) is removed: the trace shows no file in use between the start
+    # of that copy and the start of SLOTWARD again with the remembered options.
     Scenario("installer_install_upgrade_uninstall",
              [MakeInstallers(),
               msiexec('/i "{older_msi}" OPTIONS="%s"' % OPTIONS),
               Installation(present=True, version=OLDER), Start('"{installed}"'), Find(),
               msiexec('/i "{msi}"'), Installation(present=True),
-              Run(REMEMBERED, [], exit="0")] + WITH_OPTIONS +
-             [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD),
+              Run(REMEMBERED, [], exit="0"),
+              Trace(FIRST_IN_SHUTDOWN, restart(""), FIRST_IN_SHUTDOWN, restart(OPTIONS))] +
+             WITH_OPTIONS + [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD, trace=True),
     Scenario("installer_repair_new_options",
              [MakeInstallers(),
               msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),

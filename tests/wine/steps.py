@@ -334,6 +334,9 @@ class Usage:
 TRACED = ("ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy",
           "SetProcessShutdownParameters", "RegisterApplicationRestart")
 TRACE_LINE = re.compile(r"^(?:([0-9a-f]+):)?fixme:\w+:(%s) (.*)$" % "|".join(TRACED))
+# A file that Wine's installer could not delete (a program still running from it), written as
+# "in use" and the path as Wine prints it.
+NOT_DELETED = re.compile(r'^(?:([0-9a-f]+):)?warn:msi:\w+ failed to delete (L".*") ')
 # The calls a relayed scenario traces (bench.RELAY_INCLUDE): the drive queries and the class's
 # registration by name; the icon load with its arguments, module "exe" being the program's image
 # (its base, 32 or 64 bit), and on its return whether it gave an icon.
@@ -401,9 +404,9 @@ def device_call(line, threads):
 
 
 def traced_lines(text):
-    """The traced session-end calls, the relayed drive queries by name and the device calls, in a
-    piece of trace in order, each with its thread ("" when the line names none), the window
-    handle starred."""
+    """The traced session-end calls, the relayed drive queries by name, the device calls and the
+    files the installer found in use, in a piece of trace in order, each with its thread (""
+    when the line names none), the window handle starred."""
     calls, threads = [], set()
     for line in text.splitlines():
         device = device_call(line, threads)
@@ -415,6 +418,9 @@ def traced_lines(text):
             if match.group(2) == "ShutdownBlockReasonCreate":
                 arguments = re.sub(r"^\([0-9a-fA-F]+,", "(*,", arguments)
             calls.append((match.group(1) or "", "%s %s" % (match.group(2), arguments)))
+        match = NOT_DELETED.search(line)
+        if match:
+            calls.append((match.group(1) or "", "in use " + match.group(2)))
         match = RELAY_LINE.search(line)
         if match:
             calls.append((match.group(1), match.group(2)))
