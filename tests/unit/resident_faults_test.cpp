@@ -162,7 +162,10 @@ std::ostream &operator<<(std::ostream &out, const Accounting &a) {
     return out << a.blocks << " blocks, " << a.handles << " handles, " << a.windows << " windows";
 }
 
+// What the instance holds once no box is on screen: a refusal box, posted and shown after its
+// query was answered, is a window of its own (and one per button) while it is open.
 Accounting Account() {
+    WaitUntil([] { return sim::LiveWindows() == 1; });
     return {sim::LiveGlobalBlocks(), sim::OpenHandles(), sim::LiveWindows()};
 }
 
