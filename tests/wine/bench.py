@@ -48,15 +48,14 @@ LOCALES = {"en": "en_US.UTF-8", "ja": "ja_JP.UTF-8"}
 # would need a reboot); the processes the driver starts inherit the setting and write to the
 # driver's standard error.
 TRACE_CHANNELS = "-all,fixme+graphics,fixme+process,warn+msi"
-# Two kinds of traced scenario add the relay channel, limited by the prefix's RelayInclude to
-# the calls they read, each line with its thread: Scenario(trace="relay") the drive queries and
-# the class's registration (steps.RELAYED), Scenario(trace="devices") the calls with which the
-# drive survey asks a drive's device.
-RELAY_INCLUDE = {
-    "relay": "KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIconA;user32.RegisterClassA",
-    "devices": "KERNEL32.CreateFileA;KERNEL32.DeviceIoControl",
-}
-RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
+# Two kinds of traced scenario add the relay channel, each line with its thread:
+# Scenario(trace="relay") reads the drive queries and the class's registration (steps.RELAYED),
+# Scenario(trace="devices") the calls with which the drive survey asks a drive's device. The
+# prefix's RelayInclude names all of them once, when the prefix is made, and each kind reads only
+# its own lines (steps.traced_lines): a registry write between scenarios, started while Wine's
+# system processes of the previous one were still going away, once left a layout without drives.
+RELAY_INCLUDE = ("KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIconA;"
+                 "user32.RegisterClassA;KERNEL32.CreateFileA;KERNEL32.DeviceIoControl")
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link).
 CONTENTS = ("files", "empty", "dangling")
@@ -231,6 +230,7 @@ class Wine:
         # No window manager: unmanaged windows spare the 2 s wait at each exit with a hidden window.
         self.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         self.reg_add("HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "0", "REG_DWORD")
+        self.reg_add("HKCU\\Software\\Wine\\Debug", "RelayInclude", RELAY_INCLUDE)
         os.makedirs(self.exe_dir)
         os.makedirs(self.media)
         self.log("prefix ready in %.1f s" % (time.monotonic() - started))
@@ -333,17 +333,11 @@ class Wine:
     def set_trace(self, on):
         """A traced scenario starts with an empty trace file and runs the driver, and so every
         program it starts, with Wine's fixme trace of the session-end stubs on; on="relay" and
-        on="devices" add the relay trace of their calls, RelayInclude naming them in the prefix
-        meanwhile."""
-        include = RELAY_INCLUDE.get(on) if isinstance(on, str) else None
-        if include != getattr(self, "relay_include", None):
-            if include:
-                self.reg_add(RELAY_KEY, "RelayInclude", include)
-            else:
-                self._wine(["reg", "delete", RELAY_KEY, "/v", "RelayInclude", "/f"], check=False)
-            self.relay_include = include
+        on="devices" add the relay trace (RelayInclude limits it to the calls they read)."""
+        self.trace_kind = on
         self.trace = os.path.join(self.root, "trace.txt") if on else None
-        self.env["WINEDEBUG"] = (TRACE_CHANNELS + (",+relay" if include else "")) if on else "-all"
+        relay = on in ("relay", "devices")
+        self.env["WINEDEBUG"] = (TRACE_CHANNELS + (",+relay" if relay else "")) if on else "-all"
         if on:
             open(self.trace, "wb").close()
 

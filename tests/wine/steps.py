@@ -403,13 +403,14 @@ def device_call(line, threads):
     return None
 
 
-def traced_lines(text):
-    """The traced session-end calls, the relayed drive queries by name, the device calls and the
-    files the installer found in use, in a piece of trace in order, each with its thread (""
-    when the line names none), the window handle starred."""
+def traced_lines(text, kind=True):
+    """The traced session-end calls and the files the installer found in use, in a piece of
+    trace in order, each with its thread ("" when the line names none), the window handle
+    starred; with kind "relay" also the relayed drive queries by name and the icon load, with
+    kind "devices" the device calls (the prefix relays both kinds' calls to every traced one)."""
     calls, threads = [], set()
     for line in text.splitlines():
-        device = device_call(line, threads)
+        device = device_call(line, threads) if kind == "devices" else None
         if device:
             calls.append(("", device))
         match = TRACE_LINE.search(line)
@@ -421,6 +422,8 @@ def traced_lines(text):
         match = NOT_DELETED.search(line)
         if match:
             calls.append((match.group(1) or "", "in use " + match.group(2)))
+        if kind != "relay":
+            continue
         match = RELAY_LINE.search(line)
         if match:
             calls.append((match.group(1), match.group(2)))
@@ -434,10 +437,6 @@ def traced_lines(text):
             calls.append((match.group(1), "LoadIconA -> %s" % (
                 "icon" if int(match.group(2), 16) else "NULL")))
     return calls
-
-
-def traced_calls(text):
-    return [call for _, call in traced_lines(text)]
 
 
 class Trace:
@@ -462,7 +461,7 @@ class Trace:
         while True:
             more, context["trace_offset"] = wine.read_trace(context["trace_offset"])
             text += more
-            lines = traced_lines(text)
+            lines = traced_lines(text, wine.trace_kind)
             got = [call for _, call in lines]
             if got != self.calls[:len(got)] or len(got) >= len(self.calls):
                 break
