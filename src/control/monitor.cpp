@@ -31,6 +31,8 @@ static BOOL CreateInstanceEvent(void) {
     return !(gEventHandle != NULL && GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
+static LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 // The icon is what the system's "apps are preventing shutdown" screen shows beside the title.
 static HWND CreateHiddenWindow(void) {
     WNDCLASSA windowClass;
@@ -42,6 +44,13 @@ static HWND CreateHiddenWindow(void) {
     RegisterClassA(&windowClass);
     return CreateWindowExA(0, MONITOR_CLASS_NAME, MONITOR_CLASS_NAME, WS_OVERLAPPEDWINDOW, 0, 0, 0,
                            0, NULL, NULL, NULL, NULL);
+}
+
+static DWORD WINAPI TerminationWatcher(LPVOID unused) {
+    (void)unused;
+    if (WaitForSingleObject(gEventHandle, INFINITE) == WAIT_OBJECT_0)
+        PostMessageA(gHiddenWindow, WMU_QUIT, 0, 0);
+    return 0;
 }
 
 // The watcher starts only once the hidden window exists, so it can never post into the void;
@@ -95,21 +104,25 @@ static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
 
 // The end is over, done or cancelled: the reason goes. When Restart Manager closes the program,
 // it ends as after WMU_QUIT; after a cancelled end it goes on guarding, and an open question
-// that nobody waits for any more is taken down (the window procedure sees to that).
-static void EndSession(WPARAM ending, LPARAM lParam) {
+// that nobody waits for any more is taken down. A close request that Restart Manager gave up
+// ended no session: the user's own end may still be asking, so its question and reason stay.
+static void EndSession(HWND window, WPARAM ending, LPARAM lParam) {
+    BOOL closeRequest = IsApplicationCloseRequest(lParam);
+    if (!ending && closeRequest)
+        return;
     ClearBlockReason();
-    if (ending && IsApplicationCloseRequest(lParam))
+    if (!ending)
+        CloseQuestionOnCancel(window);
+    else if (closeRequest)
         PostQuitMessage(0);
 }
 
-LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+static LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_QUERYENDSESSION:
         return AnswerEndQuery(window, lParam);
     case WM_ENDSESSION:
-        EndSession(wParam, lParam);
-        if (!wParam)
-            CloseQuestionOnCancel(window);
+        EndSession(window, wParam, lParam);
         break;
     case WMU_QUIT:
         PostQuitMessage(0);
@@ -125,11 +138,4 @@ LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);
-}
-
-DWORD WINAPI TerminationWatcher(LPVOID unused) {
-    (void)unused;
-    if (WaitForSingleObject(gEventHandle, INFINITE) == WAIT_OBJECT_0)
-        PostMessageA(gHiddenWindow, WMU_QUIT, 0, 0);
-    return 0;
 }

@@ -16,5 +16,3 @@ extern HANDLE gEventHandle;
 BOOL IsHeldWithOtherRights(HANDLE event);
 
 void RunResident(void);
-LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-DWORD WINAPI TerminationWatcher(LPVOID unused);

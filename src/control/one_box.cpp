@@ -32,7 +32,7 @@ void ShowRefusalOnce(HWND window) {
 }
 
 // Only our own boxes are owned by the hidden window, and of those only the question has a No
-// button: a window of another program or the refusal box is never touched.
+// button: any other window of the thread, the refusal box among them, is never touched.
 static BOOL CALLBACK CloseIfQuestion(HWND candidate, LPARAM owner) {
     if (reinterpret_cast<LPARAM>(GetWindow(candidate, GW_OWNER)) != owner ||
         GetDlgItem(candidate, IDNO) == NULL)
@@ -41,7 +41,8 @@ static BOOL CALLBACK CloseIfQuestion(HWND candidate, LPARAM owner) {
     return FALSE;
 }
 
+// The walk runs whether or not a check is running: without a question it touches nothing, and
+// the one rule above then keeps the refusal box too.
 void CloseQuestionOnCancel(HWND window) {
-    if (sCheckRunning)
-        EnumThreadWindows(GetCurrentThreadId(), CloseIfQuestion, reinterpret_cast<LPARAM>(window));
+    EnumThreadWindows(GetCurrentThreadId(), CloseIfQuestion, reinterpret_cast<LPARAM>(window));
 }

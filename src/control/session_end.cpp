@@ -113,11 +113,3 @@ void ClearBlockReason(void) {
     if (gSessionServices.destroyReason != NULL)
         gSessionServices.destroyReason(gHiddenWindow);
 }
-
-BOOL IsApplicationCloseRequest(LPARAM lParam) {
-    return (lParam & ENDSESSION_CLOSEAPP) != 0 ? TRUE : FALSE;
-}
-
-BOOL IsCriticalEnd(LPARAM lParam) {
-    return (lParam & ENDSESSION_CRITICAL) != 0 ? TRUE : FALSE;
-}

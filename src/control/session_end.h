@@ -45,7 +45,11 @@ void SetBlockReason(void);
 void ClearBlockReason(void);
 
 // Restart Manager asks this one program to close: not an end of the session.
-BOOL IsApplicationCloseRequest(LPARAM lParam);
+inline BOOL IsApplicationCloseRequest(LPARAM lParam) {
+    return (lParam & ENDSESSION_CLOSEAPP) != 0 ? TRUE : FALSE;
+}
 
 // The session ends whatever the programs answer.
-BOOL IsCriticalEnd(LPARAM lParam);
+inline BOOL IsCriticalEnd(LPARAM lParam) {
+    return (lParam & ENDSESSION_CRITICAL) != 0 ? TRUE : FALSE;
+}
