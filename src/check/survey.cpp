@@ -34,8 +34,7 @@ static char WindowsDriveLetter(void) {
 // A named drive is checked whatever its type, without asking its device. The device is asked
 // only where its answer decides: whether a removable or CD-ROM drive is a mounted image, and
 // with /U whether a fixed drive other than Windows' own is attached from outside.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the drive, whether the user named it
-static BOOL IsChecked(char letter, BOOL included, char windowsLetter) {
+static BOOL IsChecked(char letter, BOOL included, WindowsDisk *windows) {
     char rootName[] = "?:";
     rootName[0] = letter;
     UINT type = GetDriveTypeA(rootName);
@@ -43,8 +42,8 @@ static BOOL IsChecked(char letter, BOOL included, char windowsLetter) {
         return TRUE;
     if (type == DRIVE_REMOVABLE || type == DRIVE_CDROM)
         return !IsMountedImage(letter);
-    if (type == DRIVE_FIXED && gSettings.externalDrives && letter != windowsLetter)
-        return IsAttachedFromOutside(letter);
+    if (type == DRIVE_FIXED && gSettings.externalDrives && letter != windows->letter)
+        return IsAttachedFromOutside(letter, windows);
     return FALSE;
 }
 
@@ -69,7 +68,9 @@ void SurveyDrives(void) {
     gMediaList[0] = '\0';
     gEmptyList[0] = '\0';
 
-    char windowsLetter = gSettings.externalDrives ? WindowsDriveLetter() : '\0';
+    WindowsDisk windows;
+    windows.letter = gSettings.externalDrives ? WindowsDriveLetter() : '\0';
+    windows.asked = FALSE;
     DWORD existing = GetLogicalDrives();
     for (int n = 0; n < kDriveCount; n++) {
         DWORD driveBit = 1u << n;
@@ -77,7 +78,7 @@ void SurveyDrives(void) {
         if ((existing & driveBit) == 0 || (excludeMask & driveBit) != 0)
             continue;
         // Every drive not excluded has its type asked, included or not.
-        if (!IsChecked(letter, (includeMask & driveBit) != 0, windowsLetter))
+        if (!IsChecked(letter, (includeMask & driveBit) != 0, &windows))
             continue;
         AppendDriveEntry(HoldsMedium(letter) ? gMediaList : gEmptyList, letter);
     }

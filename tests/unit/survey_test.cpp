@@ -35,6 +35,27 @@ void AddDrives(const std::vector<Drive> &drives) {
 const sim::Device kUsb = {BusTypeUsb};
 const sim::Device kImage = {BusTypeFileBackedVirtual};
 
+// A USB disk of that number (of another device type with `type`), whose number query fails with
+// `error` or whose open fails with `openError`.
+sim::Device Usb(int disk, DWORD error = 0, DWORD openError = 0,
+                DEVICE_TYPE type = FILE_DEVICE_DISK) {
+    sim::Device device = {BusTypeUsb, FALSE, FALSE, 0, openError};
+    device.disk = disk;
+    device.numberError = error;
+    device.deviceType = type;
+    return device;
+}
+
+// A disc image in D: whose descriptor answer is cut to `returned` bytes (0: not cut), whose
+// own Size says `reported` (0: the truth), and whose driver reports a cut as ERROR_MORE_DATA.
+Drive CutImage(DWORD returned, DWORD reported, bool moreData) {
+    Drive drive = {'D', DRIVE_CDROM, Medium::Files, 0, kImage};
+    drive.device.descriptorSize = returned;
+    drive.device.reportedSize = reported;
+    drive.device.moreData = moreData;
+    return drive;
+}
+
 class SurveyTest : public SimTest {};
 
 struct LayoutCase {
@@ -131,12 +152,10 @@ TEST_F(SurveyTest, DriveLayouts) {
          0,
          "D: ",
          ""},
-        {"descriptor ending before the bus",
-         {{'D', DRIVE_CDROM, Medium::Files, 0, {BusTypeFileBackedVirtual, 0, 0, 0, 0, 24}}},
-         0,
-         0,
-         "D: ",
-         ""},
+        {"descriptor ending before the bus", {CutImage(24, 0, false)}, 0, 0, "D: ", ""},
+        {"descriptor's own size ending before the bus", {CutImage(0, 24, false)}, 0, 0, "D: ", ""},
+        {"more data, the head complete", {CutImage(0, 0, true)}, 0, 0, "", ""},
+        {"more data, the head cut before the bus", {CutImage(24, 0, true)}, 0, 0, "D: ", ""},
         {"unknown bus value",
          {{'D', DRIVE_CDROM, Medium::Files, 0, {BusTypeMaxReserved}}},
          0,
@@ -207,52 +226,93 @@ TEST_F(SurveyTest, DriveLayouts) {
     }
 }
 
-// Every drive of a layout on one bus: the CD-ROM D: is checked unless it is an image; with /U
-// the fixed E: is checked when it is attached from outside; the Windows drive C: and the network
-// drive N: are never checked and their devices never opened.
+// Every bus with every hot-plug answer, without and with /U: the CD-ROM D: is checked unless it
+// is an image; with /U the fixed E: is checked when its bus is outside the case, or when it is
+// hot-pluggable on a bus where internal disks are not. Windows' drive C: is opened only once E:
+// may be outside, the network drive N: never; neither is ever checked.
 TEST_F(SurveyTest, BusTypesWithAndWithoutExternalOption) {
+    enum Kind { kInside, kOutside, kUnsure, kImage };
+    const struct {
+        STORAGE_BUS_TYPE bus;
+        Kind kind;
+    } buses[] = {{BusTypeUnknown, kUnsure}, {BusTypeScsi, kInside},
+                 {BusTypeAtapi, kInside},   {BusTypeAta, kInside},
+                 {BusType1394, kOutside},   {BusTypeSsa, kInside},
+                 {BusTypeFibre, kInside},   {BusTypeUsb, kOutside},
+                 {BusTypeRAID, kInside},    {BusTypeiScsi, kInside},
+                 {BusTypeSas, kInside},     {BusTypeSata, kInside},
+                 {BusTypeSd, kOutside},     {BusTypeMmc, kOutside},
+                 {BusTypeVirtual, kInside}, {BusTypeFileBackedVirtual, kImage},
+                 {BusTypeSpaces, kInside},  {BusTypeNvme, kUnsure},
+                 {BusTypeSCM, kInside},     {BusTypeUfs, kInside},
+                 {BusTypeMax, kUnsure},     {BusTypeMaxReserved, kUnsure}};
     const struct {
         const char *name;
-        sim::Device device;
-        const char *withoutU, *withU;
+        BOOLEAN mediaRemovable, deviceHotplug;
+        DWORD error;
+    } answers[] = {{"fixed", FALSE, FALSE, 0},
+                   {"removable media", TRUE, FALSE, 0},
+                   {"hot-pluggable", FALSE, TRUE, 0},
+                   {"no hot-plug answer (Wine)", TRUE, TRUE, ERROR_NOT_SUPPORTED}};
+    for (const auto &b : buses) {
+        for (const auto &a : answers) {
+            const sim::Device device = {b.bus, a.mediaRemovable, a.deviceHotplug, a.error};
+            const bool hotplug = a.error == 0 && (a.mediaRemovable || a.deviceHotplug);
+            const bool outside = b.kind == kOutside || (b.kind == kUnsure && hotplug);
+            for (BOOL external : {FALSE, TRUE}) {
+                const std::string label =
+                    "bus " + std::to_string(b.bus) + ", " + a.name + (external ? " with /U" : "");
+                gSettings.externalDrives = external;
+                AddDrives({{'C', DRIVE_FIXED, Medium::Files, 0, device},
+                           {'D', DRIVE_CDROM, Medium::Files, 0, device},
+                           {'E', DRIVE_FIXED, Medium::Files, 0, device},
+                           {'N', DRIVE_REMOTE, Medium::Files, 0, device}});
+                SurveyDrives();
+                const bool checked = external && outside;
+                EXPECT_STREQ(gMediaList, b.kind == kImage ? ""
+                                         : checked        ? "D: E: "
+                                                          : "D: ")
+                    << label;
+                EXPECT_EQ(sim::DeviceOpens('C'), checked ? 1 : 0) << label;
+                EXPECT_EQ(sim::DeviceOpens('N'), 0) << label;
+                EXPECT_EQ(sim::DeviceOpens('E'), external ? 1 : 0) << label;
+                // The bus, the hot-plug answer where the bus does not tell, the disk's number.
+                EXPECT_EQ(sim::DeviceQueries('E'),
+                          external ? 1 + (b.kind == kUnsure ? 1 : 0) + (outside ? 1 : 0) : 0)
+                    << label;
+                EXPECT_EQ(sim::OpenHandles(), 0) << label;
+                NextCase(label);
+            }
+        }
+    }
+}
+
+// With /U, a fixed E: that may be outside the case beside Windows' C:: the disk Windows runs
+// from is spared whichever of its partitions a drive is, as far as both disks' numbers tell.
+TEST_F(SurveyTest, WindowsDiskSparedWithExternalOption) {
+    const struct {
+        const char *name;
+        sim::Device windows, drive;
+        const char *mediaList;
     } cases[] = {
-        {"ATA", {BusTypeAta}, "D: ", "D: "},
-        {"SCSI", {BusTypeScsi}, "D: ", "D: "},
-        {"SATA", {BusTypeSata}, "D: ", "D: "},
-        {"NVMe", {BusTypeNvme}, "D: ", "D: "},
-        {"unknown", {BusTypeUnknown}, "D: ", "D: "},
-        {"virtual, not file-backed", {BusTypeVirtual}, "D: ", "D: "},
-        {"USB", {BusTypeUsb}, "D: ", "D: E: "},
-        {"IEEE 1394", {BusType1394}, "D: ", "D: E: "},
-        {"SD", {BusTypeSd}, "D: ", "D: E: "},
-        {"MMC", {BusTypeMmc}, "D: ", "D: E: "},
-        {"file-backed", {BusTypeFileBackedVirtual}, "", ""},
-        {"file-backed, hot-pluggable", {BusTypeFileBackedVirtual, TRUE, TRUE}, "", ""},
-        {"SATA, hot-pluggable device", {BusTypeSata, FALSE, TRUE}, "D: ", "D: E: "},
-        {"ATA, removable media", {BusTypeAta, TRUE, FALSE}, "D: ", "D: E: "},
-        {"SCSI, no hot-plug answer (Wine)",
-         {BusTypeScsi, TRUE, TRUE, ERROR_NOT_SUPPORTED},
-         "D: ",
-         "D: "},
-        {"USB, descriptor ending before the bus", {BusTypeUsb, 0, 0, 0, 0, 24}, "D: ", "D: "},
-        {"same, hot-pluggable", {BusTypeUsb, 0, TRUE, 0, 0, 24}, "D: ", "D: E: "},
+        {"another partition of Windows' disk", Usb(1), Usb(1), ""},
+        {"a disk of its own", Usb(1), Usb(2), "E: "},
+        {"another device type, the same number", Usb(1), Usb(1, 0, 0, FILE_DEVICE_DISK + 1), "E: "},
+        {"Windows' disk not told", Usb(1, ERROR_INVALID_FUNCTION), Usb(1), "E: "},
+        {"Windows' volume not opened", Usb(1, 0, ERROR_ACCESS_DENIED), Usb(1), "E: "},
+        {"the drive's own disk not told", Usb(1), Usb(2, ERROR_INVALID_FUNCTION), ""},
+        // Not knowing the bus is not knowing the place: the hot-plug answer decides.
+        {"USB, descriptor ending before the bus", Usb(1), {BusTypeUsb, 0, 0, 0, 0, 24}, ""},
+        {"same, hot-pluggable", Usb(1), {BusTypeUsb, 0, TRUE, 0, 0, 24}, "E: "},
     };
     for (const auto &c : cases) {
-        for (BOOL external : {FALSE, TRUE}) {
-            const std::string label = std::string(c.name) + (external ? " with /U" : "");
-            gSettings.externalDrives = external;
-            AddDrives({{'C', DRIVE_FIXED, Medium::Files, 0, c.device},
-                       {'D', DRIVE_CDROM, Medium::Files, 0, c.device},
-                       {'E', DRIVE_FIXED, Medium::Files, 0, c.device},
-                       {'N', DRIVE_REMOTE, Medium::Files, 0, c.device}});
-            SurveyDrives();
-            EXPECT_STREQ(gMediaList, external ? c.withU : c.withoutU) << label;
-            EXPECT_EQ(sim::DeviceOpens('C') + sim::DeviceOpens('N'), 0) << label;
-            EXPECT_EQ(sim::DeviceOpens('E'), external ? 1 : 0) << label;
-            EXPECT_LE(sim::DeviceQueries('E'), 2) << label;
-            EXPECT_EQ(sim::OpenHandles(), 0) << label;
-            NextCase(label);
-        }
+        gSettings.externalDrives = TRUE;
+        AddDrives({{'C', DRIVE_FIXED, Medium::Files, 0, c.windows},
+                   {'E', DRIVE_FIXED, Medium::Files, 0, c.drive}});
+        SurveyDrives();
+        EXPECT_STREQ(gMediaList, c.mediaList) << c.name;
+        EXPECT_EQ(sim::OpenHandles(), 0) << c.name;
+        NextCase(c.name);
     }
 }
 
@@ -310,24 +370,25 @@ TEST_F(SurveyTest, AllTwentySixDrivesEmpty) {
 // Each qualifying drive is probed once per survey; every existing drive that is not excluded
 // has its type asked, included or not; excluded and missing drives are not touched at all. A
 // device is opened once, and only where its answer decides: removable and CD-ROM drives not
-// named, and with /U the fixed drives other than Windows' own (a second query only when the
-// bus does not tell).
+// named, and with /U the fixed drives other than Windows' own (the hot-plug answer only where
+// the bus does not tell, the disk's number only where the drive may be outside). Windows' own
+// volume is opened once, for the first such drive, however many follow.
 TEST_F(SurveyTest, EachDriveAskedAboutOnce) {
     const struct {
         char letter;
         int typeQueries;
         int probes[2], opens[2], queries[2]; // without and with /U
     } expected[] = {{'A', 1, {1, 1}, {1, 1}, {1, 1}}, {'B', 0, {0, 0}, {0, 0}, {0, 0}},
-                    {'C', 1, {0, 0}, {0, 0}, {0, 0}}, {'D', 1, {1, 1}, {1, 1}, {1, 1}},
+                    {'C', 1, {0, 0}, {0, 1}, {0, 1}}, {'D', 1, {1, 1}, {1, 1}, {1, 1}},
                     {'E', 0, {0, 0}, {0, 0}, {0, 0}}, {'F', 1, {1, 1}, {0, 0}, {0, 0}},
-                    {'G', 0, {0, 0}, {0, 0}, {0, 0}}, {'H', 1, {0, 1}, {0, 1}, {0, 1}},
-                    {'I', 1, {0, 0}, {0, 1}, {0, 2}}, {'J', 1, {0, 0}, {1, 1}, {1, 1}},
-                    {'Q', 1, {0, 0}, {0, 0}, {0, 0}}};
-    const std::vector<std::string> opened[2] = {
-        {"\\\\.\\A:", "\\\\.\\D:", "\\\\.\\J:"},
-        {"\\\\.\\A:", "\\\\.\\D:", "\\\\.\\H:", "\\\\.\\I:", "\\\\.\\J:"}};
+                    {'G', 0, {0, 0}, {0, 0}, {0, 0}}, {'H', 1, {0, 1}, {0, 1}, {0, 2}},
+                    {'I', 1, {0, 0}, {0, 1}, {0, 1}}, {'J', 1, {0, 0}, {1, 1}, {1, 1}},
+                    {'K', 1, {0, 1}, {0, 1}, {0, 3}}, {'Q', 1, {0, 0}, {0, 0}, {0, 0}}};
+    const std::vector<std::string> opened[2] = {{"\\\\.\\A:", "\\\\.\\D:", "\\\\.\\J:"},
+                                                {"\\\\.\\A:", "\\\\.\\D:", "\\\\.\\H:", "\\\\.\\C:",
+                                                 "\\\\.\\I:", "\\\\.\\J:", "\\\\.\\K:"}};
     const std::vector<std::string> probed[2] = {{"A:*.*", "D:*.*", "F:*.*"},
-                                                {"A:*.*", "D:*.*", "F:*.*", "H:*.*"}};
+                                                {"A:*.*", "D:*.*", "F:*.*", "H:*.*", "K:*.*"}};
     for (int u = 0; u < 2; u++) {
         AddDrives({{'A', DRIVE_REMOVABLE, Medium::None},
                    {'C', DRIVE_FIXED, Medium::Files, 0, kUsb},
@@ -337,6 +398,7 @@ TEST_F(SurveyTest, EachDriveAskedAboutOnce) {
                    {'H', DRIVE_FIXED, Medium::Files, 0, kUsb},
                    {'I', DRIVE_FIXED, Medium::Files, 0, {BusTypeSata}},
                    {'J', DRIVE_CDROM, Medium::Files, 0, kImage},
+                   {'K', DRIVE_FIXED, Medium::Files, 0, {BusTypeNvme, FALSE, TRUE}},
                    {'Q', DRIVE_REMOTE, Medium::Files, 0, kUsb}});
         gSettings.includeMask = Bit('F') | Bit('G');
         gSettings.excludeMask = Bit('E');
@@ -349,7 +411,7 @@ TEST_F(SurveyTest, EachDriveAskedAboutOnce) {
             EXPECT_EQ(sim::DeviceQueries(e.letter), e.queries[u]) << e.letter << u;
         }
         EXPECT_EQ(sim::TypeQueryRoots(),
-                  (std::vector<std::string>{"A:", "C:", "D:", "F:", "H:", "I:", "J:", "Q:"}));
+                  (std::vector<std::string>{"A:", "C:", "D:", "F:", "H:", "I:", "J:", "K:", "Q:"}));
         EXPECT_EQ(sim::ProbePatterns(), probed[u]);
         EXPECT_EQ(sim::CreateFileLog(), opened[u]);
         ExpectNothingLeaked();

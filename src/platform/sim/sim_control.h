@@ -51,7 +51,8 @@ const std::vector<std::string> &ProbePatterns();
 const std::vector<std::string> &TypeQueryRoots();
 UINT ErrorMode(); // the process error mode last set
 // The storage device behind a drive, as it answers CreateFileA of "\\.\X:" and DeviceIoControl
-// on that handle. A drive that AddDrive adds (or replaces) sits on an ATA bus, not hot-pluggable.
+// on that handle. A drive that AddDrive adds (or replaces) sits on an ATA bus, not hot-pluggable,
+// on a disk of its own.
 struct Device {
     STORAGE_BUS_TYPE bus = BusTypeAta;
     BOOLEAN mediaRemovable = FALSE; // IOCTL_STORAGE_GET_HOTPLUG_INFO's answer
@@ -59,6 +60,15 @@ struct Device {
     DWORD hotplugError = 0;   // that query fails with this code (Wine: ERROR_NOT_SUPPORTED)
     DWORD openError = 0;      // the open fails with this code (Wine's Z: gives ERROR_ACCESS_DENIED)
     DWORD descriptorSize = 0; // the property query answers only this many bytes; 0: all of it
+    DWORD reportedSize = 0;   // the descriptor's own Size field; 0: the whole descriptor's length
+    // The property query fails with ERROR_MORE_DATA when the buffer cannot take the whole
+    // descriptor, still filling what fits and giving its length, as some drivers have it.
+    bool moreData = false;
+    // IOCTL_STORAGE_GET_DEVICE_NUMBER: the device of this type and number, with the drive's own
+    // partition number; -1: a disk of its own, numbered after the letter.
+    int disk = -1;
+    DWORD numberError = 0; // that query fails with this code
+    DEVICE_TYPE deviceType = FILE_DEVICE_DISK;
 };
 void SetDevice(char letter, const Device &device); // after AddDrive
 int DeviceOpens(char letter);   // CreateFileA of "\\.\X:" since Reset, failed ones included

@@ -1,8 +1,9 @@
 // The storage devices behind the drives: CreateFileA of "\\.\X:" opens drive X's device, and
-// DeviceIoControl on that handle answers the property query (the bus type) and the hot-plug
-// information as the test set them up. Opens and queries are counted per drive; a device opened
-// with access rights, without shared reading and writing, or with a query Windows would refuse
-// is a problem: the survey must never touch a medium or lock other programs out of a drive.
+// DeviceIoControl on that handle answers the property query (the bus type), the hot-plug
+// information and the device number as the test set them up. Opens and queries are counted per
+// drive; a device opened with access rights, without shared reading and writing, or with a query
+// Windows would refuse is a problem: the survey must never touch a medium or lock other programs
+// out of a drive.
 #include "sim_internal.h"
 
 #include <algorithm>
@@ -38,7 +39,9 @@ BOOL Fail(DWORD error) {
 }
 
 // The descriptor with the vendor's name after it, cut to the output buffer as Windows does:
-// Size always tells the whole length.
+// Size tells the whole length unless the test says otherwise. A driver that reports the cut
+// part as missing (a buffer-overflow status) still has its bytes copied and counted, as
+// Windows' I/O manager does for a warning.
 BOOL QueryProperty(const sim::Device &device, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                    LPDWORD returned) {
     if (!in || inSize < sizeof(STORAGE_PROPERTY_QUERY))
@@ -52,7 +55,8 @@ BOOL QueryProperty(const sim::Device &device, LPVOID in, DWORD inSize, LPVOID ou
     std::string answer(sizeof(STORAGE_DEVICE_DESCRIPTOR) + sizeof kVendor, '\0');
     STORAGE_DEVICE_DESCRIPTOR descriptor = {};
     descriptor.Version = sizeof descriptor;
-    descriptor.Size = static_cast<DWORD>(answer.size());
+    descriptor.Size =
+        device.reportedSize != 0 ? device.reportedSize : static_cast<DWORD>(answer.size());
     descriptor.RemovableMedia = device.mediaRemovable;
     descriptor.VendorIdOffset = sizeof descriptor;
     descriptor.BusType = device.bus;
@@ -65,6 +69,8 @@ BOOL QueryProperty(const sim::Device &device, LPVOID in, DWORD inSize, LPVOID ou
     // A short answer still leaves the whole descriptor in the buffer, so that a reader who goes
     // past the byte count is caught reading a bus the device never reported.
     *returned = device.descriptorSize != 0 ? std::min(count, device.descriptorSize) : count;
+    if (device.moreData && count < answer.size())
+        return Fail(ERROR_MORE_DATA);
     return TRUE;
 }
 
@@ -79,6 +85,21 @@ BOOL QueryHotplug(const sim::Device &device, LPVOID out, DWORD outSize, LPDWORD 
     info.DeviceHotplug = device.deviceHotplug;
     std::memcpy(out, &info, sizeof info);
     *returned = sizeof info;
+    return TRUE;
+}
+
+BOOL QueryNumber(const sim::Device &device, int index, LPVOID out, DWORD outSize,
+                 LPDWORD returned) {
+    if (device.numberError != 0)
+        return Fail(device.numberError);
+    if (!out || outSize < sizeof(STORAGE_DEVICE_NUMBER))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    STORAGE_DEVICE_NUMBER number = {};
+    number.DeviceType = device.deviceType;
+    number.DeviceNumber = device.disk >= 0 ? static_cast<DWORD>(device.disk) : 0x100u + index;
+    number.PartitionNumber = static_cast<DWORD>(index) + 1;
+    std::memcpy(out, &number, sizeof number);
+    *returned = sizeof number;
     return TRUE;
 }
 
@@ -163,6 +184,8 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
         return QueryProperty(drive.device, in, inSize, out, outSize, returned);
     case IOCTL_STORAGE_GET_HOTPLUG_INFO:
         return QueryHotplug(drive.device, out, outSize, returned);
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        return QueryNumber(drive.device, object->device, out, outSize, returned);
     default:
         AddProblem("DeviceIoControl with an unexpected control code");
         return Fail(ERROR_INVALID_FUNCTION);

@@ -91,6 +91,7 @@ typedef struct tagHMENU *HMENU;
 #define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_ALREADY_EXISTS 183u
+#define ERROR_MORE_DATA 234u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
 #define ERROR_CANNOT_FIND_WND_CLASS 1407u
 #define ERROR_CLASS_ALREADY_EXISTS 1410u
@@ -246,11 +247,21 @@ typedef struct tagWIN32_FIND_DATAA {
 
 typedef struct tagOVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 
-// Storage devices (winioctl.h): the property query and the hot-plug information, as the drive's
-// device answers them through a handle opened as "\\.\X:".
+// Storage devices (winioctl.h): the property query, the hot-plug information and the device
+// number, as the drive's device answers them through a handle opened as "\\.\X:".
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
 #define IOCTL_STORAGE_GET_HOTPLUG_INFO 0x002D0C14u
+#define IOCTL_STORAGE_GET_DEVICE_NUMBER 0x002D1080u
 #define IOCTL_STORAGE_QUERY_PROPERTY 0x002D1400u
+#define FILE_DEVICE_DISK 0x00000007u
+
+typedef DWORD DEVICE_TYPE;
+
+typedef struct tagSTORAGE_DEVICE_NUMBER {
+    DEVICE_TYPE DeviceType;
+    DWORD DeviceNumber;
+    DWORD PartitionNumber;
+} STORAGE_DEVICE_NUMBER;
 
 typedef enum tagSTORAGE_BUS_TYPE {
     BusTypeUnknown = 0x0,
