@@ -154,14 +154,24 @@ TEST_F(OneBoxTest, QueryWhileRefusalBoxOpenStillAsks) {
 // ---- A cancelled end while boxes are open. Every box here stays open (kKeepOpen), running its
 // own loop, until a button's command closes it; the test presses what the program leaves open.
 
-enum class Beside { Nothing, Refusal, OtherProgramsBox };
+// What else is on screen with the question: a refusal box shown before it, or windows of the
+// program's main thread that come with it, newer than it, so that a walk over the thread's
+// windows meets them first.
+enum Beside {
+    kNothing,
+    kRefusal,
+    kOwnedWithoutNo, // owned by the hidden window, with an OK button like the refusal box
+    kNotOwnedWithNo, // that, and a box with a No button owned by it, not by the hidden window
+};
 
 struct CancelCase {
     const char *name;
     const char *arguments;
-    Beside beside;      // a box already open when the query comes
-    UINT cancel;        // what arrives while the query's box is open; the query is answered 0
+    Beside beside;
+    UINT cancel;        // what arrives while the query's box is open
+    LPARAM lParam;      // its lParam
     int questionAnswer; // how the question box ended; 0: it was not asked
+    bool questionStays; // the question outlives the cancel, until the test presses No
     bool ends;          // the instance ends
 };
 
@@ -170,12 +180,34 @@ void PrintTo(const CancelCase &c, std::ostream *out) {
 }
 
 const CancelCase kCancelCases[] = {
-    {"QuestionClosedAsNo", "", Beside::Nothing, WM_ENDSESSION, IDNO, false},
-    {"QuestionOverRefusal", "", Beside::Refusal, WM_ENDSESSION, IDNO, false},
-    {"OtherProgramsBoxStays", "", Beside::OtherProgramsBox, WM_ENDSESSION, IDNO, false},
-    {"RefusalStays", "/F", Beside::Nothing, WM_ENDSESSION, 0, false},
-    {"TerminationEndsQuestion", "", Beside::Nothing, WMU_QUIT, 0, true},
+    {"QuestionClosedAsNo", "", kNothing, WM_ENDSESSION, 0, IDNO, false, false},
+    {"QuestionOverRefusal", "", kRefusal, WM_ENDSESSION, 0, IDNO, false, false},
+    {"OwnedWindowWithoutNoStays", "", kOwnedWithoutNo, WM_ENDSESSION, 0, IDNO, false, false},
+    {"BoxNotOwnedStays", "", kNotOwnedWithNo, WM_ENDSESSION, 0, IDNO, false, false},
+    {"RefusalStays", "/F", kNothing, WM_ENDSESSION, 0, 0, false, false},
+    {"GivenUpCloseKeepsQuestion", "", kNothing, WM_ENDSESSION, ENDSESSION_CLOSEAPP, IDNO, true,
+     false},
+    {"TerminationEndsQuestion", "", kNothing, WMU_QUIT, 0, 0, false, true},
 };
+
+HWND Decoy(HWND parentOrOwner, DWORD style, int id = 0) {
+    return CreateWindowExA(0, "Decoy", "", style, 0, 0, 0, 0, parentOrOwner,
+                           reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), NULL, NULL);
+}
+
+// On the box's thread, the program's main thread; they go with the hidden window.
+void ShowDecoys(HWND hidden, Beside beside) {
+    if (beside != kOwnedWithoutNo && beside != kNotOwnedWithNo)
+        return;
+    WNDCLASSA decoyClass = {};
+    decoyClass.lpfnWndProc = DefWindowProcA;
+    decoyClass.lpszClassName = "Decoy";
+    RegisterClassA(&decoyClass);
+    HWND owned = Decoy(hidden, WS_POPUP);
+    Decoy(owned, WS_CHILD, IDOK);
+    if (beside == kNotOwnedWithNo)
+        Decoy(Decoy(owned, WS_POPUP), WS_CHILD, IDNO);
+}
 
 class CancelTest : public SimTest, public ::testing::WithParamInterface<CancelCase> {};
 
@@ -201,21 +233,24 @@ struct Background {
     }
 };
 
+// The question closes within a second of the cancel, not after some timeout.
 TEST_P(CancelTest, CancelledEndTakesDownOnlyTheQuestion) {
     const CancelCase &c = GetParam();
     sim::SetSystem(sim::System::WindowsVista);
     sim::AddDrive('D', DRIVE_CDROM, sim::Medium::Files);
-    sim::OnBox([](const sim::Box &) { return sim::kKeepOpen; });
-    Background other, query, again;
+    sim::OnBox([&c](const sim::Box &box) {
+        if ((box.style & 0xF) == MB_YESNO)
+            ShowDecoys(box.owner, c.beside);
+        return sim::kKeepOpen;
+    });
+    Background query, again;
     std::atomic<LRESULT> answer{-1};
     ResidentRun run(c.arguments);
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
-    if (c.beside == Beside::Refusal)
+    if (c.beside == kRefusal)
         PostMessageA(window, WMU_SHOW_REFUSAL, 0, 0);
-    if (c.beside == Beside::OtherProgramsBox)
-        other.thread = std::thread([] { MessageBoxA(NULL, "other", "Other", MB_YESNO); });
-    size_t before = c.beside == Beside::Nothing ? 0 : 1;
+    size_t before = c.beside == kRefusal ? 1 : 0;
     ASSERT_TRUE(WaitForBoxes(before));
 
     query.thread = std::thread([&] { answer = SendMessageA(window, WM_QUERYENDSESSION, 0, 0); });
@@ -223,8 +258,15 @@ TEST_P(CancelTest, CancelledEndTakesDownOnlyTheQuestion) {
     if (c.cancel == WMU_QUIT)
         RequestTermination();
     else
-        SendMessageA(window, c.cancel, FALSE, 0);
-    ASSERT_TRUE(WaitUntil([&] { return answer != -1; })) << "the query is still waiting";
+        SendMessageA(window, c.cancel, FALSE, c.lParam);
+    if (c.questionStays) {
+        SendMessageA(window, WM_NULL, 0, 0); // answered once the box's loop has run what came
+        EXPECT_TRUE(OpenBox(sim::Boxes()[before])) << "the question was closed";
+        EXPECT_EQ(answer, -1) << "the query was answered";
+        PostMessageA(sim::Boxes()[before].window, WM_COMMAND, IDNO, 0);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return answer != -1; }, c.ends ? 30000 : 1000))
+        << "the query is still waiting";
     EXPECT_EQ(answer, 0);
     const sim::Box queried = sim::Boxes()[before];
     EXPECT_EQ(queried.answer, c.questionAnswer);
@@ -232,8 +274,9 @@ TEST_P(CancelTest, CancelledEndTakesDownOnlyTheQuestion) {
     if (before == 1) {
         EXPECT_TRUE(OpenBox(sim::Boxes()[0])) << "the box under the question stays";
     }
-    EXPECT_EQ(sim::SessionCalls().back().function,
-              c.ends ? "ShutdownBlockReasonCreate" : "ShutdownBlockReasonDestroy");
+    EXPECT_EQ(sim::SessionCalls().back().function, c.ends || c.questionStays
+                                                       ? "ShutdownBlockReasonCreate"
+                                                       : "ShutdownBlockReasonDestroy");
 
     if (!c.ends) {
         answer = -1;
@@ -248,9 +291,6 @@ TEST_P(CancelTest, CancelledEndTakesDownOnlyTheQuestion) {
         RequestTermination();
     }
     EXPECT_EQ(run.Join(), 0);
-    PressOpenBoxes(NULL); // another program's box
-    if (other.thread.joinable())
-        other.thread.join();
     ExpectNothingLeaked();
 }
 

@@ -31,7 +31,7 @@ class ResidentRun {
 // Signals the instance event, as a start with /R does.
 void RequestTermination();
 
-// Waits up to five seconds for the condition; returns whether it came true.
-bool WaitUntil(const std::function<bool()> &condition);
+// Waits up to timeoutMs for the condition; returns whether it came true.
+bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 30000);
 // Waits until the box log holds at least count boxes.
 bool WaitForBoxes(size_t count);

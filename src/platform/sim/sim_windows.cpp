@@ -1,7 +1,9 @@
-// Window classes and windows: registration, creation through WM_NCCREATE and WM_CREATE,
-// destruction through WM_DESTROY and WM_NCDESTROY on the owner thread, lookup by class and
-// title, and what a program asks of a message box's window: its owner, its buttons, and the
-// windows of a thread. Window procedures always run without the simulator's lock.
+// Window classes and windows: registration, creation through WM_NCCREATE and WM_CREATE (a child
+// with its parent and control id, any other window with its owner), destruction through
+// WM_DESTROY and WM_NCDESTROY on the owner thread, taking the thread's owned and child windows
+// with it, lookup by class and title, and what a program asks of a message box's window: its
+// owner, its buttons, and the windows of a thread. Window procedures always run without the
+// simulator's lock.
 #include "sim_internal.h"
 
 using namespace sim::detail;
@@ -38,6 +40,22 @@ HWND FindByClassAndTitle(const char *className, const char *title, bool createdO
         return reinterpret_cast<HWND>(entry.first);
     }
     return NULL;
+}
+
+// Destroys the live windows of the calling thread whose link (owner or parent) is that window:
+// Windows destroys them with it, and those of other threads are not the caller's to destroy.
+void DestroyLinked(HWND window, HWND Window::*link) {
+    std::vector<HWND> linked;
+    {
+        Guard lock(Mutex());
+        for (const auto &entry : St().windows)
+            if (!entry.second.gone && entry.second.*link == window &&
+                entry.second.ownerThread == GetCurrentThreadId())
+                // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number
+                linked.push_back(reinterpret_cast<HWND>(entry.first));
+    }
+    for (HWND each : linked)
+        DestroyWindow(each);
 }
 
 } // namespace
@@ -136,7 +154,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA *wndClass) {
 
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int,
-                            int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
+                            int, int, int, HWND parent, HMENU menu, HINSTANCE, LPVOID) {
     HWND handle;
     WNDPROC proc;
     {
@@ -157,6 +175,12 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         window.exStyle = exStyle;
         window.ownerThread = GetCurrentThreadId();
         window.proc = proc = found->second.copy.lpfnWndProc;
+        if (style & WS_CHILD) {
+            window.parent = parent;
+            window.controlId = static_cast<int>(reinterpret_cast<intptr_t>(menu));
+        } else {
+            window.ownerWindow = parent;
+        }
         // NOLINTNEXTLINE(performance-no-int-to-ptr): a window handle is a number, as on Win32
         handle = reinterpret_cast<HWND>(NewHandleValue());
         St().windows[reinterpret_cast<uintptr_t>(handle)] = window;
@@ -203,10 +227,13 @@ BOOL WINAPI DestroyWindow(HWND window) {
         record->destroying = true;
         proc = record->proc;
     }
-    if (proc) {
+    // As on Windows: owned windows first, then WM_DESTROY, then the children, WM_NCDESTROY last.
+    sim::DestroyLinked(window, &Window::ownerWindow);
+    if (proc)
         proc(window, WM_DESTROY, 0, 0);
+    sim::DestroyLinked(window, &Window::parent);
+    if (proc)
         proc(window, WM_NCDESTROY, 0, 0);
-    }
     Guard lock(Mutex());
     Window *record = FindWindowRecord(window);
     if (!record) // a Reset while the window procedure ran
