@@ -73,12 +73,11 @@ static HANDLE OpenDevice(char letter) {
 static BOOL KnowsWindowsDisk(WindowsDisk *windows) {
     if (!windows->asked) {
         windows->asked = TRUE;
-        windows->known = FALSE;
         HANDLE volume = windows->letter ? OpenDevice(windows->letter) : INVALID_HANDLE_VALUE;
-        if (volume != INVALID_HANDLE_VALUE) {
-            windows->known = QueryDiskNumber(volume, &windows->number);
+        windows->known =
+            volume != INVALID_HANDLE_VALUE && QueryDiskNumber(volume, &windows->number);
+        if (volume != INVALID_HANDLE_VALUE)
             CloseHandle(volume);
-        }
     }
     return windows->known;
 }

@@ -1,9 +1,9 @@
 // The storage devices behind the drives: CreateFileA of "\\.\X:" opens drive X's device, and
 // DeviceIoControl on that handle answers the property query (the bus type), the hot-plug
 // information and the device number as the test set them up. Opens and queries are counted per
-// drive; a device opened with access rights, without shared reading and writing, or with a query
-// Windows would refuse is a problem: the survey must never touch a medium or lock other programs
-// out of a drive.
+// drive; a device opened with access rights, without shared reading and writing, or by a path
+// that names no drive, or asked a query Windows would refuse, is a problem: the survey must never
+// touch a medium or lock other programs out of a drive.
 #include "sim_internal.h"
 
 #include <algorithm>
@@ -136,6 +136,11 @@ namespace detail {
 HANDLE OpenDevice(const std::string &path, DWORD access, DWORD share, DWORD creation,
                   bool failing) {
     int index = DevicePathIndex(path);
+    if (index < 0 && path.compare(0, 4, "\\\\.\\") == 0) {
+        AddProblem("a device path that names no drive: " + path);
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     if (index < 0)
         return NULL;
     Drive &drive = St().drives[index];
