@@ -519,8 +519,14 @@ ENDINGS = [
     Scenario("cancelled_end_closes_question",
              [Start(),
               Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="none",
-                   then=(WM_ENDSESSION, 0, 0)),
+                   then=(WM_ENDSESSION, 0, 0), then_open=0),
               Find(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="1", press="yes"),
+              END]),
+    # Restart Manager gave up closing the program: no session ended, the user still decides.
+    Scenario("cancelled_close_keeps_question",
+             [Start(),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="no",
+                   then=(WM_ENDSESSION, 0, ENDSESSION_CLOSEAPP), then_open=1),
               END]),
     Scenario("critical_end_unchecked",
              resident_start() +

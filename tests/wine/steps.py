@@ -183,13 +183,15 @@ class Deliver:
     """Sends (send=True) or posts a message to the hidden window, answering the boxes that its
     process shows meanwhile. answer_first: the answer must come before the first box appears.
     exit: the exit code of the window's process afterwards ("running": it goes on running).
-    then: (message, wparam, lparam) posted to the window once its process shows a box (send
-    only); with press="none" that box must then close by itself."""
+    then: (message, wparam, lparam) posted to the window once its process shows a box, which is
+    held on screen meanwhile (send only); then_open: how many boxes are still open the settle
+    time after it, before the held boxes are pressed."""
 
     def __init__(self, send, message, boxes, answer=None, press=None, answer_first=False,
-                 settle=500, timeout=8000, exit="running", wparam=0, lparam=0, then=None):
+                 settle=500, timeout=8000, exit="running", wparam=0, lparam=0, then=None,
+                 then_open=0):
         self.send, self.message, self.boxes, self.answer = send, message, boxes, answer
-        self.wparam, self.lparam, self.then = wparam, lparam, then
+        self.wparam, self.lparam, self.then, self.then_open = wparam, lparam, then, then_open
         self.press = presses(press, boxes)
         self.answer_first, self.settle, self.timeout = answer_first, settle, timeout
         self.exit = exit
@@ -208,7 +210,8 @@ class Deliver:
         record = wine.driver_run(args, self.timeout / 1000 + 30)
         expected = {"found": "1", "exit": self.exit}
         if self.then:
-            expected.update({"then.posted": "1", "timeout": "<missing>"})
+            expected.update({"then.posted": "1", "then.open": self.then_open,
+                             "timeout": "<missing>"})
         expected.update(expect_boxes(self.boxes, context["image"]))
         if self.send:
             expected["answer"] = self.answer

@@ -131,7 +131,9 @@ HWND FindTargetWindow(const wchar_t *className, const wchar_t *title, Report &re
 }
 
 // send and post: the message goes to the window while its process's boxes are answered; the
-// command ends once the answer is in, no box is open and none has appeared for settleMs.
+// command ends once the answer is in, no box is open and none has appeared for settleMs. A send
+// with a follow-up holds the boxes: once the first is shown the follow-up is posted, and after
+// settleMs the boxes still open are counted and then answered.
 int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
     if (argc < 10) {
         return 2;
@@ -145,7 +147,8 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
         return 0;
     }
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
-    BoxWatcher watcher(pid, ParsePressList(Narrow(argv[9])));
+    bool followUp = send && argc > 14;
+    BoxWatcher watcher(pid, ParsePressList(Narrow(argv[9])), followUp);
     Delivery d = {window,
                   (UINT)Number(argv[5]),
                   (WPARAM)Number(argv[6]),
@@ -157,13 +160,16 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
                   0};
     if (send) {
         CloseHandle(CreateThread(NULL, 0, SendThread, &d, 0, NULL));
-        if (argc > 14) { // a follow-up posted once the process shows a box, which stays open
+        if (followUp) {
             PollFor(watcher, timeoutMs, true, report);
             report.Set("then.posted",
                        PostMessageW(window, (UINT)Number(argv[12]), (WPARAM)Number(argv[13]),
                                     (LPARAM)Number(argv[14]))
                            ? 1
                            : 0);
+            PollFor(watcher, settleMs, false, report);
+            report.Set("then.open", watcher.OpenCount());
+            watcher.Release(report);
         }
     } else {
         d.ok = PostMessageW(window, d.message, d.wParam, d.lParam);
