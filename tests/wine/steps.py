@@ -382,12 +382,12 @@ FIRST_IN_SHUTDOWN = "SetProcessShutdownParameters (000003ff, 00000000): partial 
 DEVICE_OPEN = re.compile(r'^([0-9a-f]+):Call KERNEL32\.CreateFileA\([0-9a-f]+ '
                          r'"\\\\\\\\\.\\\\([A-Za-z]):",([0-9a-f]+),([0-9a-f]+),')
 DEVICE_QUERY = re.compile(r"^([0-9a-f]+):Call KERNEL32\.DeviceIoControl\([0-9a-f]+,([0-9a-f]+),")
-QUERIES = {"002d1400": "property", "002d0c14": "hotplug"}
+QUERIES = {"002d1400": "property", "002d0c14": "hotplug", "002d1080": "number"}
 
 
 def asked(letter, *queries):
     """A drive's device opened with no access rights and shared use, then asked these queries
-    ("property", "hotplug")."""
+    ("property", "hotplug", "number")."""
     return ["open %s:" % letter] + list(queries)
 
 
