@@ -34,6 +34,7 @@ static char WindowsDriveLetter(void) {
 // A named drive is checked whatever its type, without asking its device. The device is asked
 // only where its answer decides: whether a removable or CD-ROM drive is a mounted image, and
 // with /U whether a fixed drive other than Windows' own is attached from outside.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the drive, whether the user named it
 static BOOL IsChecked(char letter, BOOL included, WindowsDisk *windows) {
     char rootName[] = "?:";
     rootName[0] = letter;

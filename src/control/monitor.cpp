@@ -106,6 +106,7 @@ static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
 // it ends as after WMU_QUIT; after a cancelled end it goes on guarding, and an open question
 // that nobody waits for any more is taken down. A close request that Restart Manager gave up
 // ended no session: the user's own end may still be asking, so its question and reason stay.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): the message's own two, in their order
 static void EndSession(HWND window, WPARAM ending, LPARAM lParam) {
     BOOL closeRequest = IsApplicationCloseRequest(lParam);
     if (!ending && closeRequest)
