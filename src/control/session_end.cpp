@@ -68,16 +68,16 @@ void PrepareForSessionEnd(void) {
         return;
     // Arguments beyond the system's limit would be refused anyway; cut ones would restart
     // SLOTWARD with other settings. After a reboot the Startup entry starts it, and a second
-    // copy would only say that it already runs.
-    // A restart is a start nobody asked for: /Q keeps it quiet where a copy already runs (the
-    // Startup entry's, at a sign-in that also restarts programs).
+    // copy would only say that it already runs. A restart is a start nobody asked for: /Q keeps
+    // it quiet where a copy already runs (the Startup entry's, at a sign-in that also restarts
+    // programs); a copy that runs with /Q already passes it on as it is.
     WCHAR arguments[kRestartCapacity];
+    int quiet = gSettings.quietStart ? 0 : kQuietLength;
     arguments[0] = '/';
     arguments[1] = 'Q';
     arguments[2] = ' ';
     const char *text = ArgumentText();
-    if (text != NULL &&
-        ToWide(text, arguments + kQuietLength, kRestartCapacity - kQuietLength) != NULL)
+    if (text != NULL && ToWide(text, arguments + quiet, kRestartCapacity - quiet) != NULL)
         registerRestart(arguments, RESTART_NO_REBOOT);
 }
 

@@ -319,6 +319,9 @@ const RestartCase kRestartCases[] = {
     // The name with its tab is no path: the running copy read no settings file, a restarted one
     // would read the one beside the program.
     {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", false, u""},
+    // A quiet copy passes its arguments on as they are; the settings file's /Q counts as well.
+    {"QuietAlready", 1252, "C:\\SLOTWARD.EXE ", "/F /q", true, u"/F /q"},
+    {"QuietFromSettingsFile", 1252, "C:\\Quiet\\SLOTWARD.EXE ", "/F", true, u"/F"},
     {"NoSpaceAfterPlainName", 1252, "C:\\SLOTWARD.EXE", "", true, u"/Q "},
     {"JapaneseTemplate", 932, "C:\\SLOTWARD.EXE ", "\"/M\x82\xA0 $DRIVE$\"", true,
      u"/Q \"/Mあ $DRIVE$\""},
@@ -378,6 +381,7 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
     sim::AddFile("C:\\SLOTWARD.CFG", "/X a:");
     sim::AddFile("C:\\Program Files\\SLOTWARD.CFG", "/X b:");
+    sim::AddFile("C:\\Quiet\\SLOTWARD.CFG", "/Q");
     ResidentRun run(c.arguments, c.program);
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
