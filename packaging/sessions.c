@@ -14,12 +14,12 @@ typedef LONG(WINAPI *DeleteKeyProc)(HKEY, LPCSTR);
 typedef LONG(WINAPI *CloseKeyProc)(HKEY);
 typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
 
-FARPROC SystemFunction(const char *library, const char *name) {
+AnyFunction SystemFunction(const char *library, const char *name) {
     HMODULE module = LoadLibraryA(library);
-    return module != NULL ? GetProcAddress(module, name) : NULL;
+    return module != NULL ? (AnyFunction)GetProcAddress(module, name) : NULL;
 }
 
-static FARPROC Registry(const char *name) {
+static AnyFunction Registry(const char *name) {
     return SystemFunction("advapi32.dll", name);
 }
 

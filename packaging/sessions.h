@@ -37,8 +37,10 @@ BOOL WriteEndedSessions(const SessionList *list);
 /* The session of a process; FALSE when the system cannot tell (Windows NT 4) or may not. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session);
 
-/* A function of a system library, loaded on first use; NULL where the system lacks it. */
-FARPROC SystemFunction(const char *library, const char *name);
+/* A function of a system library, loaded on first use; NULL where the system lacks it. The type
+ * without arguments converts to any function type without complaint. */
+typedef void (*AnyFunction)(void);
+AnyFunction SystemFunction(const char *library, const char *name);
 
 /* The text after the program's own name and the blanks that follow it. */
 const char *ArgumentText(const char *line);
