@@ -195,6 +195,10 @@ SESSIONS_LIST = r"reg query HKLM\Software\SLOTWARD\Sessions /reg:32"
 # The uninstallation ends the resident copy and leaves nothing behind.
 UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], exit="1"),
                Run(REMEMBERED_FOLDER, [], exit="1"), Run(SESSIONS_LIST, [], exit="1")]
+# Wine loads no wtsapi32.dll while this override is set (in the registry, which the programs
+# msiexec starts read too).
+WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
+WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
 CUSTOM = "C:\\Tools\\SLOTWARD"
 # Y: is another name of the installation folder: a copy started through it is the same file.
 MAPPED = dict(CD, y=("fixed", "installdir"))
@@ -224,10 +228,14 @@ RELEASE = [
               Installation(present=True),
               Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
              RESTORED +
-             [msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
-              Installation(present=True, version=LATER, options="/X A:"),
+             # As on Windows 2000, which has no WTSQueryUserToken, the system cannot give the
+             # session's token: the installing user's own starter brings SLOTWARD back.
+             [Run(WITHOUT_TOKENS, []), msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
+              Run(WITH_TOKENS, []), Installation(present=True, version=LATER, options="/X A:"),
               Find(path="{installed}"), NoBox(1000),
-              Trace(checking(EN), still(EN, "D"), *ended_and_restored("/X A:")),
+              Trace(checking(EN), still(EN, "D"), "session of", "end", "note 1", "note 1",
+                    "session of", FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "resident",
+                    "list removed"),
               # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
               msiexec('/x "{later_msi}"'), Find(),

@@ -413,7 +413,7 @@ def device_call(line, threads):
 # session, ends it and notes the sessions ("note N" for N sessions); the starter takes the token
 # of each noted session's user and that user's environment, the copy it started is resident once
 # the starter's own wait for it returns, and the list is removed when every session is served.
-# Only the starter's threads count for the environment (Wine's service manager makes one for
+# Only the helpers' threads count for the environment (Wine's service manager makes one for
 # the installer's service) and for the wait (the driver waits for its programs too).
 SESSION_CALLS = [
     (re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\("), lambda m: "session of"),
@@ -427,14 +427,15 @@ SESSION_CALLS = [
                 r'"Software\\\\SLOTWARD\\\\Sessions"\)'), lambda m: "list removed"),
 ]
 USER_TOKEN = re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(")
+SESSION_OF = re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\(")
 ENVIRONMENT = re.compile(r"^([0-9a-f]+):Call userenv\.CreateEnvironmentBlock\(")
 WAIT_RETURN = re.compile(r"^([0-9a-f]+):Ret  user32\.WaitForInputIdle\(\)")
 
 
 def session_call(line, starters):
     """The helper's call on a relay line, or None; starters: the threads that asked for a
-    session's token."""
-    match = USER_TOKEN.search(line)
+    session's token or a process's session."""
+    match = USER_TOKEN.search(line) or SESSION_OF.search(line)
     if match:
         starters.add(match.group(1))
     for pattern, name in SESSION_CALLS:
