@@ -64,8 +64,9 @@ RELAY_INCLUDE = ("KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIc
 # or no folder at all (a dangling link); or the letter is another name of the folder the
 # installer installs into (made beforehand, so that Wine's mount manager knows the drive).
 CONTENTS = ("files", "empty", "dangling", "installdir")
-# Where the x86 package installs: as on Windows, a 64-bit prefix keeps 32-bit programs apart.
-PROGRAM_FILES = {"32": "Program Files", "64": "Program Files (x86)"}
+# Where the x86 package installs: as on Windows, a 64-bit prefix (also the one Debian's Wine
+# makes for 32-bit programs where wine64 is installed) keeps 32-bit programs apart.
+PROGRAM_FILES = ("Program Files (x86)", "Program Files")
 # How each flavour starts programs and makes its prefix. /usr/bin/wine always prefers the 32-bit
 # loader, which cannot start where the kernel runs no 32-bit code; the 64-bit flavour therefore
 # names Debian's 64-bit loader itself, and WINELOADER makes Wine start its own programs with it.
@@ -171,7 +172,6 @@ class Wine:
         (a session's), whose layout and locale the caller then sets in .layout and .locale.
         arch: the flavour of Wine (FLAVOURS), which must match the programs' and the prefix's."""
         self.root = root
-        self.arch = arch
         self.flavour = FLAVOURS[arch]
         self.prefix = os.path.join(root, "prefix")
         self.media = os.path.join(root, "media")
@@ -288,8 +288,10 @@ class Wine:
         for letter, (kind, content) in sorted(layout.items()):
             folder = os.path.join(self.media, letter)
             if content == "installdir":
-                folder = os.path.join(self.prefix, "drive_c", PROGRAM_FILES[self.arch],
-                                      "SLOTWARD")
+                drive_c = os.path.join(self.prefix, "drive_c")
+                programs = next(name for name in PROGRAM_FILES
+                                if os.path.isdir(os.path.join(drive_c, name)))
+                folder = os.path.join(drive_c, programs, "SLOTWARD")
                 os.makedirs(folder, exist_ok=True)
             elif content != "dangling":
                 os.makedirs(folder)
