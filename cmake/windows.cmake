@@ -14,12 +14,11 @@ target_compile_options(slotward PRIVATE
     -fno-use-cxa-atexit -ffunction-sections -fno-ident -fno-builtin -fno-jump-tables)
 # i686 symbols carry a leading underscore, x86-64 ones do not.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    set(ENTRY_SYMBOL _ProgramEntry)
-    set(STOPPER_ENTRY _StopperEntry)
+    set(SYMBOL_PREFIX _)
 else()
-    set(ENTRY_SYMBOL ProgramEntry)
-    set(STOPPER_ENTRY StopperEntry)
+    set(SYMBOL_PREFIX "")
 endif()
+set(ENTRY_SYMBOL ${SYMBOL_PREFIX}ProgramEntry)
 target_link_options(slotward PRIVATE
     -nostdlib -nostartfiles -Wl,--entry,${ENTRY_SYMBOL} -Wl,--subsystem,windows
     -Wl,--gc-sections -Wl,--no-insert-timestamp -s
@@ -31,15 +30,24 @@ target_link_options(slotward PRIVATE
 target_link_libraries(slotward PRIVATE kernel32 user32)
 set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
 
-# The installer's stopper (packaging/stopper.c): ends the running copies before the installer
-# replaces or removes the program. KERNEL32 only, no C runtime, no window and no console.
-add_executable(stopper WIN32 ${CMAKE_SOURCE_DIR}/packaging/stopper.c)
-target_compile_options(stopper PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
-    -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check)
-target_link_options(stopper PRIVATE
-    -nostdlib -nostartfiles -Wl,--entry,${STOPPER_ENTRY} -Wl,--subsystem,windows
-    -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
-target_link_libraries(stopper PRIVATE kernel32)
+# The installer's helpers (packaging/): the stopper ends the running copies before the installer
+# replaces or removes the program and notes their sessions; the starter brings SLOTWARD back in
+# those sessions afterwards. KERNEL32 only (what else they need is loaded at run time), no C
+# runtime, no window and no console.
+foreach(helper stopper starter)
+    add_executable(${helper} WIN32 ${CMAKE_SOURCE_DIR}/packaging/${helper}.c
+        ${CMAKE_SOURCE_DIR}/packaging/sessions.c)
+    target_compile_options(${helper} PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
+        -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check
+        -fno-tree-loop-distribute-patterns)
+    string(SUBSTRING ${helper} 0 1 first)
+    string(TOUPPER ${first} first)
+    string(SUBSTRING ${helper} 1 -1 rest)
+    target_link_options(${helper} PRIVATE
+        -nostdlib -nostartfiles -Wl,--entry,${SYMBOL_PREFIX}${first}${rest}Entry
+        -Wl,--subsystem,windows -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
+    target_link_libraries(${helper} PRIVATE kernel32)
+endforeach()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 include(${CMAKE_CURRENT_LIST_DIR}/resources.cmake)

@@ -112,9 +112,10 @@ def release_figures():
         used = int(rsrc.group(1), 16)
         print("slotward.exe without resources: %d bytes (resources: %d bytes, %d in the file)"
               % (os.path.getsize(EXE) - (used + 511) // 512 * 512, used, (used + 511) // 512 * 512))
-    stopper = os.path.join(os.path.dirname(EXE), "stopper.exe")
-    if os.path.exists(stopper):
-        print("stopper.exe (the installer's): %d bytes" % os.path.getsize(stopper))
+    for helper in ("stopper.exe", "starter.exe"):
+        path = os.path.join(os.path.dirname(EXE), helper)
+        if os.path.exists(path):
+            print("%s (the installer's): %d bytes" % (helper, os.path.getsize(path)))
     dist = os.path.join(ROOT, "dist")
     for name in sorted(os.listdir(dist)) if os.path.isdir(dist) else []:
         print("dist/%s: %d bytes" % (name, os.path.getsize(os.path.join(dist, name))))

@@ -11,10 +11,11 @@ second tool to scrub them afterwards). wixl stamps the installer with a random p
 the current time: the package code is derived from the inputs instead and the summary's times
 are set to SOURCE_DATE_EPOCH afterwards.
 
-The installer also carries the stopper (packaging/stopper.c, built beside slotward.exe), which
-ends the running copies before the program is replaced or removed.
+The installer also carries the stopper and the starter (packaging/stopper.c and starter.c, built
+beside slotward.exe), which end the running copies before the program is replaced or removed and
+bring SLOTWARD back in their sessions afterwards.
 
-With --sign FILE.pfx the program and the stopper (before they are packed) and the installer are signed with
+With --sign FILE.pfx the program and the helpers (before they are packed) and the installer are signed with
 osslsigncode; the certificate's password comes from SLOTWARD_SIGN_PASSWORD (none if unset), a
 time-stamping server's address from SLOTWARD_SIGN_TIMESTAMP (none if unset).
 """
@@ -49,15 +50,39 @@ ZIP_DATE_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
 FILETIME_1970 = 11644473600  # seconds from 1601 (FILETIME's origin) to 1970
 PID_CREATE_DTM, PID_LASTSAVE_DTM, VT_FILETIME = 12, 13, 64
 TEXT_NAMES = ("README.txt", "README-ja.txt", "LICENSE.txt")
-# The stopper runs from the Binary table (2), deferred (1024), as LocalSystem (2048), and its
-# exit code is ignored (64): a copy it could not end is left to Windows Installer's handling of
-# a file in use. Its command line is formatted when the script is written, so INSTALLDIR is
-# known even on the uninstallation. It is the script's first action, right after
-# InstallInitialize (1500): before RemoveExistingProducts (1520, see slotward.wxs), so that an
-# older package's removal finds no copy running even without a stopper of its own, and before
-# RemoveFiles and InstallFiles.
-STOPPER_ACTION = ("StopRunning", 2 + 64 + 1024 + 2048, "Stopper", '"[INSTALLDIR]slotward.exe"')
-STOPPER_SEQUENCE = ("StopRunning", 1510)
+# The installer's helpers, which wixl cannot write: (action, type, Binary row, command line,
+# sequence number, condition). Types: 2 a program from the Binary table, 64 its exit code
+# ignored (the installation goes on whatever a helper could not do), 1024 deferred, run from the
+# installation's script, 2048 not impersonated: as LocalSystem, which may end and start programs
+# in every session. A deferred action's command line is formatted when the script is written, so
+# INSTALLDIR (the remembered folder, see slotward.wxs) is known even on the uninstallation.
+# - The stopper is the script's first action, right after InstallInitialize (1500), run by
+#   InstallExecute (1515) before RemoveExistingProducts (1520): an older package's removal then
+#   finds no copy running even without a stopper of its own, and RemoveFiles and InstallFiles
+#   find none either. When the program stays, it notes the sessions of the copies it ended and
+#   looks for them in the installed folder and in the one the new version goes to; the
+#   uninstallation only ends them.
+# - The starter brings SLOTWARD back in those sessions as the last action of the script, once
+#   every file is in place, with /Q and the options, as each session's user.
+# - Where it could not (Windows 2000 has no WTSQueryUserToken), the installing user's own
+#   session gets SLOTWARD back after the installation from the same starter, run as that user;
+#   not when the system account installs, which has no session of its own.
+KEEPS_RUNNING = 'NOT REMOVE~="ALL"'
+HELPER_ACTIONS = [
+    ("StopAndNote", 2 + 64 + 1024 + 2048, "Stopper",
+     '/record "[INSTALLEDDIR]slotward.exe" "[INSTALLDIR]slotward.exe"', 1510, KEEPS_RUNNING),
+    ("StopRunning", 2 + 64 + 1024 + 2048, "Stopper", '"[INSTALLDIR]slotward.exe"', 1511,
+     'REMOVE~="ALL"'),
+    ("StartEnded", 2 + 64 + 1024 + 2048, "Starter", '"[INSTALLDIR]slotward.exe" /Q [OPTIONS]',
+     6590, KEEPS_RUNNING),
+    ("StartHere", 2 + 64, "Starter", '/here "[INSTALLDIR]slotward.exe" /Q [OPTIONS]', 6700,
+     KEEPS_RUNNING + ' AND UserSID<>"S-1-5-18"'),
+]
+# The public properties that reach the installation's server side in a managed installation.
+SECURE_PROPERTIES = "INSTALLDIR;OPTIONS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED"
+# VS_FIXEDFILEINFO's signature, and the key of the version record's list of languages.
+FIXED_FILE_INFO = struct.pack("<I", 0xFEEF04BD)
+TRANSLATION = "Translation\0".encode("utf-16-le")
 
 # The user's part of README.md for each text file of the zip: headings, each taken with its
 # subsections; the English one starts with the text above the first heading.
@@ -161,8 +186,8 @@ def write_identity(out, version):
 
 def write_msi(path, files, version, epoch, stopper=True):
     """Builds the installer with wixl in a folder of its own (wixl takes relative sources).
-    files: name in the stage (slotward.exe, stopper.exe, the texts) -> contents. Without the
-    stopper's rows the installer ends no running copy itself, as 1.0.0's did not."""
+    files: name in the stage (slotward.exe, stopper.exe, starter.exe, the texts) -> contents.
+    Without the helpers' rows the installer ends and starts no copy itself, as 1.0.0's did not."""
     code = upgrade_code()
     product = product_code(version)
     with open(WXS, "rb") as g:
@@ -178,18 +203,45 @@ def write_msi(path, files, version, epoch, stopper=True):
         run(["wixl", "-a", "x86", "-D", "Version=" + version, "-D", "Exe=slotward.exe",
              "-D", "ProductCode=%s" % product, "-o", out, WXS], cwd=stage)
         # wixl fills SecureCustomProperties with its upgrade properties only.
-        run(["msibuild", out, "-q", "UPDATE Property SET Value = "
-             "'OPTIONS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' "
-             "WHERE Property = 'SecureCustomProperties'"])
+        sql(out, "UPDATE Property SET Value = '%s' WHERE Property = 'SecureCustomProperties'"
+            % SECURE_PROPERTIES)
+        # wixl writes no version for a file: Windows Installer would take slotward.exe for an
+        # unversioned file, whose replacement follows dates and hashes instead of versions.
+        version, languages = file_version(files["slotward.exe"])
+        sql(out, "UPDATE File SET Version = '%s', Language = '%s' WHERE File = 'slotward.exe'"
+            % (version, languages))
+        sql(out, "DELETE FROM MsiFileHash WHERE File_ = 'slotward.exe'")  # unversioned files only
         if stopper:
-            run(["msibuild", out, "-q", "INSERT INTO `CustomAction` (`Action`, `Type`, "
-                 "`Source`, `Target`) VALUES ('%s', %d, '%s', '%s')" % STOPPER_ACTION])
-            run(["msibuild", out, "-q", "INSERT INTO `InstallExecuteSequence` (`Action`, "
-                 "`Sequence`) VALUES ('%s', %d)" % STOPPER_SEQUENCE])
+            for action, kind, source, target, sequence, condition in HELPER_ACTIONS:
+                sql(out, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+                    "VALUES ('%s', %d, '%s', '%s')" % (action, kind, source, target))
+                sql(out, "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, "
+                    "`Sequence`) VALUES ('%s', '%s', %d)" % (action, condition, sequence))
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
              "{%s}" % str(package).upper()])
         set_summary_times(out, epoch)
         shutil.copyfile(out, path)
+
+
+def sql(msi, query):
+    run(["msibuild", msi, "-q", query])
+
+
+def file_version(exe):
+    """The file version of a program's version record ("1.2.0.0") and its languages as Windows
+    Installer lists them ("1033,1041")."""
+    at = exe.find(FIXED_FILE_INFO)
+    if at < 0:
+        raise SystemExit("package: slotward.exe has no version record")
+    high, low = struct.unpack_from("<II", exe, at + 8)
+    version = "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+    key = exe.find(TRANSLATION, at)
+    if key < 0:
+        raise SystemExit("package: slotward.exe's version record names no language")
+    value = (key + len(TRANSLATION) + 3) & ~3  # the value follows the key, 32-bit aligned
+    length = struct.unpack_from("<H", exe, key - 4)[0]  # the Var's wValueLength, in bytes
+    pairs = struct.unpack_from("<%dH" % (length // 2), exe, value)
+    return version, ",".join(str(language) for language in pairs[0::2])
 
 
 def sign(path, pfx):
@@ -222,22 +274,25 @@ def write_sums(out, names):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True, help="the built slotward.exe")
-    parser.add_argument("--stopper", help="the built stopper.exe (default: beside --exe)")
+    parser.add_argument("--helpers", help="the folder of the built stopper.exe and starter.exe "
+                        "(default: beside --exe)")
     parser.add_argument("--version", required=True)
     parser.add_argument("--out", required=True, help="folder for the packages")
     parser.add_argument("--sign", metavar="PFX", help="sign with this PKCS#12 certificate")
     parser.add_argument("--msi-only", action="store_true", help="only the installer, unsigned")
     parser.add_argument("--no-stopper", action="store_true",
-                        help="an installer that ends no running copy, like 1.0.0's (for tests)")
+                        help="an installer that ends and starts no copy, like 1.0.0's (for tests)")
     args = parser.parse_args()
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or time.time())
     os.makedirs(args.out, exist_ok=True)
     msi = os.path.join(args.out, "slotward-%s.msi" % args.version)
-    stopper = args.stopper or os.path.join(os.path.dirname(args.exe), "stopper.exe")
+    helpers = args.helpers or os.path.dirname(args.exe)
     texts = text_files(args.version)
     with tempfile.TemporaryDirectory(prefix="slotward-package-") as stage:
         programs = {}
-        for name, source in (("slotward.exe", args.exe), ("stopper.exe", stopper)):
+        for name, source in (("slotward.exe", args.exe),
+                             ("stopper.exe", os.path.join(helpers, "stopper.exe")),
+                             ("starter.exe", os.path.join(helpers, "starter.exe"))):
             shutil.copyfile(source, os.path.join(stage, name))
             if args.sign and not args.msi_only:
                 sign(os.path.join(stage, name), args.sign)

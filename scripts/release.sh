@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds slotward.exe and the installer's stopper for release and packs them into dist/:
+# Builds slotward.exe and the installer's helpers for release and packs them into dist/:
 # slotward-<version>.zip, slotward-<version>.msi, SHA256SUMS and IDENTITY (version, ProductCode
 # and UpgradeCode, which it also prints; see scripts/package.py). Two runs on the same commit
 # give the same files byte for byte: every date comes from the last commit (SOURCE_DATE_EPOCH).
@@ -29,7 +29,7 @@ fi
 export SOURCE_DATE_EPOCH
 # The win32 preset's settings in a folder of its own: the test builds stay as they are.
 cmake --preset win32 -B "$build" >/dev/null
-cmake --build "$build" --target slotward stopper >/dev/null
+cmake --build "$build" --target slotward stopper starter >/dev/null
 version=$(cat "$build/version.txt")
 if ! grep -q "^## $version " CHANGELOG.md; then
     echo "release: CHANGELOG.md has no section for $version" >&2

@@ -3,6 +3,7 @@
 #include "control/messages.h"
 
 #include "common/text.h"
+#include "settings/settings.h"
 
 int gLanguageIndex;
 
@@ -114,6 +115,9 @@ void ShowCatalogueBox(MessageId text, MessageId caption, UINT style) {
     MessageBoxA(NULL, GetMessageText(text), GetMessageText(caption), style);
 }
 
+// A start nobody asked for (the Startup entry, a restart by Windows or by the installer) asks
+// for quiet: it meets the copy it would have been only because that copy came first.
 void ShowAlreadyRunning(void) {
-    ShowCatalogueBox(MsgAlreadyRunning, CaptionError, MB_ICONERROR);
+    if (!gSettings.quietStart)
+        ShowCatalogueBox(MsgAlreadyRunning, CaptionError, MB_ICONERROR);
 }

@@ -33,6 +33,6 @@ const char *GetMessageText(MessageId id);
 
 // A box of catalogue texts with no owner; its answer is not needed.
 void ShowCatalogueBox(MessageId text, MessageId caption, UINT style);
-// The box a start shows when another instance is already resident: both start-up and the
-// resident monitor (when it loses the start-up race) show it.
+// The box a start shows when another instance is already resident, unless it was started with
+// /Q: both start-up and the resident monitor (when it loses the start-up race) show it.
 void ShowAlreadyRunning(void);

@@ -15,6 +15,8 @@ SessionServices gSessionServices;
 static const DWORD kFirstShutdownLevel = 0x3FF;
 // The system's limit for a restart command line, terminator included.
 enum { kRestartCapacity = 1024 };
+// "/Q " before the arguments of a restart.
+enum { kQuietLength = 3 };
 
 // Converts as MessageBoxA converts its texts; the buffers live on the stack, since the system
 // copies each text before the call that takes it returns. NULL when the text does not fit.
@@ -30,12 +32,12 @@ __attribute__((noinline)) static AnyProc LookUp(HMODULE module, const char *name
     return module != NULL ? reinterpret_cast<AnyProc>(GetProcAddress(module, name)) : NULL;
 }
 
-// The argument text exactly as the splitter took it: the character after the program name is
-// dropped whatever it is (a space, a tab, or the first byte of an option right after a closing
-// quote), then the spaces before the first token. Restart Manager puts it after the program's
-// quoted path, where the restarted copy's splitter takes it apart into the same tokens. NULL
-// when the program name holds a tab: it is then no path, and the settings file the running copy
-// looked for is not the one beside the program that a restarted copy would read.
+// The argument text exactly as the splitter took it, which a restart gets after /Q: the character
+// after the program name is dropped whatever it is (a space, a tab, or the first byte of an option
+// right after a closing quote), then the spaces before the first token. Restart Manager puts it
+// after the program's quoted path, where the restarted copy's splitter takes it apart into the same
+// tokens. NULL when the program name holds a tab: it is then no path, and the settings file the
+// running copy looked for is not the one beside the program that a restarted copy would read.
 static const char *ArgumentText(void) {
     const char *line = GetCommandLineA();
     const char *at = ProgramNameEnd(line);
@@ -66,10 +68,16 @@ void PrepareForSessionEnd(void) {
         return;
     // Arguments beyond the system's limit would be refused anyway; cut ones would restart
     // SLOTWARD with other settings. After a reboot the Startup entry starts it, and a second
-    // copy would only say that it already runs.
+    // copy would only say that it already runs. A restart is a start nobody asked for: /Q keeps
+    // it quiet where a copy already runs (the Startup entry's, at a sign-in that also restarts
+    // programs); a copy that runs with /Q already passes it on as it is.
     WCHAR arguments[kRestartCapacity];
+    int quiet = gSettings.quietStart ? 0 : kQuietLength;
+    arguments[0] = '/';
+    arguments[1] = 'Q';
+    arguments[2] = ' ';
     const char *text = ArgumentText();
-    if (text != NULL && ToWide(text, arguments, kRestartCapacity) != NULL)
+    if (text != NULL && ToWide(text, arguments + quiet, kRestartCapacity - quiet) != NULL)
         registerRestart(arguments, RESTART_NO_REBOOT);
 }
 

@@ -6,7 +6,7 @@
 //   slow drive does not get SLOTWARD ended for a late answer), then the drives that hold media,
 //   set before a box or a forced refusal; removed once the session may end or its end is over;
 // - the first place among applications in the shutdown order, and a restart registration with
-//   the same arguments for Restart Manager and crashes (never after a reboot);
+//   the same arguments after /Q for Restart Manager and crashes (never after a reboot);
 // - the test that tells Restart Manager's request to close this one program from a session end.
 // Every system function used here is looked up by name when the instance becomes resident;
 // each one that is missing (Windows 2000, XP) is simply not used.

@@ -102,6 +102,9 @@ static BOOL ApplyOption(const char *token, BOOL *excluding) {
     case 'M':
         TakeTemplate(token);
         break;
+    case 'Q':
+        gSettings.quietStart = TRUE;
+        break;
     case 'R':
         return TRUE;
     case 'T':

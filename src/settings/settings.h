@@ -11,6 +11,7 @@ struct Settings {
     BOOL testReport;      // /T: show the test report once, then end
     BOOL previewMode;     // /M?: show the shutdown box once with the sample drive, then end
     BOOL externalDrives;  // /U: also check fixed drives attached from outside (USB and the like)
+    BOOL quietStart;      // /Q: a start that finds a copy resident ends without a box
     DWORD includeMask;    // bit n: drive 'A'+n is checked whatever its type
     DWORD excludeMask;    // bit n: drive 'A'+n is never checked (wins over includeMask)
     char *templatePrefix; // parts of the user's /M template inside templateBuffer;

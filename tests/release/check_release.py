@@ -5,10 +5,11 @@
                 slotward.exe, zip and installer byte for byte; the zip holds the program and
                 the three texts (UTF-8 with BOM, CRLF), the README files as plain text (see
                 texts); SHA256SUMS matches; the installer carries the version, the shortcuts,
-                OPTIONS as a secure property and the registry value that remembers it, the
-                three texts, and the stopper as a deferred action that runs as LocalSystem
-                before the files go; IDENTITY names the installer's ProductCode and
-                UpgradeCode, and README.md shows them.
+                OPTIONS and INSTALLDIR as secure properties and the registry values that
+                remember them, the three texts, slotward.exe with its file version, Restart
+                Manager left out, the stopper as a deferred action that runs as LocalSystem
+                before the files go and the starter after them; IDENTITY names the
+                installer's ProductCode and UpgradeCode, and README.md shows them.
   texts         README.txt and README-ja.txt as made from README.md now: no line wider than 80
                 columns (a wide character counts two), no Markdown marks, every word of the
                 README's user sections in its order, every command indented as written; and
@@ -55,23 +56,41 @@ RENDERED = [
      ["Top", "", "  Text.", "", "", "TWO WORDS", "", "", "Sub", "", "      cmd  /a"]),
 ]
 ZIP_NAMES = ["slotward.exe", "README.txt", "README-ja.txt", "LICENSE.txt"]
-SHORTCUTS = {("StartupFolder", "SLOTWARD", "[OPTIONS]"),
+SHORTCUTS = {("StartupFolder", "SLOTWARD", "/Q [OPTIONS]"),
              ("MenuFolder", "SLOTWARD", "[OPTIONS]"),
              ("MenuFolder", "SLOTWARD test report", "/T"),
              ("MenuFolder", "Stop SLOTWARD", "/R")}
-# (table, columns, row): the installed texts, the remembered OPTIONS and the stopper, deferred
-# (1024) without impersonation (2048) from the Binary table (2), run by InstallExecute before
-# the older version's removal and before RemoveFiles (3500).
+# (table, columns, row): the installed texts, slotward.exe with its version and languages, the
+# remembered OPTIONS and INSTALLDIR, Restart Manager left out, and the helpers (package.py): the
+# stopper deferred (1024) without impersonation (2048) from the Binary table (2), run by
+# InstallExecute before the older version's removal and before RemoveFiles (3500), the starter
+# likewise as the script's last action and again as the installing user after it.
 MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
             (("slotward.exe", "Program"), ("README.txt", "Documents"),
              ("README-ja.txt", "Documents"), ("LICENSE.txt", "Documents"))] + [
+    ("File", (0, 4, 5), ("slotward.exe", "VERSION", "1033,1041")),
     ("Registry", (1, 2, 3, 4), ("2", r"Software\SLOTWARD", "Options", "[OPTIONS]")),
+    ("Registry", (1, 2, 3, 4), ("2", r"Software\SLOTWARD", "InstallDir", "[INSTALLDIR]")),
     ("RegLocator", (1, 2, 3), ("2", r"Software\SLOTWARD", "Options")),
-    ("CustomAction", (0, 1, 2), ("StopRunning", "3138", "Stopper")),
+    ("RegLocator", (1, 2, 3), ("2", r"Software\SLOTWARD", "InstallDir")),
+    ("Property", (0, 1), ("MSIRESTARTMANAGERCONTROL", "Disable")),
+    ("CustomAction", (0, 1, 2, 3), ("StopAndNote", "3138", "Stopper",
+                                    '/record "[INSTALLEDDIR]slotward.exe" "[INSTALLDIR]slotward.exe"')),
+    ("CustomAction", (0, 1, 2, 3), ("StopRunning", "3138", "Stopper", '"[INSTALLDIR]slotward.exe"')),
+    ("CustomAction", (0, 1, 2, 3), ("StartEnded", "3138", "Starter",
+                                    '"[INSTALLDIR]slotward.exe" /Q [OPTIONS]')),
+    ("CustomAction", (0, 1, 2, 3), ("StartHere", "66", "Starter",
+                                    '/here "[INSTALLDIR]slotward.exe" /Q [OPTIONS]')),
     ("InstallExecuteSequence", (0, 2), ("InstallInitialize", "1500")),
-    ("InstallExecuteSequence", (0, 2), ("StopRunning", "1510")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StopAndNote", 'NOT REMOVE~="ALL"', "1510")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StopRunning", 'REMOVE~="ALL"', "1511")),
     ("InstallExecuteSequence", (0, 2), ("InstallExecute", "1515")),
-    ("InstallExecuteSequence", (0, 2), ("RemoveExistingProducts", "1520"))]
+    ("InstallExecuteSequence", (0, 2), ("RemoveExistingProducts", "1520")),
+    ("InstallExecuteSequence", (0, 2), ("InstallFiles", "4000")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StartEnded", 'NOT REMOVE~="ALL"', "6590")),
+    ("InstallExecuteSequence", (0, 2), ("InstallFinalize", "6600")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StartHere",
+                                           'NOT REMOVE~="ALL" AND UserSID<>"S-1-5-18"', "6700"))]
 
 
 def run(command, **kw):
@@ -191,8 +210,15 @@ def check_msi(msi, failures):
     shortcuts = {(row[1], row[2], row[5]) for row in msi_table(msi, "Shortcut")}
     if shortcuts != SHORTCUTS:
         failures.append("shortcuts %s, want %s" % (sorted(shortcuts), sorted(SHORTCUTS)))
-    # Rows as msiinfo prints them: what each table must hold, among its other rows.
-    for table, columns, want in MSI_ROWS:
+    if properties.get("SecureCustomProperties", "").split(";").count("INSTALLDIR") != 1:
+        failures.append("INSTALLDIR is not a secure property")
+    if any(row[0] == "slotward.exe" for row in msi_table(msi, "MsiFileHash")):
+        failures.append("slotward.exe has a hash: Windows Installer takes it for unversioned")
+    # Rows as msiinfo prints them: what each table must hold, among its other rows; the file
+    # version is the one in the program's version record.
+    for table, columns, row in MSI_ROWS:
+        want = tuple(version.decode().strip() + ".0" if cell == "VERSION" else cell
+                     for cell in row)
         rows = {tuple(row[c] for c in columns) for row in msi_table(msi, table)}
         if want not in rows:
             failures.append("%s has no row %s" % (table, want))

@@ -69,6 +69,7 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         BOOL force, test, preview;
         DWORD include, exclude;
         BOOL external = FALSE;
+        BOOL quiet = FALSE;
     } cases[] = {
         {{"SW"}, 0, kJapanese, 0, 0, 0, 0, 0},
         {{"/E", "/F"}, 0, kJapanese, 1, 0, 0, 0, 0}, // entry 0 is never interpreted
@@ -78,7 +79,7 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         {{"SW", "/Tabc"}, 0, kJapanese, 0, 1, 0, 0, 0},
         {{"SW", "/r"}, 1, kJapanese, 0, 0, 0, 0, 0},
         {{"SW", "/R", "/Rx"}, 1, kJapanese, 0, 0, 0, 0, 0},
-        {{"SW", "/", "/Q", "/ T", "/?", "", "stray"}, 0, kJapanese, 0, 0, 0, 0, 0},
+        {{"SW", "/", "/Z", "/ T", "/?", "", "stray"}, 0, kJapanese, 0, 0, 0, 0, 0},
         {{"SW", "/M?", "/T"}, 0, kJapanese, 0, 1, 0, 0, 0},
         {{"SW", "/T", "/M?"}, 0, kJapanese, 0, 0, 1, 0, 0},
         {{"SW", "/M?", "/M"}, 0, kJapanese, 0, 0, 0, 0, 0},
@@ -96,6 +97,9 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         {{"SW", "/U"}, 0, kJapanese, 0, 0, 0, 0, 0, 1},
         {{"SW", "/uX", "/T", "/M?", "/E"}, 0, kEnglish, 0, 0, 1, 0, 0, 1},
         {{"SW", "/Uc:", "/X", "/U", "d:"}, 0, kJapanese, 0, 0, 0, 0, 0x8, 1},
+        // /Q changes only what a start that finds a copy resident shows; /R still counts.
+        {{"SW", "/q", "/R"}, 1, kJapanese, 0, 0, 0, 0, 0, 0, 1},
+        {{"SW", "/Quiet", "/T"}, 0, kJapanese, 0, 1, 0, 0, 0, 0, 1},
     };
     for (const auto &c : cases) {
         FreshRun();
@@ -108,6 +112,7 @@ TEST_F(OptionsTest, FlagsDrivesLanguageAndTermination) {
         EXPECT_EQ(gSettings.includeMask, c.include) << label;
         EXPECT_EQ(gSettings.excludeMask, c.exclude) << label;
         EXPECT_EQ(gSettings.externalDrives, c.external) << label;
+        EXPECT_EQ(gSettings.quietStart, c.quiet) << label;
     }
 }
 

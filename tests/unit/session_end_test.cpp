@@ -305,25 +305,29 @@ void PrintTo(const RestartCase &c, std::ostream *out) {
 }
 
 const RestartCase kRestartCases[] = {
-    {"NoArguments", 1252, "C:\\SLOTWARD.EXE", "", true, u""},
-    {"TrailingSpaceOnly", 1252, "C:\\SLOTWARD.EXE ", "", true, u""},
-    {"InnerSpacesKept", 1252, "C:\\SLOTWARD.EXE  ", "/F  D: ", true, u"/F  D: "},
+    {"NoArguments", 1252, "C:\\SLOTWARD.EXE", "", true, u"/Q "},
+    {"TrailingSpaceOnly", 1252, "C:\\SLOTWARD.EXE ", "", true, u"/Q "},
+    {"InnerSpacesKept", 1252, "C:\\SLOTWARD.EXE  ", "/F  D: ", true, u"/Q /F  D: "},
     {"QuotedProgramName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"   ", "/F /X e:", true,
-     u"/F /X e:"},
+     u"/Q /F /X e:"},
     // The splitter drops the character after the closing quote: the running copy took no /F.
-    {"QuotedNameRightBeforeOption", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"", "/F", true, u"F"},
+    {"QuotedNameRightBeforeOption", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"", "/F", true,
+     u"/Q F"},
     {"TabAfterQuotedName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"\t", "/F  e:", true,
-     u"/F  e:"},
-    {"TabInsideOption", 1252, "C:\\SLOTWARD.EXE ", "/F\t/T d:", true, u"/F\t/T d:"},
+     u"/Q /F  e:"},
+    {"TabInsideOption", 1252, "C:\\SLOTWARD.EXE ", "/F\t/T d:", true, u"/Q /F\t/T d:"},
     // The name with its tab is no path: the running copy read no settings file, a restarted one
     // would read the one beside the program.
     {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", false, u""},
-    {"NoSpaceAfterPlainName", 1252, "C:\\SLOTWARD.EXE", "", true, u""},
+    // A quiet copy passes its arguments on as they are; the settings file's /Q counts as well.
+    {"QuietAlready", 1252, "C:\\SLOTWARD.EXE ", "/F /q", true, u"/F /q"},
+    {"QuietFromSettingsFile", 1252, "C:\\Quiet\\SLOTWARD.EXE ", "/F", true, u"/F"},
+    {"NoSpaceAfterPlainName", 1252, "C:\\SLOTWARD.EXE", "", true, u"/Q "},
     {"JapaneseTemplate", 932, "C:\\SLOTWARD.EXE ", "\"/M\x82\xA0 $DRIVE$\"", true,
-     u"\"/Mあ $DRIVE$\""},
-    {"LongestTheSystemTakes", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1021, 'x'), true,
-     u"/M" + std::u16string(1021, u'x')},
-    {"TooLongForTheSystem", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1022, 'x'), false, u""},
+     u"/Q \"/Mあ $DRIVE$\""},
+    {"LongestTheSystemTakes", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1018, 'x'), true,
+     u"/Q /M" + std::u16string(1018, u'x')},
+    {"TooLongForTheSystem", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1019, 'x'), false, u""},
 };
 
 // What a start makes of its command line and its settings file, as ProgramMain reads them.
@@ -341,7 +345,7 @@ std::vector<std::string> SettingsOfStart(const std::string &commandLine) {
             std::to_string(gSettings.previewMode),  std::to_string(gSettings.includeMask),
             std::to_string(gSettings.excludeMask),  part(gSettings.templatePrefix),
             part(gSettings.templateSuffix),         part(gSettings.customCaption),
-            std::to_string(gLanguageIndex)};
+            std::to_string(gLanguageIndex),         std::to_string(gSettings.quietStart)};
 }
 
 // The ANSI bytes of a registered text, as the restarted copy's command line holds them.
@@ -377,6 +381,7 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
     sim::AddFile("C:\\SLOTWARD.CFG", "/X a:");
     sim::AddFile("C:\\Program Files\\SLOTWARD.CFG", "/X b:");
+    sim::AddFile("C:\\Quiet\\SLOTWARD.CFG", "/Q");
     ResidentRun run(c.arguments, c.program);
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
@@ -397,8 +402,11 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     EXPECT_TRUE(sim::Boxes().empty());
     ExpectNothingLeaked();
     if (c.registered) {
+        // The same settings, and quiet where it meets the copy started at sign-in.
+        std::vector<std::string> original = SettingsOfStart(c.program + c.arguments);
+        original.back() = "1";
         EXPECT_EQ(SettingsOfStart(RestartedProgram(c.program) + ToAnsi(c.wanted, c.codePage)),
-                  SettingsOfStart(c.program + c.arguments))
+                  original)
             << "the restarted copy runs with other settings";
     }
 }

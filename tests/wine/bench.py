@@ -54,11 +54,19 @@ TRACE_CHANNELS = "-all,fixme+graphics,fixme+process,warn+msi"
 # prefix's RelayInclude names all of them once, when the prefix is made, and each kind reads only
 # its own lines (steps.traced_lines): a registry write between scenarios, started while Wine's
 # system processes of the previous one were still going away, once left a layout without drives.
+# Scenario(trace="sessions") reads the installer's helpers (steps.SESSION_CALLS).
 RELAY_INCLUDE = ("KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIconA;"
-                 "user32.RegisterClassA;KERNEL32.CreateFileA;KERNEL32.DeviceIoControl")
+                 "user32.RegisterClassA;KERNEL32.CreateFileA;KERNEL32.DeviceIoControl;"
+                 "KERNEL32.ProcessIdToSessionId;KERNEL32.TerminateProcess;"
+                 "advapi32.RegSetValueExA;advapi32.RegDeleteKeyA;wtsapi32.WTSQueryUserToken;"
+                 "userenv.CreateEnvironmentBlock;user32.WaitForInputIdle")
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
-# or no folder at all (a dangling link).
-CONTENTS = ("files", "empty", "dangling")
+# or no folder at all (a dangling link); or the letter is another name of the folder the
+# installer installs into (made beforehand, so that Wine's mount manager knows the drive).
+CONTENTS = ("files", "empty", "dangling", "installdir")
+# Where the x86 package installs: as on Windows, a 64-bit prefix (also the one Debian's Wine
+# makes for 32-bit programs where wine64 is installed) keeps 32-bit programs apart.
+PROGRAM_FILES = ("Program Files (x86)", "Program Files")
 # How each flavour starts programs and makes its prefix. /usr/bin/wine always prefers the 32-bit
 # loader, which cannot start where the kernel runs no 32-bit code; the 64-bit flavour therefore
 # names Debian's 64-bit loader itself, and WINELOADER makes Wine start its own programs with it.
@@ -279,7 +287,13 @@ class Wine:
         os.makedirs(self.media)
         for letter, (kind, content) in sorted(layout.items()):
             folder = os.path.join(self.media, letter)
-            if content != "dangling":
+            if content == "installdir":
+                drive_c = os.path.join(self.prefix, "drive_c")
+                programs = next(name for name in PROGRAM_FILES
+                                if os.path.isdir(os.path.join(drive_c, name)))
+                folder = os.path.join(drive_c, programs, "SLOTWARD")
+                os.makedirs(folder, exist_ok=True)
+            elif content != "dangling":
                 os.makedirs(folder)
             if content == "files":
                 with open(os.path.join(folder, "readme.txt"), "w") as f:
@@ -333,10 +347,11 @@ class Wine:
     def set_trace(self, on):
         """A traced scenario starts with an empty trace file and runs the driver, and so every
         program it starts, with Wine's fixme trace of the session-end stubs on; on="relay" and
-        on="devices" add the relay trace (RelayInclude limits it to the calls they read)."""
+        on="devices" and on="sessions" add the relay trace (RelayInclude limits it to the calls
+        they read)."""
         self.trace_kind = on
         self.trace = os.path.join(self.root, "trace.txt") if on else None
-        relay = on in ("relay", "devices")
+        relay = on in ("relay", "devices", "sessions")
         self.env["WINEDEBUG"] = (TRACE_CHANNELS + (",+relay" if relay else "")) if on else "-all"
         if on:
             open(self.trace, "wb").close()

@@ -27,8 +27,8 @@ import re
 import subprocess
 import sys
 
-from scenarios import CD, EN, Scenario, refusal, terminated
-from steps import (FIRST_IN_SHUTDOWN, Find, Run, Send, Start, Trace, WM_QUERYENDSESSION,
+from scenarios import CD, EN, Scenario, checking, refusal, still, terminated
+from steps import (FIRST_IN_SHUTDOWN, Find, NoBox, Run, Send, Start, Trace, WM_QUERYENDSESSION,
                    compare, restart)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -109,11 +109,13 @@ class Installation:
     """What the installer put in place (present) or left behind (not present): the related
     products of the upgrade code, the program and its documents, the shortcuts with options as
     the arguments of the Startup and the Start menu's SLOTWARD shortcut, and the folders. When
-    present, names the installed program {installed} and the Startup shortcut's command line
-    {startup}."""
+    present, names the installed program {installed}."""
 
-    def __init__(self, present, version=VERSION, options=OPTIONS):
+    def __init__(self, present, version=VERSION, options=OPTIONS, folder=None):
+        """folder: where the program is installed (INSTALLDIR, without the final backslash);
+        by default Program Files\\SLOTWARD."""
         self.present, self.version, self.options = present, version, options
+        self.folder = folder
 
     def describe(self):
         if self.present:
@@ -122,7 +124,7 @@ class Installation:
 
     def execute(self, wine, context):
         folders = wine.driver_run(["folders"], 30)
-        folder = folders.get("programfiles", "?") + "\\SLOTWARD"
+        folder = self.folder or folders.get("programfiles", "?") + "\\SLOTWARD"
         program = folder + "\\slotward.exe"
         # Windows Installer puts a per-machine package's shortcuts in the all-users Startup and
         # Programs folders; Wine's (8.0) always takes the user's, whatever ALLUSERS says. The
@@ -156,7 +158,6 @@ class Installation:
                 "exists": "1", "target": program.lower(), "args": arguments,
                 "workdir": folder.lower()})]
         context["installed"] = program
-        context["startup"] = '"%s" %s' % (program, self.options)
         return problems
 
     @staticmethod
@@ -164,7 +165,7 @@ class Installation:
         """The shortcuts (path: arguments) in one pair of Startup and Programs folders, and the
         Start menu folder among them."""
         menu = folders.get(programs, "?") + "\\SLOTWARD"
-        return ({folders.get(startup, "?") + "\\SLOTWARD.lnk": options,
+        return ({folders.get(startup, "?") + "\\SLOTWARD.lnk": ("/Q " + options).rstrip(),
                  menu + "\\SLOTWARD.lnk": options,
                  menu + "\\SLOTWARD test report.lnk": "/T",
                  menu + "\\Stop SLOTWARD.lnk": "/R"}, menu)
@@ -172,34 +173,85 @@ class Installation:
 
 # One copy resident, started with OPTIONS: /F refuses the end of the session at once, which
 # shows that the options reached the program (a copy without them would ask instead).
-WITH_OPTIONS = [Find(), Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0")]
+WITH_OPTIONS = [Find(path="{installed}"), Send(WM_QUERYENDSESSION, [refusal(EN, "D")], answer="0")]
+# What an installation that replaced the program did with the one copy that ran, as the helpers'
+# trace shows it: the stopper asked its session, ended it and noted that one session; the starter
+# took the token of that session's user and the user's environment, started SLOTWARD with /Q and
+# the options (the copy registers them for a restart as it took them) and waited until it was
+# resident, then removed the list; the installing user's own starter found nothing left to do.
+def ended_and_restored(options=OPTIONS):
+    return ["session of", "end", "note 1", "token of session 1", "environment",
+            FIRST_IN_SHUTDOWN, restart("/Q " + options), "resident", "list removed",
+            "session of"]
+
+
+# An installation where no copy ran: the stopper notes no session (and so removes any list an
+# interrupted installation left), the starter has none to serve, nor has the installing user's.
+NOTHING_TO_RESTORE = ["list removed", "list removed", "session of"]
+# Exactly one copy, from the installed folder, with the options, and no box anywhere.
+RESTORED = [Find(path="{installed}"), NoBox(1000)] + WITH_OPTIONS
+REMEMBERED_FOLDER = r"reg query HKLM\Software\SLOTWARD /v InstallDir /reg:32"
+SESSIONS_LIST = r"reg query HKLM\Software\SLOTWARD\Sessions /reg:32"
 # The uninstallation ends the resident copy and leaves nothing behind.
-UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], exit="1")]
+UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], exit="1"),
+               Run(REMEMBERED_FOLDER, [], exit="1"), Run(SESSIONS_LIST, [], exit="1")]
+# Wine loads no wtsapi32.dll while this override is set (in the registry, which the programs
+# msiexec starts read too).
+WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
+WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
+CUSTOM = "C:\\Tools\\SLOTWARD"
+# Y: is another name of the installation folder: a copy started through it is the same file.
+MAPPED = dict(CD, y=("fixed", "installdir"))
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
     Scenario("version_record_ja", [VersionRecord("041104B0")], locale="ja"),
-    # A copy started from Program Files without options is ended by the upgrade before the older
-    # version (which has no stopper) is removed: the trace shows no file in use between the start
-    # of that copy and the start of SLOTWARD again with the remembered options.
+    # A copy started through another drive letter of the installation folder, without options,
+    # is ended by the upgrade before the older version (which has no stopper) is removed: the
+    # trace shows no file in use, and SLOTWARD back in that session with the remembered options.
     Scenario("installer_install_upgrade_uninstall",
              [MakeInstallers(),
               msiexec('/i "{older_msi}" OPTIONS="%s"' % OPTIONS),
-              Installation(present=True, version=OLDER), Start('"{installed}"'), Find(),
+              Installation(present=True, version=OLDER), Start("Y:\\slotward.exe"),
+              Find(path="Y:\\slotward.exe"),
               msiexec('/i "{msi}"'), Installation(present=True),
-              Run(REMEMBERED, [], exit="0"),
-              Trace(FIRST_IN_SHUTDOWN, restart(""), FIRST_IN_SHUTDOWN, restart(OPTIONS))] +
-             WITH_OPTIONS + [msiexec('/x "{msi}"')] + UNINSTALLED, layout=CD, trace=True),
+              Run(REMEMBERED, [], exit="0"), Run(SESSIONS_LIST, [], exit="1"),
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q "), *ended_and_restored())] +
+             RESTORED + [msiexec('/x "{msi}"')] + UNINSTALLED, layout=MAPPED, trace="sessions"),
+    # SLOTWARD resident as the Startup entry starts it: a repair ends it and brings it back; a
+    # later version's installation with other OPTIONS brings it back with those.
     Scenario("installer_repair_new_options",
              [MakeInstallers(),
               msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
+              Trace(*NOTHING_TO_RESTORE), Start('"{installed}" /Q %s' % OPTIONS),
               msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus'),
-              Installation(present=True)] + WITH_OPTIONS +
-             [msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
-              Installation(present=True, version=LATER, options="/X A:"), Find(),
+              Installation(present=True),
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
+             RESTORED +
+             # As on Windows 2000, which has no WTSQueryUserToken, the system cannot give the
+             # session's token: the installing user's own starter brings SLOTWARD back.
+             [Run(WITHOUT_TOKENS, []), msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
+              Run(WITH_TOKENS, []), Installation(present=True, version=LATER, options="/X A:"),
+              Find(path="{installed}"), NoBox(1000),
+              Trace(checking(EN), still(EN, "D"), "session of", "end", "note 1", "note 1",
+                    "session of", FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "resident",
+                    "list removed"),
               # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
               msiexec('/x "{later_msi}"'), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
-             layout=CD),
+             layout=CD, trace="sessions"),
+    # Installed into a folder of the administrator's choice: a later version's installation
+    # that names none stays there, and ends and brings back the copy running from it.
+    Scenario("installer_custom_folder_kept",
+             [MakeInstallers(),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (CUSTOM, OPTIONS)),
+              Installation(present=True, folder=CUSTOM), Run(REMEMBERED_FOLDER, [], exit="0"),
+              Trace(*NOTHING_TO_RESTORE), Start('"{installed}" /Q %s' % OPTIONS),
+              msiexec('/i "{later_msi}"'),
+              Installation(present=True, version=LATER, folder=CUSTOM),
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
+             RESTORED + [msiexec('/x "{later_msi}"')] + UNINSTALLED[:1] +
+             [Installation(present=False, folder=CUSTOM)] + UNINSTALLED[2:],
+             layout=CD, trace="sessions"),
 ]

@@ -8,6 +8,8 @@ fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, whi
 that error for a folder mapping: that case is covered by the host tests only.
 """
 
+import re
+
 from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, Usage, WaitGone,
                    WineBoot, ENDSESSION_CLOSEAPP, ENDSESSION_CRITICAL, ENDSESSION_LOGOFF,
                    FIRST_IN_SHUTDOWN, WMU_QUIT, WMU_SHOW_REFUSAL, WM_CLOSE, WM_ENDSESSION,
@@ -19,7 +21,8 @@ class Scenario:
     """exe: the program is started as C:\\slotward\\<exe>.exe, its settings file being
     C:\\slotward\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
     or bytes), or None for no file; trace: Wine's trace of the session-end stubs is recorded for
-    the Trace steps, with trace="devices" also the relay trace of the device calls."""
+    the Trace steps, with trace="devices" also the relay trace of the device calls, with
+    trace="sessions" that of the installer's helpers."""
 
     def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward",
                  trace=False):
@@ -281,6 +284,11 @@ RESIDENT = [
              [Start(), Run("{exe}", [already(EN)], **ALIVE), Find(), END]),
     Scenario("second_start_refused_ja",
              [Start(), Run("{exe}", [already(JA)], **ALIVE), Find(), END_JA], locale="ja"),
+    # A start nobody asked for (/Q) ends without a box beside a resident copy, and a start by
+    # the user still says that one runs.
+    Scenario("quiet_second_start_ends_without_box",
+             [Start(), Run("{exe} /Q", [], **ALIVE), Run("{exe}", [already(EN)], **ALIVE),
+              Find(), END]),
     Scenario("terminate_without_instance", [Run("{exe} /R", [not_running(EN)])]),
     Scenario("terminate_without_instance_ja", [Run("{exe} /r", [not_running(JA)])],
              locale="ja"),
@@ -438,9 +446,11 @@ def still(t, *media):
     return reason(t["in_drive"] + drives(*media) + t["still"])
 
 
-# A resident start: first in the shutdown order, restart registered with these arguments.
+# A resident start: first in the shutdown order, restart registered with these arguments after
+# /Q, unless they hold /Q already.
 def resident_start(arguments=""):
-    return [Start(("{exe} " + arguments).rstrip()), Trace(FIRST_IN_SHUTDOWN, restart(arguments))]
+    registered = arguments if re.search(r"(^| )/[Qq]", arguments) else "/Q " + arguments
+    return [Start(("{exe} " + arguments).rstrip()), Trace(FIRST_IN_SHUTDOWN, restart(registered))]
 
 
 SESSION_SERVICES = [
@@ -493,6 +503,11 @@ SESSION_SERVICES = [
               Send(WM_ENDSESSION, [], answer="0", wparam=1, lparam=ENDSESSION_CLOSEAPP,
                    exit="0"),
               Find(count=0), Trace(), Run("{exe} /R", [not_running(EN)])], trace=True),
+    # A quiet start with no copy resident becomes resident as any other, and asks.
+    Scenario("quiet_start_resident",
+             resident_start("/Q /X a:") +
+             [Find(), Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"), END],
+             trace=True),
     Scenario("cancelled_close_keeps_guarding",
              [Start(), Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CLOSEAPP),
               Send(WM_ENDSESSION, [], answer="0", wparam=0, lparam=ENDSESSION_CLOSEAPP),
@@ -507,7 +522,7 @@ SUITES["slotward"] += SESSION_SERVICES
 # A relayed resident start: the class gets the icon of the program's own image, then the
 # services as in resident_start().
 RELAYED_START = [Start(), Trace("LoadIconA(exe,1)", "LoadIconA -> icon", "RegisterClassA",
-                                FIRST_IN_SHUTDOWN, restart(""), one_thread=True)]
+                                FIRST_IN_SHUTDOWN, restart("/Q "), one_thread=True)]
 
 ENDINGS = [
     # C: and Z: are fixed, D: a CD: the survey asks three drive types.

@@ -163,8 +163,11 @@ class Find:
     top-level window and WS_EX_WINDOWEDGE (0x100) to one with a caption and frame, on Windows as
     under Wine, so those bits are expected as well."""
 
-    def __init__(self, count=1, style="0x04CF0000", exstyle="0x00000100", visible="0"):
+    def __init__(self, count=1, style="0x04CF0000", exstyle="0x00000100", visible="0",
+                 path=None):
+        """path: the program the window's process runs, compared without regard to case."""
         self.count, self.style, self.exstyle, self.visible = count, style, exstyle, visible
+        self.path = path
 
     def describe(self):
         return "find %s windows" % CLASS
@@ -176,6 +179,9 @@ class Find:
             expected.update({"style": self.style, "exstyle": self.exstyle,
                              "visible": self.visible, "parent": "desktop",
                              "process": context["image"]})
+        if self.path:
+            record["path"] = record.get("path", "<missing>").lower()
+            expected["path"] = self.path.format(**context).lower()
         return compare(record, expected)
 
 
@@ -406,14 +412,59 @@ def device_call(line, threads):
     return None
 
 
+# The relay trace of the installer's helpers (kind "sessions"): the stopper asks each copy's
+# session, ends it and notes the sessions ("note N" for N sessions); the starter takes the token
+# of each noted session's user and that user's environment, the copy it started is resident once
+# the starter's own wait for it returns, and the list is removed when every session is served.
+# Only the helpers' threads count for the environment (Wine's service manager makes one for
+# the installer's service) and for the wait (the driver waits for its programs too).
+SESSION_CALLS = [
+    (re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\("), lambda m: "session of"),
+    (re.compile(r"^([0-9a-f]+):Call KERNEL32\.TerminateProcess\("), lambda m: "end"),
+    (re.compile(r'^([0-9a-f]+):Call advapi32\.RegSetValueExA\([0-9a-f]+,[0-9a-f]+ "Ended",'
+                r"00000000,00000003,[0-9a-f]+,([0-9a-f]+)\)"),
+     lambda m: "note %d" % (int(m.group(2), 16) // 4)),
+    (re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(([0-9a-f]+),"),
+     lambda m: "token of session %d" % int(m.group(2), 16)),
+    (re.compile(r'^([0-9a-f]+):Call advapi32\.RegDeleteKeyA\([0-9a-f]+,[0-9a-f]+ '
+                r'"Software\\\\SLOTWARD\\\\Sessions"\)'), lambda m: "list removed"),
+]
+USER_TOKEN = re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(")
+SESSION_OF = re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\(")
+ENVIRONMENT = re.compile(r"^([0-9a-f]+):Call userenv\.CreateEnvironmentBlock\(")
+WAIT_RETURN = re.compile(r"^([0-9a-f]+):Ret  user32\.WaitForInputIdle\(\)")
+
+
+def session_call(line, starters):
+    """The helper's call on a relay line, or None; starters: the threads that asked for a
+    session's token or a process's session."""
+    match = USER_TOKEN.search(line) or SESSION_OF.search(line)
+    if match:
+        starters.add(match.group(1))
+    for pattern, name in SESSION_CALLS:
+        match = pattern.search(line)
+        if match:
+            return name(match)
+    match = ENVIRONMENT.search(line)
+    if match and match.group(1) in starters:
+        return "environment"
+    match = WAIT_RETURN.search(line)
+    if match and match.group(1) in starters:
+        return "resident"
+    return None
+
+
 def traced_lines(text, kind=True):
     """The traced session-end calls and the files the installer found in use, in a piece of
     trace in order, each with its thread ("" when the line names none), the window handle
     starred; with kind "relay" also the relayed drive queries by name and the icon load, with
-    kind "devices" the device calls (the prefix relays both kinds' calls to every traced one)."""
+    kind "devices" the device calls, with kind "sessions" the installer's helpers' calls (the
+    prefix relays every kind's calls to every traced one)."""
     calls, threads = [], set()
     for line in text.splitlines():
         device = device_call(line, threads) if kind == "devices" else None
+        if kind == "sessions":
+            device = session_call(line, threads)
         if device:
             calls.append(("", device))
         match = TRACE_LINE.search(line)

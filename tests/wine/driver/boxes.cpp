@@ -219,6 +219,20 @@ std::vector<std::string> ParsePressList(const std::string &text) {
     return list;
 }
 
+std::wstring ProcessPath(DWORD pid) {
+    std::wstring path = L"?";
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    wchar_t buffer[MAX_PATH];
+    DWORD size = MAX_PATH;
+    if (process && QueryFullProcessImageNameW(process, 0, buffer, &size)) {
+        path = buffer;
+    }
+    if (process) {
+        CloseHandle(process);
+    }
+    return path;
+}
+
 std::wstring ProcessName(DWORD pid) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     std::wstring name = L"?";

@@ -46,3 +46,5 @@ std::vector<std::string> ParsePressList(const std::string &text);
 
 // The file name of the process's executable ("slotward.exe"), or "?" when it cannot be read.
 std::wstring ProcessName(DWORD pid);
+// The full path of the process's executable, as it was started, or "?".
+std::wstring ProcessPath(DWORD pid);

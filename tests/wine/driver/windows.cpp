@@ -254,6 +254,7 @@ int FindCommand(int argc, wchar_t **argv, Report &report) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         report.Set("process", ProcessName(pid));
+        report.Set("path", ProcessPath(pid));
     }
     return 0;
 }
