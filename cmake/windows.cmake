@@ -15,6 +15,12 @@ target_compile_options(slotward PRIVATE
 # i686 symbols carry a leading underscore, x86-64 ones do not.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(SYMBOL_PREFIX _)
+    # 32-bit Windows passes arguments on the stack and promises 4-byte alignment there: pushed
+    # arguments and no realigning of frames to 16 bytes make the code a sixth smaller. The
+    # stack probe GCC would call for a frame of a page or more is the C runtime's, which the
+    # program does not have; no frame may come near a page instead, and the build says so.
+    target_compile_options(slotward PRIVATE -mno-accumulate-outgoing-args
+        -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Wframe-larger-than=3072)
 else()
     set(SYMBOL_PREFIX "")
 endif()
