@@ -137,8 +137,12 @@ HANDLE OpenDevice(const std::string &path, DWORD access, DWORD share, DWORD crea
                   bool failing) {
     int index = DevicePathIndex(path);
     if (index < 0 && path.compare(0, 4, "\\\\.\\") == 0) {
-        AddProblem("a device path that names no drive: " + path);
-        SetLastError(ERROR_PATH_NOT_FOUND);
+        // The survey's own shape, "\\.\X:", with a bad or missing letter is a fault; a longer
+        // name is one Windows simply does not have (the settings file of a program started as
+        // "\\.\r", say).
+        if (path.size() <= 6)
+            AddProblem("a device path that names no drive: " + path);
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     if (index < 0)
