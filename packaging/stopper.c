@@ -37,7 +37,7 @@ typedef BOOL(WINAPI *ImageNameProc)(HANDLE, DWORD, LPSTR, PDWORD);
 
 typedef struct Target {
     char path[MAX_PATH];
-    char shortName[MAX_PATH]; /* the file name's 8.3 form; the long one when it has none */
+    char shortPath[MAX_PATH]; /* its 8.3 form; the path as given when it has none */
     BY_HANDLE_FILE_INFORMATION identity;
     BOOL identified;
 } Target;
@@ -69,16 +69,13 @@ static BOOL SameIdentity(const BY_HANDLE_FILE_INFORMATION *a, const BY_HANDLE_FI
            a->nFileIndexHigh == b->nFileIndexHigh && a->nFileIndexLow == b->nFileIndexLow;
 }
 
-/* Whether two paths name the same file by their spelling alone: long or short names, any case. */
-static BOOL SamePath(const char *a, const char *b) {
-    char shortA[MAX_PATH];
-    char shortB[MAX_PATH];
-    DWORD lengthA = GetShortPathNameA(a, shortA, MAX_PATH);
-    DWORD lengthB = GetShortPathNameA(b, shortB, MAX_PATH);
-    if (lengthA == 0 || lengthA >= MAX_PATH || lengthB == 0 || lengthB >= MAX_PATH) {
-        return lstrcmpiA(a, b) == 0;
+/* The path's 8.3 form, or the path as given when it has none: two spellings of one file, long
+ * or short names, then compare equal in any case. */
+static void ShortPath(const char *path, char *shortPath) {
+    DWORD length = GetShortPathNameA(path, shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        lstrcpynA(shortPath, path, MAX_PATH);
     }
-    return lstrcmpiA(shortA, shortB) == 0;
 }
 
 /* Only a full path names the installed file; an empty folder property leaves a bare name. */
@@ -88,10 +85,7 @@ static BOOL IsFullPath(const char *path) {
 }
 
 static void PrepareTarget(Target *target) {
-    char shortPath[MAX_PATH];
-    DWORD length = GetShortPathNameA(target->path, shortPath, MAX_PATH);
-    lstrcpynA(target->shortName,
-              FileName(length > 0 && length < MAX_PATH ? shortPath : target->path), MAX_PATH);
+    ShortPath(target->path, target->shortPath);
     target->identified = FileIdentity(target->path, &target->identity);
 }
 
@@ -150,16 +144,22 @@ static BOOL ImageIdentity(HANDLE process, BY_HANDLE_FILE_INFORMATION *identity) 
            FileIdentity(path, identity);
 }
 
-/* Whether the process runs one of the targets. */
+/* Whether the process runs one of the targets: by identity where both files have one, else by
+ * the short spelling of the path the process knows. */
 static BOOL RunsTarget(HANDLE process, DWORD processId, const Target *targets, int count) {
     BY_HANDLE_FILE_INFORMATION identity;
     char path[MAX_PATH];
+    char shortPath[MAX_PATH];
     BOOL havePath = ModulePath(processId, path);
     BOOL identified =
         ImageIdentity(process, &identity) || (havePath && FileIdentity(path, &identity));
+    if (havePath) {
+        ShortPath(path, shortPath);
+    }
     for (int i = 0; i < count; i++) {
-        if (identified && targets[i].identified ? SameIdentity(&identity, &targets[i].identity)
-                                                : havePath && SamePath(path, targets[i].path)) {
+        if (identified && targets[i].identified
+                ? SameIdentity(&identity, &targets[i].identity)
+                : havePath && lstrcmpiA(shortPath, targets[i].shortPath) == 0) {
             return TRUE;
         }
     }
@@ -171,7 +171,7 @@ static BOOL NamedLikeTarget(const char *image, const Target *targets, int count)
     const char *name = FileName(image);
     for (int i = 0; i < count; i++) {
         if (lstrcmpiA(name, FileName(targets[i].path)) == 0 ||
-            lstrcmpiA(name, targets[i].shortName) == 0) {
+            lstrcmpiA(name, FileName(targets[i].shortPath)) == 0) {
             return TRUE;
         }
     }

@@ -192,9 +192,14 @@ NOTHING_TO_RESTORE = ["list removed", "list removed", "session of"]
 RESTORED = [Find(path="{installed}"), NoBox(1000)] + WITH_OPTIONS
 REMEMBERED_FOLDER = r"reg query HKLM\Software\SLOTWARD /v InstallDir /reg:32"
 SESSIONS_LIST = r"reg query HKLM\Software\SLOTWARD\Sessions /reg:32"
-# The uninstallation ends the resident copy and leaves nothing behind.
-UNINSTALLED = [Find(count=0), Installation(present=False), Run(REMEMBERED, [], exit="1"),
-               Run(REMEMBERED_FOLDER, [], exit="1"), Run(SESSIONS_LIST, [], exit="1")]
+# The uninstallation ends the resident copy and leaves nothing behind, in that folder either.
+def uninstalled(folder=None):
+    return [Find(count=0), Installation(present=False, folder=folder),
+            Run(REMEMBERED, [], exit="1"), Run(REMEMBERED_FOLDER, [], exit="1"),
+            Run(SESSIONS_LIST, [], exit="1")]
+
+
+UNINSTALLED = uninstalled()
 # Wine loads no wtsapi32.dll while this override is set (in the registry, which the programs
 # msiexec starts read too).
 WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
@@ -251,7 +256,6 @@ RELEASE = [
               msiexec('/i "{later_msi}"'),
               Installation(present=True, version=LATER, folder=CUSTOM),
               Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
-             RESTORED + [msiexec('/x "{later_msi}"')] + UNINSTALLED[:1] +
-             [Installation(present=False, folder=CUSTOM)] + UNINSTALLED[2:],
+             RESTORED + [msiexec('/x "{later_msi}"')] + uninstalled(CUSTOM),
              layout=CD, trace="sessions"),
 ]

@@ -418,19 +418,18 @@ def device_call(line, threads):
 # the starter's own wait for it returns, and the list is removed when every session is served.
 # Only the helpers' threads count for the environment (Wine's service manager makes one for
 # the installer's service) and for the wait (the driver waits for its programs too).
+USER_TOKEN = re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(([0-9a-f]+),")
+SESSION_OF = re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\(")
 SESSION_CALLS = [
-    (re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\("), lambda m: "session of"),
+    (SESSION_OF, lambda m: "session of"),
     (re.compile(r"^([0-9a-f]+):Call KERNEL32\.TerminateProcess\("), lambda m: "end"),
     (re.compile(r'^([0-9a-f]+):Call advapi32\.RegSetValueExA\([0-9a-f]+,[0-9a-f]+ "Ended",'
                 r"00000000,00000003,[0-9a-f]+,([0-9a-f]+)\)"),
      lambda m: "note %d" % (int(m.group(2), 16) // 4)),
-    (re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(([0-9a-f]+),"),
-     lambda m: "token of session %d" % int(m.group(2), 16)),
+    (USER_TOKEN, lambda m: "token of session %d" % int(m.group(2), 16)),
     (re.compile(r'^([0-9a-f]+):Call advapi32\.RegDeleteKeyA\([0-9a-f]+,[0-9a-f]+ '
                 r'"Software\\\\SLOTWARD\\\\Sessions"\)'), lambda m: "list removed"),
 ]
-USER_TOKEN = re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(")
-SESSION_OF = re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\(")
 ENVIRONMENT = re.compile(r"^([0-9a-f]+):Call userenv\.CreateEnvironmentBlock\(")
 WAIT_RETURN = re.compile(r"^([0-9a-f]+):Ret  user32\.WaitForInputIdle\(\)")
 
