@@ -36,24 +36,28 @@ target_link_options(slotward PRIVATE
 target_link_libraries(slotward PRIVATE kernel32 user32)
 set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
 
-# The installer's helpers (packaging/): the stopper ends the running copies before the installer
-# replaces or removes the program and notes their sessions; the starter brings SLOTWARD back in
-# those sessions afterwards. KERNEL32 only (what else they need is loaded at run time), no C
-# runtime, no window and no console.
-foreach(helper stopper starter)
-    add_executable(${helper} WIN32 ${CMAKE_SOURCE_DIR}/packaging/${helper}.c
-        ${CMAKE_SOURCE_DIR}/packaging/sessions.c)
-    target_compile_options(${helper} PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
-        -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check
-        -fno-tree-loop-distribute-patterns)
-    string(SUBSTRING ${helper} 0 1 first)
-    string(TOUPPER ${first} first)
-    string(SUBSTRING ${helper} 1 -1 rest)
-    target_link_options(${helper} PRIVATE
-        -nostdlib -nostartfiles -Wl,--entry,${SYMBOL_PREFIX}${first}${rest}Entry
-        -Wl,--subsystem,windows -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
-    target_link_libraries(${helper} PRIVATE kernel32)
-endforeach()
+# The installer's custom actions (packaging/): one DLL in the installer's Binary table. The
+# stopper ends the running copies before the installer replaces or removes the program and notes
+# their sessions; the starter brings SLOTWARD back in those sessions afterwards, and a rollback
+# does with the old program. KERNEL32 and MSI only (both are loaded in the installer's process;
+# what else they need is loaded from the system folder at run time), no C runtime. The entries
+# are exported by their plain names, as the CustomAction table names them.
+add_library(actions SHARED ${CMAKE_SOURCE_DIR}/packaging/actions.c
+    ${CMAKE_SOURCE_DIR}/packaging/stopper.c ${CMAKE_SOURCE_DIR}/packaging/starter.c
+    ${CMAKE_SOURCE_DIR}/packaging/sessions.c ${CMAKE_SOURCE_DIR}/packaging/image_place.c
+    ${CMAKE_SOURCE_DIR}/packaging/log.c)
+target_compile_options(actions PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
+    -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check
+    -fno-tree-loop-distribute-patterns)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(ACTIONS_ENTRY _ActionsMain@12)
+else()
+    set(ACTIONS_ENTRY ActionsMain)
+endif()
+target_link_options(actions PRIVATE -nostdlib -nostartfiles -Wl,--entry,${ACTIONS_ENTRY}
+    -Wl,--kill-at -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
+target_link_libraries(actions PRIVATE kernel32 msi)
+set_target_properties(actions PROPERTIES PREFIX "" OUTPUT_NAME actions SUFFIX .dll)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 include(${CMAKE_CURRENT_LIST_DIR}/resources.cmake)

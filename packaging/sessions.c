@@ -1,9 +1,19 @@
-/* The list of sessions and the command-line walk; see sessions.h. */
+/* The list of ended copies, the system's libraries and the walk over an action's data; see
+ * sessions.h. */
 #include "sessions.h"
 
 #define SESSIONS_KEY "Software\\SLOTWARD\\Sessions"
 #define PRODUCT_KEY "Software\\SLOTWARD"
 #define ENDED_VALUE "Ended"
+#define OWNER_VALUE "Owner"
+/* A ProductCode: a GUID in braces. */
+#define OWNER_ROOM 40
+/* LoadLibraryExA's flag for the system folder alone: Windows 8 and later, and Windows 7 and
+ * Vista with the update that brought AddDllDirectory, which tells that it is there. */
+#define SEARCH_SYSTEM32 0x00000800
+/* TOKEN_ELEVATION_TYPE's "full": the elevated half of an administrator's token while UAC is on
+ * (Vista and later). */
+#define ELEVATION_FULL 2
 
 typedef LONG(WINAPI *CreateKeyProc)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
                                     LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
@@ -13,9 +23,29 @@ typedef LONG(WINAPI *SetValueProc)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWO
 typedef LONG(WINAPI *DeleteKeyProc)(HKEY, LPCSTR);
 typedef LONG(WINAPI *CloseKeyProc)(HKEY);
 typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
+typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
+                                           PDWORD);
+typedef DWORD(WINAPI *SidLengthProc)(PSID);
+typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI *EqualSidProc)(PSID, PSID);
+
+static HMODULE LoadSystemLibrary(const char *library) {
+    char path[MAX_PATH];
+    if (GetProcAddress(GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != NULL) {
+        return LoadLibraryExA(library, NULL, SEARCH_SYSTEM32);
+    }
+    /* Windows 2000, XP, and Vista or 7 without the update: the system folder's full path. */
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + 1 + lstrlenA(library) >= MAX_PATH) {
+        return NULL;
+    }
+    path[length] = '\\';
+    lstrcpynA(path + length + 1, library, MAX_PATH - length - 1);
+    return LoadLibraryA(path);
+}
 
 AnyFunction SystemFunction(const char *library, const char *name) {
-    HMODULE module = LoadLibraryA(library);
+    HMODULE module = LoadSystemLibrary(library);
     return module != NULL ? (AnyFunction)GetProcAddress(module, name) : NULL;
 }
 
@@ -23,50 +53,79 @@ static AnyFunction Registry(const char *name) {
     return SystemFunction("advapi32.dll", name);
 }
 
-BOOL HasSession(const SessionList *list, DWORD id) {
+const EndedCopy *FindSession(const SessionList *list, DWORD session) {
     for (DWORD i = 0; i < list->count; i++) {
-        if (list->ids[i] == id) {
-            return TRUE;
+        if (list->copies[i].session == session) {
+            return &list->copies[i];
         }
     }
-    return FALSE;
+    return NULL;
 }
 
-BOOL AddSession(SessionList *list, DWORD id) {
-    if (HasSession(list, id) || list->count >= MAX_SESSIONS) {
+BOOL AddSession(SessionList *list, DWORD session, const void *sid, DWORD sidLength) {
+    if (FindSession(list, session) != NULL || list->count >= MAX_SESSIONS) {
         return FALSE;
     }
-    list->ids[list->count++] = id;
+    EndedCopy *copy = &list->copies[list->count++];
+    copy->session = session;
+    copy->sidLength = sidLength <= SID_BYTES ? sidLength : 0;
+    CopyBytes(copy->sid, sid, copy->sidLength);
     return TRUE;
 }
 
-void RemoveSession(SessionList *list, DWORD id) {
+void RemoveSession(SessionList *list, DWORD session) {
     DWORD kept = 0;
     for (DWORD i = 0; i < list->count; i++) {
-        if (list->ids[i] != id) {
-            list->ids[kept++] = list->ids[i];
+        if (list->copies[i].session != session) {
+            CopyBytes(&list->copies[kept++], &list->copies[i], sizeof(EndedCopy));
         }
     }
     list->count = kept;
 }
 
-void ReadEndedSessions(SessionList *list) {
+static BOOL OpenSessionsKey(HKEY *key) {
     OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
+    return openKey != NULL &&
+           openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+}
+
+BOOL ReadEndedSessions(SessionList *list) {
     QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     HKEY key;
     DWORD type = 0;
-    DWORD size = sizeof list->ids;
+    DWORD size = sizeof list->copies;
     list->count = 0;
-    if (openKey == NULL || queryValue == NULL || closeKey == NULL ||
-        openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return;
+    if (queryValue == NULL || closeKey == NULL || !OpenSessionsKey(&key)) {
+        return FALSE;
     }
-    if (queryValue(key, ENDED_VALUE, NULL, &type, (LPBYTE)list->ids, &size) == ERROR_SUCCESS &&
+    if (queryValue(key, ENDED_VALUE, NULL, &type, (LPBYTE)list->copies, &size) == ERROR_SUCCESS &&
         type == REG_BINARY) {
-        list->count = size / sizeof(DWORD);
+        list->count = size / sizeof(EndedCopy);
     }
     closeKey(key);
+    for (DWORD i = 0; i < list->count; i++) {
+        if (list->copies[i].sidLength > SID_BYTES) {
+            list->copies[i].sidLength = 0; /* not a list this program wrote: nobody's */
+        }
+    }
+    return TRUE;
+}
+
+BOOL ListOwnedBy(const char *owner) {
+    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
+    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
+    char found[OWNER_ROOM];
+    DWORD size = sizeof found - 1;
+    DWORD type = 0;
+    HKEY key;
+    if (queryValue == NULL || closeKey == NULL || !OpenSessionsKey(&key)) {
+        return FALSE;
+    }
+    LONG read = queryValue(key, OWNER_VALUE, NULL, &type, (LPBYTE)found, &size);
+    closeKey(key);
+    found[read == ERROR_SUCCESS && type == REG_SZ && size < sizeof found ? size : 0] = '\0';
+    return found[0] != '\0' && lstrcmpiA(found, owner) == 0;
 }
 
 /* The product's key is made as any other, so that the installer's own values written into it
@@ -86,25 +145,26 @@ static BOOL CreateSessionsKey(HKEY *key) {
     return made == ERROR_SUCCESS;
 }
 
-BOOL WriteEndedSessions(const SessionList *list) {
+BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
     SetValueProc setValue = (SetValueProc)Registry("RegSetValueExA");
-    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     HKEY key;
-    if (setValue == NULL || deleteKey == NULL || closeKey == NULL) {
+    if (setValue == NULL || closeKey == NULL || !CreateSessionsKey(&key)) {
         return FALSE;
     }
-    if (list->count == 0) {
-        LONG deleted = deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY);
-        return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+    LONG written = setValue(key, ENDED_VALUE, 0, REG_BINARY, (const BYTE *)list->copies,
+                            list->count * sizeof(EndedCopy));
+    if (written == ERROR_SUCCESS && owner != NULL) {
+        written = setValue(key, OWNER_VALUE, 0, REG_SZ, (const BYTE *)owner, lstrlenA(owner) + 1);
     }
-    if (!CreateSessionsKey(&key)) {
-        return FALSE;
-    }
-    LONG written = setValue(key, ENDED_VALUE, 0, REG_BINARY, (const BYTE *)list->ids,
-                            list->count * sizeof(DWORD));
     closeKey(key);
     return written == ERROR_SUCCESS;
+}
+
+BOOL ForgetEndedSessions(void) {
+    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
+    LONG deleted = deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_ACCESS_DENIED;
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
 /* Looked up: Windows NT 4 has no sessions of this kind. */
@@ -114,27 +174,69 @@ BOOL SessionOfProcess(DWORD processId, DWORD *session) {
     return sessionOf != NULL && sessionOf(processId, session);
 }
 
-static BOOL IsBlank(char c) {
-    return c == ' ' || c == '\t';
+HANDLE ProcessToken(HANDLE process) {
+    OpenTokenProc openToken = (OpenTokenProc)Registry("OpenProcessToken");
+    HANDLE token;
+    return openToken != NULL && openToken(process, TOKEN_QUERY, &token) ? token : NULL;
 }
 
-/* As Windows itself reads the program's name: up to the closing quote, or to the first blank. */
-const char *ArgumentText(const char *line) {
-    if (*line == '"') {
-        for (line++; *line && *line != '"'; line++) {
-        }
-        if (*line) {
-            line++;
-        }
-    } else {
-        while (*line && !IsBlank(*line)) {
-            line++;
-        }
+DWORD UserOfToken(HANDLE token, BYTE *sid) {
+    TokenInformationProc tokenInformation =
+        (TokenInformationProc)Registry("GetTokenInformation");
+    SidLengthProc sidLength = (SidLengthProc)Registry("GetLengthSid");
+    /* TOKEN_USER, then room for the longest SID it points to. */
+    DWORD buffer[(sizeof(TOKEN_USER) + SID_BYTES) / sizeof(DWORD) + 1];
+    DWORD size;
+    if (tokenInformation == NULL || sidLength == NULL ||
+        !tokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
+        return 0;
     }
-    while (IsBlank(*line)) {
-        line++;
+    PSID user = ((TOKEN_USER *)buffer)->User.Sid;
+    DWORD length = sidLength(user);
+    if (length == 0 || length > SID_BYTES) {
+        return 0;
     }
-    return line;
+    CopyBytes(sid, user, length);
+    return length;
+}
+
+BOOL IsUserOf(HANDLE token, const EndedCopy *copy) {
+    EqualSidProc equalSid = (EqualSidProc)Registry("EqualSid");
+    BYTE sid[SID_BYTES];
+    return copy->sidLength != 0 && UserOfToken(token, sid) == copy->sidLength &&
+           equalSid != NULL && equalSid(sid, (PSID)copy->sid);
+}
+
+BOOL IsElevated(HANDLE token) {
+    TokenInformationProc tokenInformation =
+        (TokenInformationProc)Registry("GetTokenInformation");
+    DWORD type = 0;
+    DWORD size;
+    /* Before Vista the class does not exist and the call fails: no token is elevated there.
+     * With UAC off (and for the built-in Administrator) the type is the default one: that token
+     * is the user's ordinary one. */
+    return tokenInformation != NULL &&
+           tokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+           type == ELEVATION_FULL;
+}
+
+void CopyBytes(void *to, const void *from, DWORD count) {
+    BYTE *out = (BYTE *)to;
+    const BYTE *in = (const BYTE *)from;
+    while (count-- > 0) {
+        *out++ = *in++;
+    }
+}
+
+void ClearBytes(void *bytes, DWORD count) {
+    volatile BYTE *at = (volatile BYTE *)bytes;
+    while (count-- > 0) {
+        *at++ = 0;
+    }
+}
+
+static BOOL IsBlank(char c) {
+    return c == ' ' || c == '\t';
 }
 
 const char *NextArgument(const char *at, char *out) {

@@ -1,12 +1,18 @@
-/* What the installer's stopper and starter share: the sessions in which the stopper ended a copy
- * of SLOTWARD, kept for the starter, and the walk over their own command lines.
+/* What the installer's actions share: the copies of SLOTWARD the stopper ended, by session and
+ * user, kept for the starter and for a rollback; the system's own libraries; and the walk over an
+ * action's data.
  *
- * The list lives in the volatile registry key HKLM\Software\SLOTWARD\Sessions (value "Ended",
- * the session numbers as DWORDs) from the stopper's run to the starter's, both parts of one
- * installation. Only administrators and the system may write there, so nobody else can choose
- * the sessions a copy is started in; and a volatile key never outlives a restart of Windows, so
- * a list an interrupted installation left behind cannot start anything after one. The registry
- * functions come from ADVAPI32, loaded when needed: the programs import from KERNEL32 only.
+ * The list lives in the volatile registry key HKLM\Software\SLOTWARD\Sessions (value "Ended")
+ * from the stopper's run to the starter's, both parts of one installation. Only administrators
+ * and the system may write there, so nobody else can choose the sessions a copy is started in;
+ * and a volatile key never outlives a restart of Windows, so a list an interrupted installation
+ * left behind cannot start anything after one. Each entry names the user whose copy was ended:
+ * a copy is started again only as that user, never as whoever holds the session meanwhile.
+ *
+ * The list belongs to the installation that started it (value "Owner", its ProductCode). An
+ * upgrade removes the old version inside its own installation, and that removal adds the copies
+ * it ends to the upgrade's list and leaves the list alone at its end; only a removal that started
+ * the list itself forgets it there.
  */
 #ifndef SESSIONS_H
 #define SESSIONS_H
@@ -16,34 +22,60 @@
 /* More sessions than a terminal server holds at once; a copy in one beyond them is still ended,
  * and its user gets SLOTWARD back at the next logon. */
 #define MAX_SESSIONS 64
+/* SECURITY_MAX_SID_SIZE: the longest security identifier there is. */
+#define SID_BYTES 68
+
+typedef struct EndedCopy {
+    DWORD session;
+    DWORD sidLength; /* 0: the user could not be told, and no copy is started for it */
+    BYTE sid[SID_BYTES];
+} EndedCopy;
 
 typedef struct SessionList {
     DWORD count;
-    DWORD ids[MAX_SESSIONS];
+    EndedCopy copies[MAX_SESSIONS];
 } SessionList;
 
-/* Adds a session once; FALSE when it is already there or the list is full. */
-BOOL AddSession(SessionList *list, DWORD id);
-BOOL HasSession(const SessionList *list, DWORD id);
+/* Adds a session once, with the user of its ended copy; FALSE when it is already there or the
+ * list is full. */
+BOOL AddSession(SessionList *list, DWORD session, const void *sid, DWORD sidLength);
+/* The session's entry, or NULL. */
+const EndedCopy *FindSession(const SessionList *list, DWORD session);
 /* Takes one session out; the rest keep their order. */
-void RemoveSession(SessionList *list, DWORD id);
+void RemoveSession(SessionList *list, DWORD session);
 
-/* The list the stopper left, or an empty one. */
-void ReadEndedSessions(SessionList *list);
-/* Replaces the list; an empty one removes the key, so that no earlier list survives it. FALSE
- * when the registry refused (a caller without the rights). */
-BOOL WriteEndedSessions(const SessionList *list);
+/* The list the stopper left, or an empty one; FALSE when there is none. */
+BOOL ReadEndedSessions(SessionList *list);
+/* Whether the list there is belongs to this installation. */
+BOOL ListOwnedBy(const char *owner);
+/* Replaces the list, empty or not; owner: the installation it belongs to, or NULL to keep the
+ * owner it has. FALSE when the registry refused (a caller without the rights). */
+BOOL WriteEndedSessions(const SessionList *list, const char *owner);
+/* Removes the list: nothing of it survives for a later installation. */
+BOOL ForgetEndedSessions(void);
 
 /* The session of a process; FALSE when the system cannot tell (Windows NT 4) or may not. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session);
+/* The user of a token, copied into sid (capacity SID_BYTES); its length, or 0. */
+DWORD UserOfToken(HANDLE token, BYTE *sid);
+/* The process's token for queries, or NULL. */
+HANDLE ProcessToken(HANDLE process);
+/* Whether the token's user is the entry's. */
+BOOL IsUserOf(HANDLE token, const EndedCopy *copy);
+/* Whether the token is elevated: an administrator's full token while UAC is on, beside which
+ * Windows keeps the user's ordinary one. */
+BOOL IsElevated(HANDLE token);
 
-/* A function of a system library, loaded on first use; NULL where the system lacks it. The type
- * without arguments converts to any function type without complaint. */
+/* A function of a system library, loaded from the system folder only (never from the folder a
+ * program or the installer runs in, nor from the path) on first use; NULL where the system lacks
+ * it. The type without arguments converts to any function type without complaint. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 
-/* The text after the program's own name and the blanks that follow it. */
-const char *ArgumentText(const char *line);
+/* Byte copies and fills of the module's own: there is no C runtime to give memcpy and memset. */
+void CopyBytes(void *to, const void *from, DWORD count);
+void ClearBytes(void *bytes, DWORD count);
+
 /* Copies the next argument (quotes removed; a quoted one may hold blanks) into out, of capacity
  * MAX_PATH, and returns where the walk goes on, or NULL when no argument is left or it does not
  * fit. */

@@ -1,34 +1,29 @@
-/* Starts SLOTWARD again in each session in which the stopper ended a copy.
+/* Starts SLOTWARD again in each session in which the stopper ended a copy; see starter.h.
  *
- *     starter.exe "C:\Program Files\SLOTWARD\slotward.exe" /Q /F       (as LocalSystem)
- *     starter.exe /here "C:\Program Files\SLOTWARD\slotward.exe" /Q /F (as the installing user)
+ * The system's form takes the token of each noted session's user (WTSQueryUserToken, which only
+ * LocalSystem may call), checks that it is still the user whose copy was ended, gives way to the
+ * user's ordinary token where the one Windows returns is elevated, and starts SLOTWARD with it,
+ * with the user's environment, on the session's desktop (winsta0\default), breaking away from
+ * the job the installer runs its actions in where the job allows it, so that the copy outlives
+ * the action. Every session is started first; then the starter waits once, at most IDLE_WAIT_MS
+ * for all of them together, until they are resident. Each session it served leaves the list.
  *
- * Everything after the starter's own name (and after /here) is the command line SLOTWARD is
- * started with, as the installer formatted it: the new program and its remembered options, after
- * /Q, so that a copy that finds one already running (its user started it meanwhile) ends without
- * a box.
+ * The installing user's form is what is left where the first cannot work (Windows 2000 has no
+ * WTSQueryUserToken): it starts SLOTWARD in its own session, with its own token, and only when
+ * that token is the noted user's and not elevated; a session it may not serve gets SLOTWARD at
+ * its user's next logon.
  *
- * The installer runs the first form as a deferred action without impersonation once the new
- * files are in place. For each session of the stopper's list it takes the token of the session's
- * user (WTSQueryUserToken, which only LocalSystem may call), the user's ordinary one where Windows
- * keeps an elevated one beside it, and starts SLOTWARD with it, with the user's environment, on
- * the session's desktop (winsta0\default), breaking away from the job the installer runs its
- * actions in, so that the copy outlives the action. Each session it served leaves the list.
- *
- * The second form is what is left where the first cannot work (Windows 2000 has no
- * WTSQueryUserToken): the installer runs it after the installation, impersonating the user who
- * installs, and it starts SLOTWARD in that user's own session, with that user's own rights, when
- * the list still holds the session. Other sessions get SLOTWARD at their next logon.
- *
- * Neither form gives anyone a new power: the first needs LocalSystem's privilege, the list can
- * be written by administrators only, and the second starts nothing but in its caller's own
- * session with its caller's token. WTSAPI32, USERENV, ADVAPI32 and USER32 are loaded when needed;
- * the program imports from KERNEL32 only and uses no C runtime. It always exits 0.
+ * Neither form gives anyone a new power: the first needs LocalSystem's privilege, the list can be
+ * written by administrators only, and the second starts nothing but in its caller's own session
+ * as the caller, who is the user whose copy was ended.
  */
+#include "starter.h"
+
+#include "log.h"
 #include "sessions.h"
 
-/* How long to give each started copy to become resident before the next step of the
- * installation (which may start one of its own) goes on. */
+/* How long, all together, to give the started copies to become resident before the next step
+ * of the installation (which may start one of its own) goes on. */
 #define IDLE_WAIT_MS 10000
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
@@ -48,6 +43,12 @@ typedef struct Start {
     char commandLine[2 * MAX_PATH + 1024];
     char folder[MAX_PATH]; /* the program's folder, its working directory */
 } Start;
+
+/* The copies started and not yet waited for. */
+typedef struct Started {
+    DWORD count;
+    HANDLE processes[MAX_SESSIONS];
+} Started;
 
 /* The command line, and the program's folder from its path. FALSE when there is no program. */
 static BOOL ReadStart(const char *text, Start *start) {
@@ -69,22 +70,28 @@ static BOOL ReadStart(const char *text, Start *start) {
     return TRUE;
 }
 
-/* Lets the installation go on only once the copy is resident: an interactive installation's own
- * start that follows then finds it and stays quiet. */
-static void AwaitResident(PROCESS_INFORMATION *started) {
-    InputIdleProc inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
-    if (inputIdle != NULL) {
-        inputIdle(started->hProcess, IDLE_WAIT_MS);
+static void Keep(Started *started, PROCESS_INFORMATION *process) {
+    CloseHandle(process->hThread);
+    if (started->count < MAX_SESSIONS) {
+        started->processes[started->count++] = process->hProcess;
+    } else {
+        CloseHandle(process->hProcess);
     }
-    CloseHandle(started->hThread);
-    CloseHandle(started->hProcess);
 }
 
-static void ClearBytes(void *bytes, DWORD size) {
-    volatile BYTE *at = (volatile BYTE *)bytes;
-    while (size-- > 0) {
-        *at++ = 0;
+/* Lets the installation go on only once the copies are resident, or the one wait is over: an
+ * interactive installation's own start that follows then finds its copy and stays quiet. */
+static void AwaitResident(Started *started) {
+    InputIdleProc inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
+    DWORD begun = GetTickCount();
+    for (DWORD i = 0; i < started->count; i++) {
+        DWORD spent = GetTickCount() - begun;
+        if (inputIdle != NULL && spent < IDLE_WAIT_MS) {
+            inputIdle(started->processes[i], IDLE_WAIT_MS - spent);
+        }
+        CloseHandle(started->processes[i]);
     }
+    started->count = 0;
 }
 
 /* The token the session's user works with: an elevated one gives way to the ordinary one
@@ -109,8 +116,8 @@ static HANDLE OrdinaryToken(HANDLE token) {
 
 /* Starts the copy in the token's session. The job the installer runs its actions in may end
  * what they leave behind, and a process in another session may not join it at all: the copy
- * breaks away where the job allows it, and is started plainly where there is no job. */
-static BOOL StartAsUser(HANDLE token, Start *start) {
+ * breaks away where the job allows it, and is started plainly where it does not. */
+static BOOL StartAsUser(HANDLE token, Start *start, PROCESS_INFORMATION *process) {
     StartAsUserProc startAsUser =
         (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");
     EnvironmentProc environment =
@@ -118,7 +125,6 @@ static BOOL StartAsUser(HANDLE token, Start *start) {
     FreeEnvironmentProc freeEnvironment =
         (FreeEnvironmentProc)SystemFunction("userenv.dll", "DestroyEnvironmentBlock");
     STARTUPINFOA startup;
-    PROCESS_INFORMATION started;
     LPVOID block = NULL;
     char desktop[] = "winsta0\\default";
     BOOL ok = FALSE;
@@ -135,81 +141,146 @@ static BOOL StartAsUser(HANDLE token, Start *start) {
     for (int attempt = 0; attempt < 2 && !ok; attempt++) {
         DWORD breakaway = attempt == 0 ? CREATE_BREAKAWAY_FROM_JOB : 0;
         ok = startAsUser(token, NULL, start->commandLine, NULL, NULL, FALSE, flags | breakaway,
-                         block, start->folder, &startup, &started);
+                         block, start->folder, &startup, process);
     }
-    if (ok) {
-        AwaitResident(&started);
-    }
+    DWORD error = GetLastError();
     if (block != NULL) {
         freeEnvironment(block);
     }
+    SetLastError(error);
     return ok;
 }
 
-/* The system-context form: every session of the list. */
-static void StartInSessions(Start *start) {
-    UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
-    SessionList ended;
-    SessionList served;
-    ReadEndedSessions(&ended);
-    served.count = 0;
-    for (DWORD i = 0; i < ended.count && userToken != NULL; i++) {
-        HANDLE token = NULL;
-        if (!userToken(ended.ids[i], &token)) {
-            continue;
-        }
-        token = OrdinaryToken(token);
-        if (token != NULL && StartAsUser(token, start)) {
-            AddSession(&served, ended.ids[i]);
-        }
-        if (token != NULL) {
-            CloseHandle(token);
-        }
+/* One noted session: TRUE when nothing is left to do for it (served, or its user is gone). */
+static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *start,
+                         Started *started) {
+    HANDLE token = NULL;
+    PROCESS_INFORMATION process;
+    if (!userToken(copy->session, &token)) {
+        LogNumbers("not started in session %1: no token for its user, error %2", copy->session,
+                   GetLastError(), 0);
+        return FALSE;
     }
-    for (DWORD i = 0; i < served.count; i++) {
-        RemoveSession(&ended, served.ids[i]);
+    if (!IsUserOf(token, copy)) {
+        LogNumbers("not started in session %1: another user is signed in there now",
+                   copy->session, 0, 0);
+        CloseHandle(token);
+        return TRUE;
     }
-    WriteEndedSessions(&ended);
+    token = OrdinaryToken(token);
+    if (token == NULL) {
+        LogNumbers("not started in session %1: no ordinary token for its user, error %2",
+                   copy->session, GetLastError(), 0);
+        return FALSE;
+    }
+    BOOL ok = StartAsUser(token, start, &process);
+    if (ok) {
+        LogNumbers("started SLOTWARD in session %1 as process %2", copy->session,
+                   process.dwProcessId, 0);
+        Keep(started, &process);
+    } else {
+        LogNumbers("not started in session %1: error %2", copy->session, GetLastError(), 0);
+    }
+    CloseHandle(token);
+    return ok;
 }
 
-/* The installing user's form: its own session, if that is still on the list. */
-static void StartHere(Start *start) {
-    SessionList ended;
+/* Zero-filled storage rather than the stack, which one page at a time is all a module without
+ * the C runtime's stack probe may take. */
+static Start sStart;
+static SessionList sEnded;
+static SessionList sDone;
+static Started sStarted;
+
+/* What is left of the list once sessions were served: nothing, or the sessions still to serve. */
+static void KeepRest(const SessionList *rest) {
+    if (!(rest->count == 0 ? ForgetEndedSessions() : WriteEndedSessions(rest, NULL))) {
+        LogNumbers("could not write the list of sessions: error %1", GetLastError(), 0, 0);
+    }
+}
+
+void StartInSessions(const char *data, const char *owner) {
+    UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
+    BOOL listed = ReadEndedSessions(&sEnded);
+    if (!ReadStart(data, &sStart)) {
+        if (listed && ListOwnedBy(owner)) {
+            ForgetEndedSessions();
+        } else if (listed) {
+            Say("the list of sessions is left to the installation this removal is part of%t", "",
+                0, 0, 0);
+        }
+        return;
+    }
+    if (listed && userToken == NULL) {
+        LogNumbers("%1 session(s) left to the installing user: this system gives no session's "
+                   "token (WTSQueryUserToken)",
+                   sEnded.count, 0, 0);
+        return;
+    }
+    sDone.count = 0;
+    for (DWORD i = 0; i < sEnded.count; i++) {
+        if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
+            AddSession(&sDone, sEnded.copies[i].session, NULL, 0);
+        }
+    }
+    AwaitResident(&sStarted);
+    for (DWORD i = 0; i < sDone.count; i++) {
+        RemoveSession(&sEnded, sDone.copies[i].session);
+    }
+    if (listed) {
+        KeepRest(&sEnded);
+    }
+}
+
+/* Why the installing user may not start SLOTWARD in its own session, or NULL when it may. */
+static const char *RefusalHere(const EndedCopy *copy) {
+    HANDLE token = ProcessToken(GetCurrentProcess());
+    const char *refusal = NULL;
+    if (token == NULL) {
+        return "the installation's own token cannot be read";
+    }
+    if (IsElevated(token)) {
+        refusal = "the installation runs elevated";
+    } else if (!IsUserOf(token, copy)) {
+        refusal = "the installation runs as another user than the one whose copy was ended";
+    }
+    CloseHandle(token);
+    return refusal;
+}
+
+void StartInOwnSession(const char *data) {
     DWORD session;
     STARTUPINFOA startup;
-    PROCESS_INFORMATION started;
-    ReadEndedSessions(&ended);
-    if (!SessionOfProcess(GetCurrentProcessId(), &session) || !HasSession(&ended, session)) {
+    PROCESS_INFORMATION process;
+    ReadEndedSessions(&sEnded);
+    if (!ReadStart(data, &sStart) || !SessionOfProcess(GetCurrentProcessId(), &session)) {
+        return;
+    }
+    const EndedCopy *copy = FindSession(&sEnded, session);
+    if (copy == NULL) {
+        LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
+        return;
+    }
+    const char *refusal = RefusalHere(copy);
+    if (refusal != NULL) {
+        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon", refusal,
+            session, 0, 0);
         return;
     }
     ClearBytes(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    if (CreateProcessA(NULL, start->commandLine, NULL, NULL, FALSE, 0, NULL, start->folder,
-                       &startup, &started)) {
-        AwaitResident(&started);
-        RemoveSession(&ended, session);
-        WriteEndedSessions(&ended); /* an installing user without the rights leaves it */
+    /* CreateProcess starts with the process's own token, the one just checked, whatever the
+     * thread may impersonate. */
+    if (!CreateProcessA(NULL, sStart.commandLine, NULL, NULL, FALSE, 0, NULL, sStart.folder,
+                        &startup, &process)) {
+        LogNumbers("not started in session %1: error %2", session, GetLastError(), 0);
+        return;
     }
-}
-
-/* Zero-filled storage rather than the stack, which one page at a time is all a program without
- * the C runtime's stack probe may take. */
-static Start sStart;
-
-void StarterEntry(void) {
-    char first[MAX_PATH];
-    const char *text = ArgumentText(GetCommandLineA());
-    const char *after = NextArgument(text, first);
-    BOOL here = after != NULL && lstrcmpiA(first, "/here") == 0;
-    if (here) {
-        text = after;
-    }
-    if (ReadStart(text, &sStart)) {
-        if (here) {
-            StartHere(&sStart);
-        } else {
-            StartInSessions(&sStart);
-        }
-    }
-    ExitProcess(0);
+    LogNumbers("started SLOTWARD in the installing user's session %1 as process %2", session,
+               process.dwProcessId, 0);
+    sStarted.count = 0;
+    Keep(&sStarted, &process);
+    AwaitResident(&sStarted);
+    RemoveSession(&sEnded, session);
+    KeepRest(&sEnded); /* an installing user without the rights leaves it */
 }

@@ -11,11 +11,11 @@ second tool to scrub them afterwards). wixl stamps the installer with a random p
 the current time: the package code is derived from the inputs instead and the summary's times
 are set to SOURCE_DATE_EPOCH afterwards.
 
-The installer also carries the stopper and the starter (packaging/stopper.c and starter.c, built
-beside slotward.exe), which end the running copies before the program is replaced or removed and
-bring SLOTWARD back in their sessions afterwards.
+The installer also carries its custom actions (packaging/actions.c, actions.dll built beside
+slotward.exe), which end the running copies before the program is replaced or removed and bring
+SLOTWARD back in their sessions afterwards, or after a rollback.
 
-With --sign FILE.pfx the program and the helpers (before they are packed) and the installer are signed with
+With --sign FILE.pfx the program and the actions' DLL (before they are packed) and the installer are signed with
 osslsigncode; the certificate's password comes from SLOTWARD_SIGN_PASSWORD (none if unset), a
 time-stamping server's address from SLOTWARD_SIGN_TIMESTAMP (none if unset).
 """
@@ -50,36 +50,88 @@ ZIP_DATE_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
 FILETIME_1970 = 11644473600  # seconds from 1601 (FILETIME's origin) to 1970
 PID_CREATE_DTM, PID_LASTSAVE_DTM, VT_FILETIME = 12, 13, 64
 TEXT_NAMES = ("README.txt", "README-ja.txt", "LICENSE.txt")
-# The installer's helpers, which wixl cannot write: (action, type, Binary row, command line,
-# sequence number, condition). Types: 2 a program from the Binary table, 64 its exit code
-# ignored (the installation goes on whatever a helper could not do), 1024 deferred, run from the
-# installation's script, 2048 not impersonated: as LocalSystem, which may end and start programs
-# in every session. A deferred action's command line is formatted when the script is written, so
-# INSTALLDIR (the remembered folder, see slotward.wxs) is known even on the uninstallation.
-# - The stopper is the script's first action, right after InstallInitialize (1500), run by
-#   InstallExecute (1515) before RemoveExistingProducts (1520): an older package's removal then
-#   finds no copy running even without a stopper of its own, and RemoveFiles and InstallFiles
-#   find none either. When the program stays, it notes the sessions of the copies it ended and
-#   looks for them in the installed folder and in the one the new version goes to; the
-#   uninstallation only ends them.
-# - The starter brings SLOTWARD back in those sessions as the last action of the script, once
-#   every file is in place, with /Q and the options, as each session's user.
+# The installer's custom actions (packaging/actions.c, one DLL in the Binary table "Actions"),
+# which wixl cannot write with the types they need: (action, type, source, target, sequence,
+# condition). Types: 1 a function of a DLL from the Binary table, 51 an action that sets a
+# property, 64 its result ignored (the installation goes on whatever a helper could not do),
+# 256 run only when the installation is rolled back, 1024 deferred, run from the installation's
+# script, 2048 not impersonated: as LocalSystem, which may end and start programs in every
+# session.
+# - A deferred action sees nothing of the installation but its CustomActionData: the property of
+#   its own name, formatted by a type-51 action while the script is written, from the package's
+#   own values only: the program by its file key, and the remembered folder and options, which
+#   the AppSearch of the installation's own server side found in HKLM (see slotward.wxs).
+# - The stopper (StopAndNote) is the script's first action, right after InstallInitialize
+#   (1500), run by InstallExecute (1515) before RemoveExistingProducts (1520): an older
+#   package's removal then finds no copy running even without a stopper of its own, and
+#   RemoveFiles and InstallFiles find none either. It passes once more right before InstallFiles
+#   (StopLate), adding to the list. An uninstallation adds to the list too: inside an upgrade it
+#   is the old version's removal, whose copies the new version brings back.
+# - Its rollback (RestoreEnded) comes before it, as Windows Installer wants a rollback action
+#   placed: when the installation fails or is cancelled after the stopper, the old files come
+#   back and so does SLOTWARD, with the old folder's program and the old options.
+# - The starter brings SLOTWARD back in the noted sessions as the last action of the script,
+#   once every file is in place, with /Q and the options, as each session's user; on a plain
+#   uninstallation it only forgets the list, and inside an upgrade's removal it does nothing.
 # - Where it could not (Windows 2000 has no WTSQueryUserToken), the installing user's own
-#   session gets SLOTWARD back after the installation from the same starter, run as that user;
-#   not when the system account installs, which has no session of its own.
+#   session gets SLOTWARD back after the installation (StartHere, immediate, as that user); not
+#   when the system account installs, which has no session of its own.
+# - WIXFAILWHENDEFERRED=1 fails the installation once the files are in place, before the
+#   starter, so that an administrator can try the rollback.
+# - NameUsersGroup gives the lock on the installation folder the Users group's local name.
 KEEPS_RUNNING = 'NOT REMOVE~="ALL"'
+REMOVES = 'REMOVE~="ALL"'
+TARGETS = '"[#slotward.exe]" "[INSTALLEDDIR]slotward.exe"'
+DEFERRED_SYSTEM = 1 + 64 + 1024 + 2048
 HELPER_ACTIONS = [
-    ("StopAndNote", 2 + 64 + 1024 + 2048, "Stopper",
-     '/record "[INSTALLEDDIR]slotward.exe" "[INSTALLDIR]slotward.exe"', 1510, KEEPS_RUNNING),
-    ("StopRunning", 2 + 64 + 1024 + 2048, "Stopper", '"[INSTALLDIR]slotward.exe"', 1511,
-     'REMOVE~="ALL"'),
-    ("StartEnded", 2 + 64 + 1024 + 2048, "Starter", '"[INSTALLDIR]slotward.exe" /Q [OPTIONS]',
-     6590, KEEPS_RUNNING),
-    ("StartHere", 2 + 64, "Starter", '/here "[INSTALLDIR]slotward.exe" /Q [OPTIONS]', 6700,
+    ("SetRestoreEnded", 51, "RestoreEnded", '"[INSTALLEDDIR]slotward.exe" /Q [INSTALLEDOPTIONS]',
+     1401, "INSTALLEDDIR"),
+    ("SetRestoreEndedInPlace", 51, "RestoreEnded", '"[#slotward.exe]" /Q [INSTALLEDOPTIONS]', 1402,
+     "NOT INSTALLEDDIR"),
+    ("SetStopAndNote", 51, "StopAndNote", TARGETS, 1403, KEEPS_RUNNING),
+    ("SetStopAndNoteRemoving", 51, "StopAndNote", "/add " + TARGETS, 1404, REMOVES),
+    ("SetStopLate", 51, "StopLate", "/add " + TARGETS, 1405, KEEPS_RUNNING),
+    ("SetStartEnded", 51, "StartEnded", '"[#slotward.exe]" /Q [OPTIONS]', 1406, KEEPS_RUNNING),
+    ("SetStartHere", 51, "StartHere", '"[#slotward.exe]" /Q [OPTIONS]', 1407, KEEPS_RUNNING),
+    ("NameUsersGroup", 1, "Actions", "NameUsersGroup", 1408, KEEPS_RUNNING),
+    ("RestoreEnded", 1 + 256 + 1024 + 2048, "Actions", "RestoreEnded", 1505, None),
+    ("StopAndNote", DEFERRED_SYSTEM, "Actions", "StopAndNote", 1510, None),
+    ("StopLate", DEFERRED_SYSTEM, "Actions", "StopAndNote", 3990, KEEPS_RUNNING),
+    ("FailWhenDeferred", 1 + 1024, "Actions", "FailWhenDeferred", 6580,
+     "WIXFAILWHENDEFERRED=1"),
+    ("StartEnded", DEFERRED_SYSTEM, "Actions", "StartEnded", 6590,
+     "NOT (%s AND UPGRADINGPRODUCTCODE)" % REMOVES),
+    ("StartHere", 1 + 64, "Actions", "StartHere", 6700,
      KEEPS_RUNNING + ' AND UserSID<>"S-1-5-18"'),
 ]
+# Only an administrator, a deployment service (LocalSystem) or a transform sets these: on the
+# installation's server side, a value that a user who is not an administrator gave is dropped
+# before anything reads it (an empty value removes a property), whatever way the installation
+# was elevated for that user. See slotward.wxs for why this, and not SecureCustomProperties.
+ADMIN_ONLY = ("OPTIONS", "INSTALLDIR", "WIXFAILWHENDEFERRED")
+DROP_ACTIONS = [("DropGivenOptions", 51, "OPTIONS", "", 40, "NOT AdminUser"),
+                ("DropGivenFolder", 51, "INSTALLDIR", "", 41, "NOT AdminUser"),
+                ("DropGivenFailure", 51, "WIXFAILWHENDEFERRED", "", 42, "NOT AdminUser")]
+# What the installed version left (INSTALLEDDIR, INSTALLEDOPTIONS) comes from HKLM only: a value
+# given on the command line is dropped before AppSearch looks, in both sequences.
+FORGET_ACTIONS = [("ForgetGivenInstalledFolder", 51, "INSTALLEDDIR", "", 43, None),
+                  ("ForgetGivenInstalledOptions", 51, "INSTALLEDOPTIONS", "", 44, None)]
+# The lock on the installation folder: Administrators full control (GENERIC_ALL), the Users
+# group read and run (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE: the table refuses GENERIC_READ);
+# Windows Installer gives LocalSystem full control in every lock it sets. Nobody else may
+# replace the program or write a settings file beside it.
+LOCK_TABLE = ("CREATE TABLE `LockPermissions` (`LockObject` CHAR(72) NOT NULL, "
+              "`Table` CHAR(32) NOT NULL, `Domain` CHAR(255), `User` CHAR(255) NOT NULL, "
+              "`Permission` LONG PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`)")
+LOCKS = [("INSTALLDIR", "CreateFolder", "Administrators", 0x10000000),
+         ("INSTALLDIR", "CreateFolder", "[UsersGroup]", 0x1200A9)]
 # The public properties that reach the installation's server side in a managed installation.
-SECURE_PROPERTIES = "INSTALLDIR;OPTIONS;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED"
+SECURE_PROPERTIES = ";".join(ADMIN_ONLY + ("WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"))
+# For the Wine bench only (--start-late): a copy of the installed program started right after
+# the stopper's first pass, as a Start menu click or a logon would meanwhile (18: a program
+# installed with the product, 192: not waited for).
+LATE_START = ("StartLateForTest", 18 + 192 + 1024, "slotward.exe", "/Q [OPTIONS]", 1511,
+              KEEPS_RUNNING)
 # VS_FIXEDFILEINFO's signature, and the key of the version record's list of languages.
 FIXED_FILE_INFO = struct.pack("<I", 0xFEEF04BD)
 TRANSLATION = "Translation\0".encode("utf-16-le")
@@ -184,10 +236,11 @@ def write_identity(out, version):
                 % (version, guid(product_code(version)), guid(upgrade_code())))
 
 
-def write_msi(path, files, version, epoch, stopper=True):
+def write_msi(path, files, version, epoch, stopper=True, start_late=False):
     """Builds the installer with wixl in a folder of its own (wixl takes relative sources).
-    files: name in the stage (slotward.exe, stopper.exe, starter.exe, the texts) -> contents.
-    Without the helpers' rows the installer ends and starts no copy itself, as 1.0.0's did not."""
+    files: name in the stage (slotward.exe, actions.dll, the texts) -> contents.
+    Without the helpers' rows the installer ends and starts no copy itself, as 1.0.0's did not;
+    start_late adds the bench's start of a copy right after the stopper's first pass."""
     code = upgrade_code()
     product = product_code(version)
     with open(WXS, "rb") as g:
@@ -211,12 +264,17 @@ def write_msi(path, files, version, epoch, stopper=True):
         sql(out, "UPDATE File SET Version = '%s', Language = '%s' WHERE File = 'slotward.exe'"
             % (version, languages))
         sql(out, "DELETE FROM MsiFileHash WHERE File_ = 'slotward.exe'")  # unversioned files only
+        for row in DROP_ACTIONS:
+            add_action(out, *row)
+        for row in FORGET_ACTIONS:
+            add_action(out, *row, sequences=("InstallUISequence", "InstallExecuteSequence"))
+        sql(out, LOCK_TABLE)
+        for lock_object, table, user, permission in LOCKS:
+            sql(out, "INSERT INTO `LockPermissions` (`LockObject`, `Table`, `User`, `Permission`) "
+                "VALUES ('%s', '%s', '%s', %d)" % (lock_object, table, user, permission))
         if stopper:
-            for action, kind, source, target, sequence, condition in HELPER_ACTIONS:
-                sql(out, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
-                    "VALUES ('%s', %d, '%s', '%s')" % (action, kind, source, target))
-                sql(out, "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, "
-                    "`Sequence`) VALUES ('%s', '%s', %d)" % (action, condition, sequence))
+            for row in HELPER_ACTIONS + ([LATE_START] if start_late else []):
+                add_action(out, *row)
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
              "{%s}" % str(package).upper()])
         set_summary_times(out, epoch)
@@ -225,6 +283,16 @@ def write_msi(path, files, version, epoch, stopper=True):
 
 def sql(msi, query):
     run(["msibuild", msi, "-q", query])
+
+
+def add_action(msi, action, kind, source, target, sequence, condition,
+               sequences=("InstallExecuteSequence",)):
+    """A CustomAction row and its place in the sequences."""
+    sql(msi, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+        "VALUES ('%s', %d, '%s', '%s')" % (action, kind, source, target))
+    for table in sequences:
+        sql(msi, "INSERT INTO `%s` (`Action`, `Condition`, `Sequence`) VALUES ('%s', '%s', %d)"
+            % (table, action, condition or "", sequence))
 
 
 def file_version(exe):
@@ -274,7 +342,7 @@ def write_sums(out, names):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--exe", required=True, help="the built slotward.exe")
-    parser.add_argument("--helpers", help="the folder of the built stopper.exe and starter.exe "
+    parser.add_argument("--helpers", help="the folder of the built actions.dll "
                         "(default: beside --exe)")
     parser.add_argument("--version", required=True)
     parser.add_argument("--out", required=True, help="folder for the packages")
@@ -282,6 +350,9 @@ def main():
     parser.add_argument("--msi-only", action="store_true", help="only the installer, unsigned")
     parser.add_argument("--no-stopper", action="store_true",
                         help="an installer that ends and starts no copy, like 1.0.0's (for tests)")
+    parser.add_argument("--start-late", action="store_true",
+                        help="an installer that starts a copy right after the stopper's first "
+                        "pass (for tests)")
     args = parser.parse_args()
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or time.time())
     os.makedirs(args.out, exist_ok=True)
@@ -291,14 +362,14 @@ def main():
     with tempfile.TemporaryDirectory(prefix="slotward-package-") as stage:
         programs = {}
         for name, source in (("slotward.exe", args.exe),
-                             ("stopper.exe", os.path.join(helpers, "stopper.exe")),
-                             ("starter.exe", os.path.join(helpers, "starter.exe"))):
+                             ("actions.dll", os.path.join(helpers, "actions.dll"))):
             shutil.copyfile(source, os.path.join(stage, name))
             if args.sign and not args.msi_only:
                 sign(os.path.join(stage, name), args.sign)
             with open(os.path.join(stage, name), "rb") as f:
                 programs[name] = f.read()
-        write_msi(msi, dict(programs, **texts), args.version, epoch, not args.no_stopper)
+        write_msi(msi, dict(programs, **texts), args.version, epoch, not args.no_stopper,
+                  args.start_late)
         if args.msi_only:
             return 0
         archive = "slotward-%s.zip" % args.version

@@ -27,9 +27,9 @@ import re
 import subprocess
 import sys
 
-from scenarios import CD, EN, Scenario, checking, refusal, still, terminated
-from steps import (FIRST_IN_SHUTDOWN, Find, NoBox, Run, Send, Start, Trace, WM_QUERYENDSESSION,
-                   compare, restart)
+from scenarios import CD, EN, Scenario, checking, refusal, report, still, terminated
+from steps import (FIRST_IN_SHUTDOWN, Boxes, Find, NoBox, Run, Send, Start, Trace,
+                   WM_QUERYENDSESSION, compare, restart)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 PACKAGE = os.path.join(ROOT, "scripts", "package.py")
@@ -80,7 +80,8 @@ class VersionRecord:
 class MakeInstallers:
     """Makes the installers of the program under test as this version, an older and a later one,
     on the host, and names them in the context: {msi}, {older_msi} and {later_msi}. The older
-    one has no stopper, as 1.0.0's had none: only the newer package can end the copies."""
+    one has no stopper, as 1.0.0's had none: only the newer package can end the copies. {late_msi}
+    is this version again, starting a copy right after the stopper's first pass."""
 
     def describe(self):
         return "make the installers %s, %s (no stopper) and %s" % (VERSION, OLDER, LATER)
@@ -88,21 +89,85 @@ class MakeInstallers:
     def execute(self, wine, context):
         folder = os.path.join(wine.root, "installers")
         for version, key, extra in ((VERSION, "msi", []), (OLDER, "older_msi", ["--no-stopper"]),
-                                    (LATER, "later_msi", [])):
+                                    (LATER, "later_msi", []), (VERSION, "late_msi", ["--start-late"])):
+            out = os.path.join(folder, key)
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
-                                   version, "--out", folder, "--msi-only"] + extra,
+                                   version, "--out", out, "--msi-only"] + extra,
                                   capture_output=True, text=True)
             if proc.returncode != 0:
                 return ["package.py failed: " + proc.stdout + proc.stderr]
-            path = os.path.join(folder, "slotward-%s.msi" % version)
+            path = os.path.join(out, "slotward-%s.msi" % version)
             context[key] = "Z:" + path.replace("/", "\\")
         return []
 
 
-def msiexec(arguments):
-    """msiexec as an administrator types it; it shows no box and ends with exit code 0 (no
-    reboot needed: 3010 would show as 194)."""
-    return Run("msiexec %s /qn /norestart" % arguments, [], timeout=MSIEXEC_MS)
+def logged_problems(path, logged, context):
+    """SLOTWARD's lines in an installer log ("SLOTWARD: ..."): each of logged is a regular
+    expression that must match one of them, in this order; other lines may stand between."""
+    with open(path, "rb") as f:
+        lines = [line[len("SLOTWARD: "):] for line in f.read().decode("utf-8", "replace").splitlines()
+                 if line.startswith("SLOTWARD: ")]
+    found = 0
+    for line in lines:
+        if found < len(logged) and re.fullmatch(logged[found].format(**context), line):
+            found += 1
+    if found < len(logged):
+        return ["the log lacks %r after what matched; its lines: %r" % (logged[found], lines)]
+    return []
+
+
+class Msiexec(Run):
+    """msiexec as an administrator types it, with a verbose log (/l*v): it shows no box and ends
+    with exit code 0 (no reboot needed: 3010 would show as 194) or the one given. logged: see
+    logged_problems."""
+
+    def __init__(self, arguments, logged=(), exit="0", limited=False):
+        super().__init__("msiexec %s /qn /norestart /l*v \"{log}\"" % arguments, [], exit=exit,
+                         timeout=MSIEXEC_MS, limited=limited)
+        self.logged = list(logged)
+
+    def execute(self, wine, context):
+        context["log_path"] = os.path.join(wine.root, "msiexec.log")
+        if os.path.exists(context["log_path"]):
+            os.remove(context["log_path"])
+        context["log"] = "Z:" + context["log_path"].replace("/", "\\")
+        return super().execute(wine, context) or logged_problems(context["log_path"], self.logged,
+                                                                 context)
+
+
+def msiexec(arguments, logged=(), exit="0", limited=False):
+    return Msiexec(arguments, logged, exit, limited)
+
+
+class RollBack:
+    """The rollback of the last installation's stopper, run as Windows Installer runs it (Wine's
+    installer runs no rollback script): the action's entry from the installer's own DLL, with the
+    CustomActionData the installation wrote into its script (its log shows the property). logged:
+    see logged_problems."""
+
+    def __init__(self, logged):
+        self.logged = list(logged)
+
+    def describe(self):
+        return "roll back the stopper"
+
+    def execute(self, wine, context):
+        with open(context["log_path"], "rb") as f:
+            match = re.search(r"Property\(S\): RestoreEnded = (.*)", f.read().decode("utf-8",
+                                                                                   "replace"))
+        if not match:
+            return ["the installation's log shows no RestoreEnded data"]
+        dll = os.path.join(wine.root, "actions.dll")
+        proc = subprocess.run(["msiinfo", "extract", context["msi"][2:].replace("\\", "/"),
+                               "Binary.Actions"], capture_output=True)
+        with open(dll, "wb") as f:
+            f.write(proc.stdout)
+        log = os.path.join(wine.root, "rollback.log")
+        record = wine.driver_run(["action", "Z:" + dll.replace("/", "\\"), "RestoreEnded",
+                                  context["msi"], "Z:" + log.replace("/", "\\"),
+                                  match.group(1).strip()], 60)
+        return (compare(record, {"package": "0", "entry": "1", "result": "0"}) or
+                logged_problems(log, self.logged, context))
 
 
 class Installation:
@@ -185,9 +250,10 @@ def ended_and_restored(options=OPTIONS):
             "session of"]
 
 
-# An installation where no copy ran: the stopper notes no session (and so removes any list an
-# interrupted installation left), the starter has none to serve, nor has the installing user's.
-NOTHING_TO_RESTORE = ["list removed", "list removed", "session of"]
+# An installation where no copy ran: the stopper starts an empty list (which replaces any list an
+# interrupted installation left), the starter has none to serve and removes it, nor has the
+# installing user's.
+NOTHING_TO_RESTORE = ["note 0", "list removed", "session of"]
 # Exactly one copy, from the installed folder, with the options, and no box anywhere.
 RESTORED = [Find(path="{installed}"), NoBox(1000)] + WITH_OPTIONS
 REMEMBERED_FOLDER = r"reg query HKLM\Software\SLOTWARD /v InstallDir /reg:32"
@@ -208,21 +274,38 @@ CUSTOM = "C:\\Tools\\SLOTWARD"
 # Y: is another name of the installation folder: a copy started through it is the same file.
 MAPPED = dict(CD, y=("fixed", "installdir"))
 
+# What the installer's log says of a copy ended, of the session it came back in, and of a copy
+# of another file of that name, from another drive, left alone.
+ENDED = r"ended process \d+ in session 1"
+STARTED = r"started SLOTWARD in session 1 as process \d+"
+DECOY = r"left process \d+ alone: its program is on another volume"
+LOOKING = r"looking for copies of .*"
+
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
     Scenario("version_record_ja", [VersionRecord("041104B0")], locale="ja"),
     # A copy started through another drive letter of the installation folder, without options,
     # is ended by the upgrade before the older version (which has no stopper) is removed: the
     # trace shows no file in use, and SLOTWARD back in that session with the remembered options.
+    # A decoy, another file of that name on the CD, its report open, is never touched. A repair
+    # that fails once the files are in place (WIXFAILWHENDEFERRED=1) has ended the copy; its
+    # rollback brings exactly that one back, with the options it had.
     Scenario("installer_install_upgrade_uninstall",
              [MakeInstallers(),
               msiexec('/i "{older_msi}" OPTIONS="%s"' % OPTIONS),
-              Installation(present=True, version=OLDER), Start("Y:\\slotward.exe"),
-              Find(path="Y:\\slotward.exe"),
-              msiexec('/i "{msi}"'), Installation(present=True),
+              Installation(present=True, version=OLDER),
+              # Started first: a one-shot run keeps the instance's event open while it lasts.
+              Run('cmd /c copy /y "{exe}" D:\\slotward.exe', []), Start("D:\\slotward.exe /T"),
+              Start("Y:\\slotward.exe"), Find(path="Y:\\slotward.exe"),
+              msiexec('/i "{msi}"', logged=[ENDED, DECOY, STARTED]),
+              Boxes([report(EN, media=("D",))]), Installation(present=True),
               Run(REMEMBERED, [], exit="0"), Run(SESSIONS_LIST, [], exit="1"),
-              Trace(FIRST_IN_SHUTDOWN, restart("/Q "), *ended_and_restored())] +
-             RESTORED + [msiexec('/x "{msi}"')] + UNINSTALLED, layout=MAPPED, trace="sessions"),
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q "), *ended_and_restored())] + RESTORED +
+             [msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus WIXFAILWHENDEFERRED=1',
+                      logged=[ENDED, r"WIXFAILWHENDEFERRED=1: .*"], exit="1603"),
+              Find(count=0),
+              RollBack([r"the installation is rolled back: .*", STARTED])] + RESTORED +
+             [msiexec('/x "{msi}"')] + UNINSTALLED, layout=MAPPED, trace="sessions"),
     # SLOTWARD resident as the Startup entry starts it: a repair ends it and brings it back; a
     # later version's installation with other OPTIONS brings it back with those.
     Scenario("installer_repair_new_options",
@@ -234,11 +317,23 @@ RELEASE = [
               Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
              RESTORED +
              # As on Windows 2000, which has no WTSQueryUserToken, the system cannot give the
-             # session's token: the installing user's own starter brings SLOTWARD back.
-             [Run(WITHOUT_TOKENS, []), msiexec('/i "{later_msi}" OPTIONS="/X A:"'),
+             # session's token. An elevated installation (Wine gives every program an
+             # administrator's elevated token) would start an elevated copy itself: it leaves
+             # the session to the next logon. Run with the user's ordinary token, it brings
+             # SLOTWARD back itself.
+             [Run(WITHOUT_TOKENS, []),
+              msiexec('/i "{later_msi}" OPTIONS="/X A:"',
+                      logged=[ENDED, r"1 session\(s\) left to the installing user: .*",
+                              r"not started in session 1: the installation runs elevated; .*"]),
+              Find(count=0),
+              Trace(checking(EN), still(EN, "D"), "session of", "end", "note 1", "session of"),
+              Start('"{installed}" /Q /X A:'),
+              msiexec('/i "{later_msi}" REINSTALL=ALL REINSTALLMODE=omus', limited=True,
+                      logged=[ENDED, r"started SLOTWARD in the installing user's session 1 as "
+                                     r"process \d+"]),
               Run(WITH_TOKENS, []), Installation(present=True, version=LATER, options="/X A:"),
               Find(path="{installed}"), NoBox(1000),
-              Trace(checking(EN), still(EN, "D"), "session of", "end", "note 1", "note 1",
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "session of", "end", "note 1",
                     "session of", FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "resident",
                     "list removed"),
               # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
@@ -246,16 +341,25 @@ RELEASE = [
               msiexec('/x "{later_msi}"'), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
-    # Installed into a folder of the administrator's choice: a later version's installation
-    # that names none stays there, and ends and brings back the copy running from it.
+    # Installed into a folder of the administrator's choice. A copy started right after the
+    # stopper's first pass (the package starts one there, as a click in the Start menu would)
+    # is ended right before the files are replaced, so the repair needs no restart, and comes
+    # back. A later version's installation that names no folder stays there, and ends and
+    # brings back the copy running from it.
     Scenario("installer_custom_folder_kept",
              [MakeInstallers(),
-              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (CUSTOM, OPTIONS)),
+              msiexec('/i "{late_msi}" INSTALLDIR="%s" OPTIONS="%s"' % (CUSTOM, OPTIONS)),
               Installation(present=True, folder=CUSTOM), Run(REMEMBERED_FOLDER, [], exit="0"),
-              Trace(*NOTHING_TO_RESTORE), Start('"{installed}" /Q %s' % OPTIONS),
-              msiexec('/i "{later_msi}"'),
+              Trace(*NOTHING_TO_RESTORE),
+              msiexec('/i "{late_msi}" REINSTALL=ALL REINSTALLMODE=amus',
+                      logged=[LOOKING, LOOKING, LOOKING, ENDED, STARTED]),
+              Trace("note 0", FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), "session of", "end",
+                    "note 1", "token of session 1", "environment", FIRST_IN_SHUTDOWN,
+                    restart("/Q " + OPTIONS), "resident", "list removed", "session of")] +
+             RESTORED +
+             [msiexec('/i "{later_msi}"'),
               Installation(present=True, version=LATER, folder=CUSTOM),
-              Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
+              Trace(checking(EN), still(EN, "D"), *ended_and_restored())] +
              RESTORED + [msiexec('/x "{later_msi}"')] + uninstalled(CUSTOM),
              layout=CD, trace="sessions"),
 ]

@@ -82,11 +82,13 @@ def presses(press, boxes):
 class Run:
     """Starts a command line and waits for its end, answering its boxes.
     watch: also follow the resident instance and wait up to that many ms for its end;
-    watched_exit: "running" when it must still run afterwards, else its exit code."""
+    watched_exit: "running" when it must still run afterwards, else its exit code;
+    limited: with the user's ordinary token (Wine gives every program an administrator's elevated
+    one, as UAC does, with the ordinary one linked to it)."""
 
     def __init__(self, cmd, boxes, press=None, exit="0", app=None, cwd=None, watch=None,
-                 watched_exit=None, timeout=8000):
-        self.cmd, self.boxes, self.exit = cmd, boxes, exit
+                 watched_exit=None, timeout=8000, limited=False):
+        self.cmd, self.boxes, self.exit, self.limited = cmd, boxes, exit, limited
         self.press = presses(press, boxes)
         self.app, self.cwd, self.timeout = app, cwd, timeout
         self.watch, self.watched_exit = watch, watched_exit
@@ -101,6 +103,8 @@ class Run:
             args += ["--app", self.app.format(**context)]
         if self.cwd:
             args += ["--cwd", self.cwd]
+        if self.limited:
+            args.append("--limited")
         if self.watch is not None:
             args += ["--watch", CLASS, TITLE, str(self.watch)]
         record = wine.driver_run(args + ["--cmdfile", wine.command_file(line)],
@@ -418,6 +422,8 @@ def device_call(line, threads):
 # the starter's own wait for it returns, and the list is removed when every session is served.
 # Only the helpers' threads count for the environment (Wine's service manager makes one for
 # the installer's service) and for the wait (the driver waits for its programs too).
+# An entry of the list: the session, the length of its user's SID, and room for the longest SID.
+ENDED_COPY_BYTES = 4 + 4 + 68
 USER_TOKEN = re.compile(r"^([0-9a-f]+):Call wtsapi32\.WTSQueryUserToken\(([0-9a-f]+),")
 SESSION_OF = re.compile(r"^([0-9a-f]+):Call KERNEL32\.ProcessIdToSessionId\(")
 SESSION_CALLS = [
@@ -425,7 +431,7 @@ SESSION_CALLS = [
     (re.compile(r"^([0-9a-f]+):Call KERNEL32\.TerminateProcess\("), lambda m: "end"),
     (re.compile(r'^([0-9a-f]+):Call advapi32\.RegSetValueExA\([0-9a-f]+,[0-9a-f]+ "Ended",'
                 r"00000000,00000003,[0-9a-f]+,([0-9a-f]+)\)"),
-     lambda m: "note %d" % (int(m.group(2), 16) // 4)),
+     lambda m: "note %d" % (int(m.group(2), 16) // ENDED_COPY_BYTES)),
     (USER_TOKEN, lambda m: "token of session %d" % int(m.group(2), 16)),
     (re.compile(r'^([0-9a-f]+):Call advapi32\.RegDeleteKeyA\([0-9a-f]+,[0-9a-f]+ '
                 r'"Software\\\\SLOTWARD\\\\Sessions"\)'), lambda m: "list removed"),

@@ -29,4 +29,5 @@ int VersionCommand(int argc, wchar_t **argv, Report &report);
 int ShortcutCommand(int argc, wchar_t **argv, Report &report);
 int FoldersCommand(int argc, wchar_t **argv, Report &report);
 int ProductsCommand(int argc, wchar_t **argv, Report &report);
+int ActionCommand(int argc, wchar_t **argv, Report &report);
 int UsageCommand(int argc, wchar_t **argv, Report &report);

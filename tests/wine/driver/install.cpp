@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include <msi.h>
+#include <msiquery.h>
 #include <shlobj.h>
 
 #include <vector>
@@ -147,5 +148,32 @@ int ProductsCommand(int argc, wchar_t **argv, Report &report) {
         report.Set(key + ".version", version);
     }
     report.Set("count", (long long)count);
+    return 0;
+}
+
+// Runs a custom action's entry as Windows Installer runs a deferred one: the DLL loaded, the
+// entry called with a handle of the installation's package whose CustomActionData is the given
+// text, its messages written to a log. Records the entry's result.
+int ActionCommand(int argc, wchar_t **argv, Report &report) {
+    if (argc != 8) {
+        return 2;
+    }
+    typedef UINT(WINAPI * Entry)(MSIHANDLE);
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, NULL);
+    MsiEnableLogW(INSTALLLOGMODE_INFO, argv[6], 0);
+    MSIHANDLE package = 0;
+    UINT opened = MsiOpenPackageW(argv[5], &package);
+    report.Set("package", (long long)opened);
+    HMODULE module = LoadLibraryW(argv[3]);
+    Entry entry = module ? reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(
+                               GetProcAddress(module, Narrow(argv[4]).c_str())))
+                         : NULL;
+    report.Set("entry", entry ? 1 : 0);
+    if (opened != ERROR_SUCCESS || !entry ||
+        MsiSetPropertyW(package, L"CustomActionData", argv[7]) != ERROR_SUCCESS) {
+        return 0;
+    }
+    report.Set("result", (long long)entry(package));
+    MsiCloseHandle(package);
     return 0;
 }

@@ -29,6 +29,7 @@ bool ReadUtf8File(const wchar_t *path, std::wstring &text) {
 
 struct Launch {
     std::wstring app, cwd, commandLine;
+    bool limited = false; // with the user's ordinary token instead of the driver's elevated one
     std::wstring watchClass, watchTitle;
     long long watchWaitMs = -1;
 };
@@ -46,6 +47,8 @@ bool ParseLaunch(int argc, wchar_t **argv, int i, Launch &launch) {
             launch.app = argv[++i];
         } else if (a == L"--cwd" && i + 1 < argc) {
             launch.cwd = argv[++i];
+        } else if (a == L"--limited") {
+            launch.limited = true;
         } else if (a == L"--watch" && i + 3 < argc) {
             launch.watchClass = argv[++i];
             launch.watchTitle = argv[++i];
@@ -70,10 +73,29 @@ bool StartProcess(const Launch &launch, Report &report, PROCESS_INFORMATION &pi)
     si.hStdInput = si.hStdOutput = si.hStdError = nul;
     std::vector<wchar_t> line(launch.commandLine.begin(), launch.commandLine.end());
     line.push_back(0);
-    BOOL ok =
-        CreateProcessW(launch.app.empty() ? NULL : launch.app.c_str(), line.data(), NULL, NULL,
-                       TRUE, 0, NULL, launch.cwd.empty() ? NULL : launch.cwd.c_str(), &si, &pi);
+    // Wine gives every process an administrator's elevated token, with the ordinary one linked
+    // to it, as UAC does; a limited launch runs as the user that token stands for.
+    HANDLE token = NULL;
+    HANDLE linked = NULL;
+    DWORD size = 0;
+    if (launch.limited &&
+        (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ||
+         !GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size))) {
+        report.Set("launch", "failed:no ordinary token");
+        return false;
+    }
+    const wchar_t *app = launch.app.empty() ? NULL : launch.app.c_str();
+    const wchar_t *cwd = launch.cwd.empty() ? NULL : launch.cwd.c_str();
+    BOOL ok = linked ? CreateProcessAsUserW(linked, app, line.data(), NULL, NULL, TRUE, 0, NULL,
+                                            cwd, &si, &pi)
+                     : CreateProcessW(app, line.data(), NULL, NULL, TRUE, 0, NULL, cwd, &si, &pi);
     DWORD error = GetLastError();
+    if (token) {
+        CloseHandle(token);
+    }
+    if (linked) {
+        CloseHandle(linked);
+    }
     CloseHandle(nul);
     if (!ok) {
         report.Set("launch", "failed:" + std::to_string(error));

@@ -10,7 +10,7 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  swdriver run <out> <timeoutMs> <press> [--app <exe>] [--cwd <dir>]\n"
+    "  swdriver run <out> <timeoutMs> <press> [--app <exe>] [--cwd <dir>] [--limited]\n"
     "           [--watch <class> <title> <waitMs>] (-- <command line> | --cmdfile <file>)\n"
     "      start the command line, read and answer its boxes, record its exit code;\n"
     "      --watch: a window whose process is followed, and waited for up to waitMs after the run\n"
@@ -38,6 +38,9 @@ const char kUsage[] =
     "  usage <out> <class> <title> <waitMs> [<msg> <wParam> <lParam> <count>]\n"
     "      private bytes, working set and processor time of the window's process, before and\n"
     "      after sending it the message count times (no boxes answered) and then waiting\n"
+    "  action <out> <dll> <entry> <package.msi> <log> <data>\n"
+    "      call a custom action's entry as the installer calls a deferred one, with data as its\n"
+    "      CustomActionData and its messages in the log\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
@@ -61,7 +64,7 @@ const Command kCommands[] = {
     {L"post", PostCommand},         {L"burst", BurstCommand},        {L"boxes", BoxesCommand},
     {L"find", FindCommand},         {L"wait-gone", WaitGoneCommand}, {L"kill", KillCommand},
     {L"version", VersionCommand},   {L"shortcut", ShortcutCommand},  {L"folders", FoldersCommand},
-    {L"products", ProductsCommand}, {L"usage", UsageCommand},
+    {L"products", ProductsCommand}, {L"usage", UsageCommand},        {L"action", ActionCommand},
 };
 
 } // namespace

@@ -1,0 +1,128 @@
+/* The installer's custom actions, in one DLL that Windows Installer loads from its Binary table.
+ *
+ * Each entry reads its data as the installer hands it over: a deferred action (the stopper, the
+ * starter, the rollback's start) its CustomActionData, which an action that sets the property of
+ * the same name formatted from the package's own values ([#slotward.exe], the remembered folder
+ * and options) when the script was written; the installing user's start the property of its own
+ * name. Nothing is read from a command line a user could type. Each says what it decided in the
+ * installer's log (log.h) and returns success: a copy that could not be ended or started must not
+ * fail the installation, which Windows Installer's handling of a file in use and the Startup
+ * shortcut at the next logon cover.
+ *
+ * Only KERNEL32 and MSI are imported, both already loaded in the installer's process; every other
+ * system library is loaded from the system folder when needed (sessions.h). No C runtime.
+ */
+#include "log.h"
+#include "sessions.h"
+#include "starter.h"
+#include "stopper.h"
+
+#include <msiquery.h>
+
+#define EXPORT __declspec(dllexport)
+/* The room for an action's data: the program, the installed folder's program and the options. */
+#define DATA_ROOM (3 * MAX_PATH + 1024)
+
+/* Zero-filled storage rather than the stack, which one page at a time is all a module without
+ * the C runtime's stack probe may take. */
+static char sData[DATA_ROOM];
+static char sProductCode[40];
+
+/* The property's value; empty when it is missing or longer than the room (never cut). */
+static const char *Property(MSIHANDLE install, const char *name) {
+    DWORD size = DATA_ROOM;
+    LogTo(install);
+    if (MsiGetPropertyA(install, name, sData, &size) != ERROR_SUCCESS) {
+        sData[0] = '\0';
+    }
+    return sData;
+}
+
+static const char *ActionData(MSIHANDLE install) {
+    return Property(install, "CustomActionData");
+}
+
+/* The installation's ProductCode, which deferred actions are given too: the list's owner. */
+static const char *ProductCode(MSIHANDLE install) {
+    DWORD size = sizeof sProductCode;
+    if (MsiGetPropertyA(install, "ProductCode", sProductCode, &size) != ERROR_SUCCESS) {
+        sProductCode[0] = '\0';
+    }
+    return sProductCode;
+}
+
+/* Before anything is replaced or removed, and again right before the files are replaced (a copy
+ * started since, from the Start menu or by a logon meanwhile, is ended too). The installation's
+ * first pass starts its list of ended copies afresh; data that begins with /add (the later pass,
+ * and an uninstallation, which may be an upgrade's removal of the old version inside the new
+ * one's) adds to it. */
+EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
+    char first[MAX_PATH];
+    const char *data = ActionData(install);
+    const char *after = NextArgument(data, first);
+    BOOL add = after != NULL && lstrcmpiA(first, "/add") == 0;
+    StopCopies(add ? after : data, add, ProductCode(install));
+    return ERROR_SUCCESS;
+}
+
+/* Once the files are in place: SLOTWARD back in every noted session. */
+EXPORT UINT WINAPI StartEnded(MSIHANDLE install) {
+    StartInSessions(ActionData(install), ProductCode(install));
+    return ERROR_SUCCESS;
+}
+
+/* The rollback of the stopper: the old files are back, and so is SLOTWARD, with the old options,
+ * in every session whose copy was ended. */
+EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
+    const char *data = ActionData(install);
+    LogText("the installation is rolled back: %t comes back where it was ended", data);
+    StartInSessions(data, ProductCode(install));
+    return ERROR_SUCCESS;
+}
+
+/* After the installation, as the installing user, where the system could not start a copy. */
+EXPORT UINT WINAPI StartHere(MSIHANDLE install) {
+    StartInOwnSession(Property(install, "StartHere"));
+    return ERROR_SUCCESS;
+}
+
+/* WIXFAILWHENDEFERRED=1: fails once the files are in place, so that an administrator can watch
+ * a rollback on a test machine. */
+EXPORT UINT WINAPI FailWhenDeferred(MSIHANDLE install) {
+    LogTo(install);
+    LogText("WIXFAILWHENDEFERRED=1: the installation fails here, to try its rollback%t", "");
+    return ERROR_INSTALL_FAILURE;
+}
+
+/* The built-in Users group (S-1-5-32-545) by the name this Windows gives it, for the lock on the
+ * installation folder: its table takes names, and only "Administrators" and "Everyone" are
+ * understood in English on every system. */
+EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
+    typedef BOOL(WINAPI * LookupProc)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD,
+                                      PSID_NAME_USE);
+    static const BYTE kUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};
+    LookupProc lookup = (LookupProc)SystemFunction("advapi32.dll", "LookupAccountSidA");
+    char name[256];
+    char domain[256];
+    DWORD nameSize = sizeof name;
+    DWORD domainSize = sizeof domain;
+    SID_NAME_USE use;
+    LogTo(install);
+    if (lookup != NULL &&
+        lookup(NULL, (PSID)kUsers, name, &nameSize, domain, &domainSize, &use)) {
+        MsiSetPropertyA(install, "UsersGroup", name);
+        LogText("the installation folder is locked for the group \"%t\"", name);
+    } else {
+        LogNumbers("the Users group's name is unknown (error %1): its English name is used",
+                   GetLastError(), 0, 0);
+    }
+    return ERROR_SUCCESS;
+}
+
+/* The DLL's entry: nothing to set up or tear down. */
+BOOL WINAPI ActionsMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    (void)module;
+    (void)reason;
+    (void)reserved;
+    return TRUE;
+}

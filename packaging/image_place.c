@@ -1,0 +1,76 @@
+/* The stopper's decision from image names; see image_place.h. */
+#include "image_place.h"
+
+/* The devices behind which a name reaches another computer: the multiple UNC provider and the
+ * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives), and the object manager's
+ * UNC link. A name through any of them is never opened. */
+static const char *const kNetworkPrefixes[] = {
+    "\\Device\\Mup\\",     "\\Device\\LanmanRedirector\\", "\\Device\\WebDavRedirector\\",
+    "\\Device\\RdpDr\\",   "\\Device\\TerminalServerRedirector\\", "\\??\\UNC\\",
+    "\\DosDevices\\UNC\\", "\\\\"};
+
+static char Folded(char c) {
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+static int StartsWith(const char *text, const char *prefix) {
+    for (; *prefix; text++, prefix++) {
+        if (Folded(*text) != Folded(*prefix)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+static int SameName(const char *a, const char *b) {
+    for (; *a && Folded(*a) == Folded(*b); a++, b++) {
+    }
+    return *a == '\0' && *b == '\0';
+}
+
+int IsNetworkName(const char *name) {
+    for (unsigned i = 0; i < sizeof kNetworkPrefixes / sizeof kNetworkPrefixes[0]; i++) {
+        if (StartsWith(name, kNetworkPrefixes[i])) {
+            return 1;
+        }
+    }
+    /* A redirector of another make registers its own device; they all say what they are. */
+    return StartsWith(name, "\\Device\\") && (StartsWith(name + 8, "Mup") ||
+                                              StartsWith(name + 8, "Lanman") ||
+                                              StartsWith(name + 8, "WebDav"));
+}
+
+/* "\Device\Name": two backslash-led parts, each non-empty, then the path's own backslash. */
+int VolumeLength(const char *name) {
+    int length = 0;
+    for (int part = 0; part < 2; part++) {
+        if (name[length] != '\\' || name[length + 1] == '\\' || name[length + 1] == '\0') {
+            return 0;
+        }
+        for (length++; name[length] && name[length] != '\\'; length++) {
+        }
+    }
+    return name[length] == '\\' ? length : 0;
+}
+
+ImagePlace PlaceOfImage(const char *image, const char *installed) {
+    if (image == 0 || installed == 0 || image[0] != '\\') {
+        return IMAGE_UNREADABLE;
+    }
+    if (IsNetworkName(image)) {
+        return IMAGE_ON_NETWORK;
+    }
+    int volume = VolumeLength(installed);
+    if (volume == 0 || IsNetworkName(installed) || VolumeLength(image) == 0) {
+        return IMAGE_UNREADABLE;
+    }
+    if (VolumeLength(image) != volume) {
+        return IMAGE_OTHER_VOLUME;
+    }
+    for (int i = 0; i < volume; i++) {
+        if (Folded(image[i]) != Folded(installed[i])) {
+            return IMAGE_OTHER_VOLUME;
+        }
+    }
+    return SameName(image, installed) ? IMAGE_INSTALLED : IMAGE_SAME_VOLUME;
+}

@@ -1,0 +1,16 @@
+/* The stopper: ends the running copies of the installed program in every session and notes the
+ * session and user of each (sessions.h). */
+#ifndef STOPPER_H
+#define STOPPER_H
+
+#include "sessions.h"
+
+/* The installed file, and where the installation puts the new one when that is elsewhere. */
+#define MAX_TARGETS 4
+
+/* data: the target files, each quoted. The first pass of an installation replaces the list;
+ * a later one (addToList) adds the copies it ended to it. owner: the installation's ProductCode,
+ * for a list it starts. */
+void StopCopies(const char *data, BOOL addToList, const char *owner);
+
+#endif
