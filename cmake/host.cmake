@@ -33,9 +33,12 @@ else()
     find_package(GTest REQUIRED)
     include(GoogleTest)
     file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-    add_executable(unit_tests ${UNIT_TEST_SOURCES})
+    # The installer's decision from image names is plain C without system headers: its table of
+    # names is tested here with the product's.
+    add_executable(unit_tests ${UNIT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/packaging/image_place.c)
     target_compile_options(unit_tests PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
-    target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
+    target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit
+                                                  ${CMAKE_SOURCE_DIR}/packaging)
     target_link_libraries(unit_tests PRIVATE slotward_core GTest::gtest GTest::gtest_main)
     gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
 endif()

@@ -127,11 +127,13 @@ LOCKS = [("INSTALLDIR", "CreateFolder", "Administrators", 0x10000000),
          ("INSTALLDIR", "CreateFolder", "[UsersGroup]", 0x1200A9)]
 # The public properties that reach the installation's server side in a managed installation.
 SECURE_PROPERTIES = ";".join(ADMIN_ONLY + ("WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"))
-# For the Wine bench only (--start-late): a copy of the installed program started right after
-# the stopper's first pass, as a Start menu click or a logon would meanwhile (18: a program
-# installed with the product, 192: not waited for).
-LATE_START = ("StartLateForTest", 18 + 192 + 1024, "slotward.exe", "/Q [OPTIONS]", 1511,
-              KEEPS_RUNNING)
+# For the Wine bench only (--start-late COMMAND): a command run right after the stopper's first
+# pass, which starts a copy of the installed program as a Start menu click or a logon would
+# meanwhile (34: a program run in a folder, here the root, 64: its exit code ignored).
+def late_start(command):
+    return ("StartLateForTest", 34 + 64 + 1024, "TARGETDIR", command, 1511, KEEPS_RUNNING)
+
+
 # VS_FIXEDFILEINFO's signature, and the key of the version record's list of languages.
 FIXED_FILE_INFO = struct.pack("<I", 0xFEEF04BD)
 TRANSLATION = "Translation\0".encode("utf-16-le")
@@ -236,11 +238,11 @@ def write_identity(out, version):
                 % (version, guid(product_code(version)), guid(upgrade_code())))
 
 
-def write_msi(path, files, version, epoch, stopper=True, start_late=False):
+def write_msi(path, files, version, epoch, stopper=True, start_late=None):
     """Builds the installer with wixl in a folder of its own (wixl takes relative sources).
     files: name in the stage (slotward.exe, actions.dll, the texts) -> contents.
     Without the helpers' rows the installer ends and starts no copy itself, as 1.0.0's did not;
-    start_late adds the bench's start of a copy right after the stopper's first pass."""
+    start_late: the bench's command that starts a copy right after the stopper's first pass."""
     code = upgrade_code()
     product = product_code(version)
     with open(WXS, "rb") as g:
@@ -273,7 +275,7 @@ def write_msi(path, files, version, epoch, stopper=True, start_late=False):
             sql(out, "INSERT INTO `LockPermissions` (`LockObject`, `Table`, `User`, `Permission`) "
                 "VALUES ('%s', '%s', '%s', %d)" % (lock_object, table, user, permission))
         if stopper:
-            for row in HELPER_ACTIONS + ([LATE_START] if start_late else []):
+            for row in HELPER_ACTIONS + ([late_start(start_late)] if start_late else []):
                 add_action(out, *row)
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
              "{%s}" % str(package).upper()])
@@ -350,9 +352,9 @@ def main():
     parser.add_argument("--msi-only", action="store_true", help="only the installer, unsigned")
     parser.add_argument("--no-stopper", action="store_true",
                         help="an installer that ends and starts no copy, like 1.0.0's (for tests)")
-    parser.add_argument("--start-late", action="store_true",
-                        help="an installer that starts a copy right after the stopper's first "
-                        "pass (for tests)")
+    parser.add_argument("--start-late", metavar="COMMAND",
+                        help="an installer that runs this command, which starts a copy, right "
+                        "after the stopper's first pass (for tests)")
     args = parser.parse_args()
     epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or time.time())
     os.makedirs(args.out, exist_ok=True)

@@ -61,10 +61,15 @@ SHORTCUTS = {("StartupFolder", "SLOTWARD", "/Q [OPTIONS]"),
              ("MenuFolder", "SLOTWARD test report", "/T"),
              ("MenuFolder", "Stop SLOTWARD", "/R")}
 # (table, columns, row): the installed texts, slotward.exe with its version and languages, the
-# remembered OPTIONS and INSTALLDIR, Restart Manager left out, and the helpers (package.py): the
-# stopper deferred (1024) without impersonation (2048) from the Binary table (2), run by
-# InstallExecute before the older version's removal and before RemoveFiles (3500), the starter
-# likewise as the script's last action and again as the installing user after it.
+# remembered OPTIONS and INSTALLDIR, Restart Manager left out, the folder's lock, and the custom
+# actions (package.py): each deferred one (1024) gets its data from a type-51 action of its own
+# name, formatted before InstallInitialize from the file key and the remembered values; the
+# stopper without impersonation (2048) from the DLL in the Binary table (1) run by InstallExecute
+# before the older version's removal, its rollback (256) before it, its second pass right before
+# InstallFiles; the starter as the script's last action and again as the installing user after
+# it; the failure on request once the files are in place, before the starter.
+STOP_DATA = '"[#slotward.exe]" "[INSTALLEDDIR]slotward.exe"'
+START_DATA = '"[#slotward.exe]" /Q [OPTIONS]'
 MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
             (("slotward.exe", "Program"), ("README.txt", "Documents"),
              ("README-ja.txt", "Documents"), ("LICENSE.txt", "Documents"))] + [
@@ -74,23 +79,77 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("RegLocator", (1, 2, 3), ("2", r"Software\SLOTWARD", "Options")),
     ("RegLocator", (1, 2, 3), ("2", r"Software\SLOTWARD", "InstallDir")),
     ("Property", (0, 1), ("MSIRESTARTMANAGERCONTROL", "Disable")),
-    ("CustomAction", (0, 1, 2, 3), ("StopAndNote", "3138", "Stopper",
-                                    '/record "[INSTALLEDDIR]slotward.exe" "[INSTALLDIR]slotward.exe"')),
-    ("CustomAction", (0, 1, 2, 3), ("StopRunning", "3138", "Stopper", '"[INSTALLDIR]slotward.exe"')),
-    ("CustomAction", (0, 1, 2, 3), ("StartEnded", "3138", "Starter",
-                                    '"[INSTALLDIR]slotward.exe" /Q [OPTIONS]')),
-    ("CustomAction", (0, 1, 2, 3), ("StartHere", "66", "Starter",
-                                    '/here "[INSTALLDIR]slotward.exe" /Q [OPTIONS]')),
+    ("Property", (0, 1), ("MSIUSEREALADMINDETECTION", "1")),
+    ("Property", (0, 1), ("UsersGroup", "Users")),
+    ("CreateFolder", (0, 1), ("INSTALLDIR", "Program")),
+    ("LockPermissions", (0, 1, 2, 3, 4), ("INSTALLDIR", "CreateFolder", "", "Administrators",
+                                          "268435456")),
+    ("LockPermissions", (0, 1, 2, 3, 4), ("INSTALLDIR", "CreateFolder", "", "[UsersGroup]",
+                                          "1179817")),
+    ("Binary", (0,), ("Actions",)),
+    ("CustomAction", (0, 1, 2, 3), ("SetRestoreEnded", "51", "RestoreEnded",
+                                    '"[INSTALLEDDIR]slotward.exe" /Q [INSTALLEDOPTIONS]')),
+    ("CustomAction", (0, 1, 2, 3), ("SetRestoreEndedInPlace", "51", "RestoreEnded",
+                                    '"[#slotward.exe]" /Q [INSTALLEDOPTIONS]')),
+    ("CustomAction", (0, 1, 2, 3), ("SetStopAndNote", "51", "StopAndNote", STOP_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("SetStopAndNoteRemoving", "51", "StopAndNote",
+                                    "/add " + STOP_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("SetStopLate", "51", "StopLate", "/add " + STOP_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("SetStartEnded", "51", "StartEnded", START_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("SetStartHere", "51", "StartHere", START_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("RestoreEnded", "3329", "Actions", "RestoreEnded")),
+    ("CustomAction", (0, 1, 2, 3), ("StopAndNote", "3137", "Actions", "StopAndNote")),
+    ("CustomAction", (0, 1, 2, 3), ("StopLate", "3137", "Actions", "StopAndNote")),
+    ("CustomAction", (0, 1, 2, 3), ("FailWhenDeferred", "1025", "Actions", "FailWhenDeferred")),
+    ("CustomAction", (0, 1, 2, 3), ("StartEnded", "3137", "Actions", "StartEnded")),
+    ("CustomAction", (0, 1, 2, 3), ("StartHere", "65", "Actions", "StartHere")),
+    ("CustomAction", (0, 1, 2, 3), ("NameUsersGroup", "1", "Actions", "NameUsersGroup")),
+    ("CustomAction", (0, 1, 2, 3), ("DropGivenOptions", "51", "OPTIONS", "")),
+    ("CustomAction", (0, 1, 2, 3), ("DropGivenFolder", "51", "INSTALLDIR", "")),
+    ("CustomAction", (0, 1, 2, 3), ("DropGivenFailure", "51", "WIXFAILWHENDEFERRED", "")),
+    ("CustomAction", (0, 1, 2, 3), ("ForgetGivenInstalledFolder", "51", "INSTALLEDDIR", "")),
+    ("CustomAction", (0, 1, 2, 3), ("ForgetGivenInstalledOptions", "51", "INSTALLEDOPTIONS", "")),
+    ("InstallExecuteSequence", (0, 1, 2), ("DropGivenOptions", "NOT AdminUser", "40")),
+    ("InstallExecuteSequence", (0, 1, 2), ("DropGivenFolder", "NOT AdminUser", "41")),
+    ("InstallExecuteSequence", (0, 1, 2), ("DropGivenFailure", "NOT AdminUser", "42")),
+    ("InstallExecuteSequence", (0, 2), ("ForgetGivenInstalledFolder", "43")),
+    ("InstallExecuteSequence", (0, 2), ("ForgetGivenInstalledOptions", "44")),
+    ("InstallUISequence", (0, 2), ("ForgetGivenInstalledFolder", "43")),
+    ("InstallUISequence", (0, 2), ("ForgetGivenInstalledOptions", "44")),
+    ("InstallExecuteSequence", (0, 2), ("AppSearch", "50")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StayInInstalledFolder",
+                                           "INSTALLEDDIR AND (Installed OR NOT INSTALLDIR)", "52")),
+    ("InstallExecuteSequence", (0, 2), ("CostFinalize", "1000")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetRestoreEnded", "INSTALLEDDIR", "1401")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetRestoreEndedInPlace", "NOT INSTALLEDDIR", "1402")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetStopAndNote", 'NOT REMOVE~="ALL"', "1403")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetStopAndNoteRemoving", 'REMOVE~="ALL"', "1404")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetStopLate", 'NOT REMOVE~="ALL"', "1405")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetStartEnded", 'NOT REMOVE~="ALL"', "1406")),
+    ("InstallExecuteSequence", (0, 1, 2), ("SetStartHere", 'NOT REMOVE~="ALL"', "1407")),
+    ("InstallExecuteSequence", (0, 1, 2), ("NameUsersGroup", 'NOT REMOVE~="ALL"', "1408")),
     ("InstallExecuteSequence", (0, 2), ("InstallInitialize", "1500")),
-    ("InstallExecuteSequence", (0, 1, 2), ("StopAndNote", 'NOT REMOVE~="ALL"', "1510")),
-    ("InstallExecuteSequence", (0, 1, 2), ("StopRunning", 'REMOVE~="ALL"', "1511")),
+    ("InstallExecuteSequence", (0, 1, 2), ("RestoreEnded", "", "1505")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StopAndNote", "", "1510")),
     ("InstallExecuteSequence", (0, 2), ("InstallExecute", "1515")),
     ("InstallExecuteSequence", (0, 2), ("RemoveExistingProducts", "1520")),
+    ("InstallExecuteSequence", (0, 2), ("RemoveFiles", "3500")),
+    ("InstallExecuteSequence", (0, 2), ("CreateFolders", "3700")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StopLate", 'NOT REMOVE~="ALL"', "3990")),
     ("InstallExecuteSequence", (0, 2), ("InstallFiles", "4000")),
-    ("InstallExecuteSequence", (0, 1, 2), ("StartEnded", 'NOT REMOVE~="ALL"', "6590")),
+    ("InstallExecuteSequence", (0, 1, 2), ("FailWhenDeferred", "WIXFAILWHENDEFERRED=1", "6580")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StartEnded",
+                                           'NOT (REMOVE~="ALL" AND UPGRADINGPRODUCTCODE)', "6590")),
     ("InstallExecuteSequence", (0, 2), ("InstallFinalize", "6600")),
     ("InstallExecuteSequence", (0, 1, 2), ("StartHere",
                                            'NOT REMOVE~="ALL" AND UserSID<>"S-1-5-18"', "6700"))]
+# Who may set what: an administrator's values reach the server side in every elevated
+# installation, and the server drops the others'; what the installed version left is never taken
+# from a command line.
+SECURE = {"OPTIONS", "INSTALLDIR", "WIXFAILWHENDEFERRED"}
+NEVER_SECURE = {"INSTALLEDDIR", "INSTALLEDOPTIONS", "GivenOptions", "UsersGroup"}
+# What the installer's helper DLL may import: what Windows Installer's own process has loaded.
+HELPER_IMPORTS = {"KERNEL32.dll", "msi.dll"}
 
 
 def run(command, **kw):
@@ -210,8 +269,11 @@ def check_msi(msi, failures):
     shortcuts = {(row[1], row[2], row[5]) for row in msi_table(msi, "Shortcut")}
     if shortcuts != SHORTCUTS:
         failures.append("shortcuts %s, want %s" % (sorted(shortcuts), sorted(SHORTCUTS)))
-    if properties.get("SecureCustomProperties", "").split(";").count("INSTALLDIR") != 1:
-        failures.append("INSTALLDIR is not a secure property")
+    secure = properties.get("SecureCustomProperties", "").split(";")
+    if not SECURE <= set(secure) or NEVER_SECURE & set(secure):
+        failures.append("secure properties %s: want %s among them and none of %s"
+                        % (secure, sorted(SECURE), sorted(NEVER_SECURE)))
+    check_helpers(msi, failures)
     if any(row[0] == "slotward.exe" for row in msi_table(msi, "MsiFileHash")):
         failures.append("slotward.exe has a hash: Windows Installer takes it for unversioned")
     # Rows as msiinfo prints them: what each table must hold, among its other rows; the file
@@ -223,6 +285,33 @@ def check_msi(msi, failures):
         if want not in rows:
             failures.append("%s has no row %s" % (table, want))
     return properties
+
+
+def check_helpers(msi, failures):
+    """The installer runs no helper of its own as a program (none could be started by a user, nor
+    be virtualised): every stream of its Binary table is the actions' DLL, which imports only
+    what Windows Installer's process has and exports the entries the CustomAction table names."""
+    binaries = [row[0] for row in msi_table(msi, "Binary")]
+    if binaries != ["Actions"]:
+        failures.append("Binary table %s, want only the actions' DLL" % binaries)
+        return
+    dll = subprocess.run(["msiinfo", "extract", msi, "Binary.Actions"],
+                         capture_output=True).stdout
+    path = msi + ".actions.dll"
+    with open(path, "wb") as f:
+        f.write(dll)
+    dump = run(["i686-w64-mingw32-objdump", "-p", path]).stdout
+    os.remove(path)
+    imports = set(re.findall(r"DLL Name: (\S+)", dump))
+    if not dll.startswith(b"MZ") or not re.search(r"^\s+DLL$", dump, re.M):
+        failures.append("the Actions stream is no DLL")
+    if imports != HELPER_IMPORTS:
+        failures.append("the actions' DLL imports %s, want %s" % (sorted(imports),
+                                                                  sorted(HELPER_IMPORTS)))
+    entries = {row[3] for row in msi_table(msi, "CustomAction") if row[2] == "Actions"}
+    exported = set(re.findall(r"^\s+\[\s*\d+\] (\w+)$", dump, re.M))
+    if not entries <= exported:
+        failures.append("the DLL does not export %s" % sorted(entries - exported))
 
 
 def reproducible(work):

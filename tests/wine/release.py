@@ -86,10 +86,18 @@ class MakeInstallers:
     def describe(self):
         return "make the installers %s, %s (no stopper) and %s" % (VERSION, OLDER, LATER)
 
+    @staticmethod
+    def late_start(wine):
+        """The driver starts the installed program and waits until it is resident."""
+        windows = lambda path: "Z:" + path.replace("/", "\\")
+        return ('"%s" start "%s" 5000 --app "[#slotward.exe]" -- "slotward /Q [OPTIONS]"'
+                % (windows(wine.driver), windows(os.path.join(wine.root, "late.txt"))))
+
     def execute(self, wine, context):
         folder = os.path.join(wine.root, "installers")
         for version, key, extra in ((VERSION, "msi", []), (OLDER, "older_msi", ["--no-stopper"]),
-                                    (LATER, "later_msi", []), (VERSION, "late_msi", ["--start-late"])):
+                                    (LATER, "later_msi", []),
+                                    (VERSION, "late_msi", ["--start-late", self.late_start(wine)])):
             out = os.path.join(folder, key)
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
                                    version, "--out", out, "--msi-only"] + extra,
