@@ -120,6 +120,45 @@ HANDLE OpenWatched(const Launch &launch, Report &report) {
     return process;
 }
 
+struct OwnedWindow {
+    DWORD pid;
+    bool found;
+};
+
+// A top-level window of the process other than the input method's default one (class "IME"),
+// which the system may create beside the program's first window.
+BOOL CALLBACK FindOwnedWindow(HWND window, LPARAM param) {
+    OwnedWindow *state = (OwnedWindow *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t className[16];
+    if (pid == state->pid &&
+        !(GetClassNameW(window, className, 16) && lstrcmpiW(className, L"IME") == 0)) {
+        state->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits up to waitMs for the running process to own a top-level window (visible or not).
+// Under Wine a program's first window needs the desktop process, which Wine ends about a second
+// after the last program with a window has gone: the program then starts it afresh and waits
+// for it with WaitForInputIdle, whose wait on the program's own message queue marks the program
+// itself idle before its window exists (seen to come up to 4.8 s later on a loaded machine).
+bool WaitForOwnWindow(const PROCESS_INFORMATION &pi, long long waitMs) {
+    long long deadline = ElapsedMs() + waitMs;
+    for (;;) {
+        OwnedWindow state = {pi.dwProcessId, false};
+        EnumWindows(FindOwnedWindow, (LPARAM)&state);
+        if (state.found) {
+            return true;
+        }
+        if (ElapsedMs() >= deadline || WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+}
+
 } // namespace
 
 int RunCommand(int argc, wchar_t **argv, Report &report) {
@@ -169,6 +208,12 @@ int StartCommand(int argc, wchar_t **argv, Report &report) {
     if (StartProcess(launch, report, pi)) {
         DWORD idle = WaitForInputIdle(pi.hProcess, (DWORD)Number(argv[3]));
         report.Set("idle", idle == 0 ? "ok" : idle == WAIT_TIMEOUT ? "timeout" : "failed");
+        // Idle is not yet "its window exists" (see WaitForOwnWindow): the steps after a start
+        // look its window up at once.
+        if (idle == 0) {
+            report.Set("window", WaitForOwnWindow(pi, Number(argv[3])) ? 1 : 0);
+            report.Set("window.ms", ElapsedMs());
+        }
         SetExit(report, "exit", pi.hProcess);
     }
     return 0;
