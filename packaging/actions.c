@@ -98,8 +98,7 @@ EXPORT UINT WINAPI FailWhenDeferred(MSIHANDLE install) {
  * installation folder: its table takes names, and only "Administrators" and "Everyone" are
  * understood in English on every system. */
 EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
-    typedef BOOL(WINAPI * LookupProc)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD,
-                                      PSID_NAME_USE);
+    typedef BOOL(WINAPI * LookupProc)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE);
     static const BYTE kUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};
     LookupProc lookup = (LookupProc)SystemFunction("advapi32.dll", "LookupAccountSidA");
     char name[256];
@@ -108,8 +107,7 @@ EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     DWORD domainSize = sizeof domain;
     SID_NAME_USE use;
     LogTo(install);
-    if (lookup != NULL &&
-        lookup(NULL, (PSID)kUsers, name, &nameSize, domain, &domainSize, &use)) {
+    if (lookup != NULL && lookup(NULL, (PSID)kUsers, name, &nameSize, domain, &domainSize, &use)) {
         MsiSetPropertyA(install, "UsersGroup", name);
         LogText("the installation folder is locked for the group \"%t\"", name);
     } else {

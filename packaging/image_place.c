@@ -4,10 +4,14 @@
 /* The devices behind which a name reaches another computer: the multiple UNC provider and the
  * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives), and the object manager's
  * UNC link. A name through any of them is never opened. */
-static const char *const kNetworkPrefixes[] = {
-    "\\Device\\Mup\\",     "\\Device\\LanmanRedirector\\", "\\Device\\WebDavRedirector\\",
-    "\\Device\\RdpDr\\",   "\\Device\\TerminalServerRedirector\\", "\\??\\UNC\\",
-    "\\DosDevices\\UNC\\", "\\\\"};
+static const char *const kNetworkPrefixes[] = {"\\Device\\Mup\\",
+                                               "\\Device\\LanmanRedirector\\",
+                                               "\\Device\\WebDavRedirector\\",
+                                               "\\Device\\RdpDr\\",
+                                               "\\Device\\TerminalServerRedirector\\",
+                                               "\\??\\UNC\\",
+                                               "\\DosDevices\\UNC\\",
+                                               "\\\\"};
 
 static char Folded(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
@@ -35,9 +39,9 @@ int IsNetworkName(const char *name) {
         }
     }
     /* A redirector of another make registers its own device; they all say what they are. */
-    return StartsWith(name, "\\Device\\") && (StartsWith(name + 8, "Mup") ||
-                                              StartsWith(name + 8, "Lanman") ||
-                                              StartsWith(name + 8, "WebDav"));
+    return StartsWith(name, "\\Device\\") &&
+           (StartsWith(name + 8, "Mup") || StartsWith(name + 8, "Lanman") ||
+            StartsWith(name + 8, "WebDav"));
 }
 
 /* "\Device\Name": two backslash-led parts, each non-empty, then the path's own backslash. */

@@ -23,8 +23,7 @@ typedef LONG(WINAPI *SetValueProc)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWO
 typedef LONG(WINAPI *DeleteKeyProc)(HKEY, LPCSTR);
 typedef LONG(WINAPI *CloseKeyProc)(HKEY);
 typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
-typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
-                                           PDWORD);
+typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef DWORD(WINAPI *SidLengthProc)(PSID);
 typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI *EqualSidProc)(PSID, PSID);
@@ -163,14 +162,14 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
 
 BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
-    LONG deleted = deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_ACCESS_DENIED;
+    LONG deleted =
+        deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_ACCESS_DENIED;
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
 /* Looked up: Windows NT 4 has no sessions of this kind. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session) {
-    SessionOfProc sessionOf =
-        (SessionOfProc)SystemFunction("kernel32.dll", "ProcessIdToSessionId");
+    SessionOfProc sessionOf = (SessionOfProc)SystemFunction("kernel32.dll", "ProcessIdToSessionId");
     return sessionOf != NULL && sessionOf(processId, session);
 }
 
@@ -181,8 +180,7 @@ HANDLE ProcessToken(HANDLE process) {
 }
 
 DWORD UserOfToken(HANDLE token, BYTE *sid) {
-    TokenInformationProc tokenInformation =
-        (TokenInformationProc)Registry("GetTokenInformation");
+    TokenInformationProc tokenInformation = (TokenInformationProc)Registry("GetTokenInformation");
     SidLengthProc sidLength = (SidLengthProc)Registry("GetLengthSid");
     /* TOKEN_USER, then room for the longest SID it points to. */
     DWORD buffer[(sizeof(TOKEN_USER) + SID_BYTES) / sizeof(DWORD) + 1];
@@ -203,13 +201,12 @@ DWORD UserOfToken(HANDLE token, BYTE *sid) {
 BOOL IsUserOf(HANDLE token, const EndedCopy *copy) {
     EqualSidProc equalSid = (EqualSidProc)Registry("EqualSid");
     BYTE sid[SID_BYTES];
-    return copy->sidLength != 0 && UserOfToken(token, sid) == copy->sidLength &&
-           equalSid != NULL && equalSid(sid, (PSID)copy->sid);
+    return copy->sidLength != 0 && UserOfToken(token, sid) == copy->sidLength && equalSid != NULL &&
+           equalSid(sid, (PSID)copy->sid);
 }
 
 BOOL IsElevated(HANDLE token) {
-    TokenInformationProc tokenInformation =
-        (TokenInformationProc)Registry("GetTokenInformation");
+    TokenInformationProc tokenInformation = (TokenInformationProc)Registry("GetTokenInformation");
     DWORD type = 0;
     DWORD size;
     /* Before Vista the class does not exist and the call fails: no token is elevated there.

@@ -27,8 +27,7 @@
 #define IDLE_WAIT_MS 10000
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
-typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD,
-                                           PDWORD);
+typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef BOOL(WINAPI *EnvironmentProc)(LPVOID *, HANDLE, BOOL);
 typedef BOOL(WINAPI *FreeEnvironmentProc)(LPVOID);
 typedef BOOL(WINAPI *StartAsUserProc)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
@@ -162,8 +161,8 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
         return FALSE;
     }
     if (!IsUserOf(token, copy)) {
-        LogNumbers("not started in session %1: another user is signed in there now",
-                   copy->session, 0, 0);
+        LogNumbers("not started in session %1: another user is signed in there now", copy->session,
+                   0, 0);
         CloseHandle(token);
         return TRUE;
     }
@@ -206,8 +205,8 @@ void StartInSessions(const char *data, const char *owner) {
         if (listed && ListOwnedBy(owner)) {
             ForgetEndedSessions();
         } else if (listed) {
-            Say("the list of sessions is left to the installation this removal is part of%t", "",
-                0, 0, 0);
+            Say("the list of sessions is left to the installation this removal is part of%t", "", 0,
+                0, 0);
         }
         return;
     }

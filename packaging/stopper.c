@@ -92,8 +92,8 @@ static BOOL IdentityOfHandle(HANDLE file, Identity *identity) {
 
 static HANDLE OpenForIdentity(const char *path) {
     return CreateFileA(path, FILE_READ_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                       OPEN_EXISTING, 0, NULL);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       0, NULL);
 }
 
 static BOOL SameIdentity(const Identity *a, const Identity *b) {

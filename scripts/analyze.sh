@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Static analysis of src/: clang-tidy with the checks of src/.clang-tidy, on the host build's
+# Static analysis of src/ and of the installer's actions (packaging/): clang-tidy with the checks of src/.clang-tidy, on the host build's
 # compile commands (the Windows-only sources as the MinGW build compiles them), and cppcheck
 # for warnings, performance and portability. Prints each finding once and ends with
 # "findings: N"; fails unless N is 0. A tool that is missing or cannot parse a file counts as
@@ -41,6 +41,12 @@ run_cppcheck() {
         --template='{file}:{line}:{column}: warning: {message} [{id}]' src 2>"$work/cppcheck" ||
         finding "cppcheck: failed to run"
     keep_diagnostics <"$work/cppcheck" | sort -u >>"$work/findings"
+    # The installer's actions run as LocalSystem: their C is held to the same checks.
+    cppcheck --enable=warning,performance,portability --std=c99 --language=c -Ipackaging \
+        --library=windows --inline-suppr --quiet -j "$jobs" \
+        --template='{file}:{line}:{column}: warning: {message} [{id}]' packaging \
+        2>"$work/cppcheck-c" || finding "cppcheck: failed to run on packaging"
+    keep_diagnostics <"$work/cppcheck-c" | sort -u >>"$work/findings"
 }
 
 for tool in clang-tidy cppcheck; do

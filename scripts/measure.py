@@ -112,7 +112,7 @@ def release_figures():
         used = int(rsrc.group(1), 16)
         print("slotward.exe without resources: %d bytes (resources: %d bytes, %d in the file)"
               % (os.path.getsize(EXE) - (used + 511) // 512 * 512, used, (used + 511) // 512 * 512))
-    for helper in ("stopper.exe", "starter.exe"):
+    for helper in ("actions.dll",):
         path = os.path.join(os.path.dirname(EXE), helper)
         if os.path.exists(path):
             print("%s (the installer's): %d bytes" % (helper, os.path.getsize(path)))

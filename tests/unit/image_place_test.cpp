@@ -17,9 +17,8 @@ struct PlaceCase {
 
 const PlaceCase kPlaces[] = {
     {"InstalledFile", kInstalled, kInstalled, IMAGE_INSTALLED},
-    {"InstalledFileOtherCase",
-     "\\DEVICE\\harddiskvolume2\\PROGRAM FILES\\slotward\\SLOTWARD.EXE", kInstalled,
-     IMAGE_INSTALLED},
+    {"InstalledFileOtherCase", "\\DEVICE\\harddiskvolume2\\PROGRAM FILES\\slotward\\SLOTWARD.EXE",
+     kInstalled, IMAGE_INSTALLED},
     {"SameVolumeOtherFile", "\\Device\\HarddiskVolume2\\Users\\me\\slotward.exe", kInstalled,
      IMAGE_SAME_VOLUME},
     {"SameVolumeShortName", "\\Device\\HarddiskVolume2\\PROGRA~1\\SLOTWARD\\SLOTWARD.EXE",
@@ -31,8 +30,8 @@ const PlaceCase kPlaces[] = {
     {"CdRom", "\\Device\\CdRom0\\slotward.exe", kInstalled, IMAGE_OTHER_VOLUME},
     {"ShareThroughMup", "\\Device\\Mup\\host\\share\\slotward.exe", kInstalled, IMAGE_ON_NETWORK},
     {"MupOtherCase", "\\device\\MUP\\host\\share\\slotward.exe", kInstalled, IMAGE_ON_NETWORK},
-    {"SmbRedirector", "\\Device\\LanmanRedirector\\;Z:0000\\host\\share\\slotward.exe",
-     kInstalled, IMAGE_ON_NETWORK},
+    {"SmbRedirector", "\\Device\\LanmanRedirector\\;Z:0000\\host\\share\\slotward.exe", kInstalled,
+     IMAGE_ON_NETWORK},
     {"WebDav", "\\Device\\WebDavRedirector\\host@SSL\\DavWWWRoot\\slotward.exe", kInstalled,
      IMAGE_ON_NETWORK},
     {"RemoteDesktopDrive", "\\Device\\RdpDr\\;C:1\\tsclient\\C\\slotward.exe", kInstalled,
@@ -40,12 +39,10 @@ const PlaceCase kPlaces[] = {
     {"UncLink", "\\??\\UNC\\host\\share\\slotward.exe", kInstalled, IMAGE_ON_NETWORK},
     {"UncPath", "\\\\host\\share\\slotward.exe", kInstalled, IMAGE_ON_NETWORK},
     // A third party's redirector under a name of its own still says what it is.
-    {"OtherRedirector", "\\Device\\MupVendorFs\\host\\slotward.exe", kInstalled,
-     IMAGE_ON_NETWORK},
+    {"OtherRedirector", "\\Device\\MupVendorFs\\host\\slotward.exe", kInstalled, IMAGE_ON_NETWORK},
     {"NoName", "", kInstalled, IMAGE_UNREADABLE},
     {"NullName", nullptr, kInstalled, IMAGE_UNREADABLE},
-    {"DriveLetterPath", "C:\\Program Files\\SLOTWARD\\slotward.exe", kInstalled,
-     IMAGE_UNREADABLE},
+    {"DriveLetterPath", "C:\\Program Files\\SLOTWARD\\slotward.exe", kInstalled, IMAGE_UNREADABLE},
     {"VolumeWithoutPath", "\\Device\\HarddiskVolume2", kInstalled, IMAGE_UNREADABLE},
     {"EmptyVolumePart", "\\\\Device\\slotward.exe", "\\\\Device\\x", IMAGE_ON_NETWORK},
     // Without the installed file's own name nothing can be placed; an installed file on a share
