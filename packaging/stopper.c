@@ -160,6 +160,13 @@ static BOOL PrepareTarget(const char *path, Target *target) {
     }
     ClearBytes(target, sizeof *target);
     lstrcpynA(target->path, path, MAX_PATH);
+    /* A letter this process sees as a share (a global mapping) is the network too: not even
+     * the installed file is opened there. */
+    if (!NtNameOfDosPath(path, target->ntPaths[1]) || IsNetworkName(target->ntPaths[1])) {
+        LogText("the installed program is not on a local volume: no copy of %t is looked for",
+                path);
+        return FALSE;
+    }
     DWORD length = GetShortPathNameA(path, target->shortPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         lstrcpynA(target->shortPath, path, MAX_PATH);
@@ -169,9 +176,6 @@ static BOOL PrepareTarget(const char *path, Target *target) {
         target->identified = IdentityOfHandle(file, &target->identity);
         FinalNtName(file, target);
         CloseHandle(file);
-    }
-    if (!NtNameOfDosPath(path, target->ntPaths[1])) {
-        target->ntPaths[1][0] = '\0';
     }
     return TRUE;
 }

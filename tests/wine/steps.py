@@ -118,7 +118,8 @@ class Run:
 
 
 class Start:
-    """Starts a command line that is to stay resident; returns once it waits for input."""
+    """Starts a command line that is to stay resident; returns once it waits for input and has
+    its window (a one-shot run's box is one too)."""
 
     def __init__(self, cmd="{exe}", app=None):
         self.cmd, self.app = cmd, app
@@ -130,7 +131,11 @@ class Start:
         line = self.cmd.format(**context)
         args = ["start", "5000"] + (["--app", self.app.format(**context)] if self.app else [])
         record = wine.driver_run(args + ["--cmdfile", wine.command_file(line)], 40)
-        return compare(record, {"launch": "ok", "cmdline": line, "idle": "ok", "exit": "running"})
+        # Under Wine a program can be idle before its first window exists (it waits for the
+        # desktop process, which Wine starts afresh a second after the last window went): the
+        # driver waits for the window too, which the steps after a start look up at once.
+        return compare(record, {"launch": "ok", "cmdline": line, "idle": "ok", "window": "1",
+                                "exit": "running"})
 
 
 class Boxes:
