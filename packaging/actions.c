@@ -90,7 +90,7 @@ EXPORT UINT WINAPI StartHere(MSIHANDLE install) {
  * a rollback on a test machine. */
 EXPORT UINT WINAPI FailWhenDeferred(MSIHANDLE install) {
     LogTo(install);
-    LogText("WIXFAILWHENDEFERRED=1: the installation fails here, to try its rollback%t", "");
+    LogLine("WIXFAILWHENDEFERRED=1: the installation fails here, to try its rollback");
     return ERROR_INSTALL_FAILURE;
 }
 

@@ -2,11 +2,12 @@
 #include "image_place.h"
 
 /* The devices behind which a name reaches another computer: the multiple UNC provider and the
- * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives), and the object manager's
- * UNC link. A name through any of them is never opened. */
-static const char *const kNetworkPrefixes[] = {"\\Device\\Mup\\",
-                                               "\\Device\\LanmanRedirector\\",
-                                               "\\Device\\WebDavRedirector\\",
+ * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives; the first three as
+ * families, since a redirector of another make names its device after them too), and the object
+ * manager's UNC links. A name through any of them is never opened. */
+static const char *const kNetworkPrefixes[] = {"\\Device\\Mup",
+                                               "\\Device\\Lanman",
+                                               "\\Device\\WebDav",
                                                "\\Device\\RdpDr\\",
                                                "\\Device\\TerminalServerRedirector\\",
                                                "\\??\\UNC\\",
@@ -38,10 +39,7 @@ int IsNetworkName(const char *name) {
             return 1;
         }
     }
-    /* A redirector of another make registers its own device; they all say what they are. */
-    return StartsWith(name, "\\Device\\") &&
-           (StartsWith(name + 8, "Mup") || StartsWith(name + 8, "Lanman") ||
-            StartsWith(name + 8, "WebDav"));
+    return 0;
 }
 
 /* "\Device\Name": two backslash-led parts, each non-empty, then the path's own backslash. */

@@ -12,6 +12,7 @@ void LogTo(MSIHANDLE install);
 /* format: %t stands for text, %1 to %3 for the numbers, in decimal. */
 void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3);
 
+#define LogLine(text) Say(text, NULL, 0, 0, 0)
 #define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
 #define LogText(format, text) Say(format, text, 0, 0, 0)
 #define LogNumbersText(format, n1, text) Say(format, text, n1, 0, 0)

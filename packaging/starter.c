@@ -188,7 +188,6 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
  * the C runtime's stack probe may take. */
 static Start sStart;
 static SessionList sEnded;
-static SessionList sDone;
 static Started sStarted;
 
 /* What is left of the list once sessions were served: nothing, or the sessions still to serve. */
@@ -205,8 +204,7 @@ void StartInSessions(const char *data, const char *owner) {
         if (listed && ListOwnedBy(owner)) {
             ForgetEndedSessions();
         } else if (listed) {
-            Say("the list of sessions is left to the installation this removal is part of%t", "", 0,
-                0, 0);
+            LogLine("the list of sessions is left to the installation this removal is part of");
         }
         return;
     }
@@ -216,16 +214,19 @@ void StartInSessions(const char *data, const char *owner) {
                    sEnded.count, 0, 0);
         return;
     }
-    sDone.count = 0;
+    /* The sessions still to serve stay at the front of the list, in their order. */
+    DWORD kept = 0;
     for (DWORD i = 0; i < sEnded.count; i++) {
         if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
-            AddSession(&sDone, sEnded.copies[i].session, NULL, 0);
+            continue;
         }
+        if (kept != i) {
+            CopyBytes(&sEnded.copies[kept], &sEnded.copies[i], sizeof(EndedCopy));
+        }
+        kept++;
     }
+    sEnded.count = kept;
     AwaitResident(&sStarted);
-    for (DWORD i = 0; i < sDone.count; i++) {
-        RemoveSession(&sEnded, sDone.copies[i].session);
-    }
     if (listed) {
         KeepRest(&sEnded);
     }

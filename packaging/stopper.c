@@ -208,13 +208,13 @@ static void ReadModulePath(Candidate *candidate) {
 static void ReadImageName(Candidate *candidate) {
     ImageNameProc imageName =
         (ImageNameProc)SystemFunction("kernel32.dll", "QueryFullProcessImageNameA");
-    ImageFileNameProc imageFileName =
-        (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
     DWORD size = NT_PATH;
     if (imageName != NULL &&
         imageName(candidate->process, PROCESS_NAME_NT, candidate->ntPath, &size)) {
         return;
     }
+    ImageFileNameProc imageFileName =
+        (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
     if (imageFileName != NULL && imageFileName(candidate->process, candidate->ntPath, NT_PATH)) {
         return;
     }
