@@ -35,10 +35,10 @@ else()
     file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
     # The installer's decision from image names is plain C without system headers: its table of
     # names is tested here with the product's.
-    add_executable(unit_tests ${UNIT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/packaging/image_place.c)
+    add_executable(unit_tests ${UNIT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/packaging/actions/image_place.c)
     target_compile_options(unit_tests PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
     target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit
-                                                  ${CMAKE_SOURCE_DIR}/packaging)
+                                                  ${CMAKE_SOURCE_DIR}/packaging/actions)
     target_link_libraries(unit_tests PRIVATE slotward_core GTest::gtest GTest::gtest_main)
     gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60)
 endif()

@@ -42,10 +42,10 @@ run_cppcheck() {
         finding "cppcheck: failed to run"
     keep_diagnostics <"$work/cppcheck" | sort -u >>"$work/findings"
     # The installer's actions run as LocalSystem: their C is held to the same checks.
-    cppcheck --enable=warning,performance,portability --std=c99 --language=c -Ipackaging \
+    cppcheck --enable=warning,performance,portability --std=c99 --language=c -Ipackaging/actions \
         --library=windows --inline-suppr --quiet -j "$jobs" \
-        --template='{file}:{line}:{column}: warning: {message} [{id}]' packaging \
-        2>"$work/cppcheck-c" || finding "cppcheck: failed to run on packaging"
+        --template='{file}:{line}:{column}: warning: {message} [{id}]' packaging/actions \
+        2>"$work/cppcheck-c" || finding "cppcheck: failed to run on packaging/actions"
     keep_diagnostics <"$work/cppcheck-c" | sort -u >>"$work/findings"
 }
 

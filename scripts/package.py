@@ -11,7 +11,7 @@ second tool to scrub them afterwards). wixl stamps the installer with a random p
 the current time: the package code is derived from the inputs instead and the summary's times
 are set to SOURCE_DATE_EPOCH afterwards.
 
-The installer also carries its custom actions (packaging/actions.c, actions.dll built beside
+The installer also carries its custom actions (packaging/actions/, actions.dll built beside
 slotward.exe), which end the running copies before the program is replaced or removed and bring
 SLOTWARD back in their sessions afterwards, or after a rollback.
 
@@ -50,7 +50,7 @@ ZIP_DATE_MIN = 315532800  # 1980-01-01, the first date a zip entry can hold
 FILETIME_1970 = 11644473600  # seconds from 1601 (FILETIME's origin) to 1970
 PID_CREATE_DTM, PID_LASTSAVE_DTM, VT_FILETIME = 12, 13, 64
 TEXT_NAMES = ("README.txt", "README-ja.txt", "LICENSE.txt")
-# The installer's custom actions (packaging/actions.c, one DLL in the Binary table "Actions"),
+# The installer's custom actions (packaging/actions/, one DLL in the Binary table "Actions"),
 # which wixl cannot write with the types they need: (action, type, source, target, sequence,
 # condition). Types: 1 a function of a DLL from the Binary table, 51 an action that sets a
 # property, 64 its result ignored (the installation goes on whatever a helper could not do),
