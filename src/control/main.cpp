@@ -12,16 +12,32 @@
 #include "settings/settings_file.h"
 #include "settings/tokens.h"
 
-// Signals the resident instance, if one holds the event, and tells the user what happened. A
-// copy with other rights (an elevated one) runs but cannot be reached: saying that it ended or
-// that none runs would both be wrong.
-static void RequestTermination(BOOL otherRights) {
-    if (gEventHandle != NULL && SetEvent(gEventHandle))
+// Signals the resident instance, if this start found its event, and tells the user what
+// happened. The handle goes right after the signal, before the box: the signal stays with the
+// event for the resident instance's watcher, and a box left open must not keep the event alive
+// once that instance has ended. A copy with other rights (an elevated one) runs but cannot be
+// reached: saying that it ended or that none runs would both be wrong.
+static void RequestTermination(HANDLE found, BOOL otherRights) {
+    BOOL signalled = found != NULL && SetEvent(found);
+    if (found != NULL)
+        CloseHandle(found);
+    if (signalled)
         ShowCatalogueBox(MsgTerminated, CaptionInformation, MB_ICONINFORMATION);
-    else if (gEventHandle != NULL || otherRights)
+    else if (found != NULL || otherRights)
         ShowCatalogueBox(MsgOtherRights, CaptionWarning, MB_ICONWARNING);
     else
         ShowCatalogueBox(MsgNotRunning, CaptionInformation, MB_ICONWARNING);
+}
+
+// Only the resident instance keeps the instance event. Any other start lets go of the handle it
+// opened as soon as it knows what it found, before any check or box: a report, a preview or an
+// "already running" box left on the screen would otherwise keep the event alive after the
+// resident instance has ended, and every later start would take it for a running one. What was
+// found is decided from the open itself, never by looking again.
+static BOOL LetGoOfFoundEvent(HANDLE found, BOOL otherRights) {
+    if (found != NULL)
+        CloseHandle(found);
+    return found != NULL || otherRights;
 }
 
 // The settings file is read before the command line so that the command line wins; only the
@@ -34,27 +50,34 @@ static BOOL ReadSettings(void) {
     return terminateRequest;
 }
 
+// The resident instance creates the event itself and holds it until its very end.
+static void RunResidentUntilEnd(void) {
+    RunResident();
+    // The handle variable keeps its value: a watcher thread may still be reading it.
+    if (gEventHandle != NULL)
+        CloseHandle(gEventHandle);
+}
+
 int ProgramMain(void) {
     BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
     SelectLanguage();
-    gEventHandle = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
-    BOOL otherRights = IsHeldWithOtherRights(gEventHandle);
+    HANDLE found = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
+    BOOL otherRights = IsHeldWithOtherRights(found);
     BOOL terminateRequest = ReadSettings();
     // Probing an empty drive must never raise the system's own "insert a disk" dialog.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
-    if (terminateRequest)
-        RequestTermination(otherRights);
-    else if (gSettings.testReport || gSettings.previewMode)
+    if (terminateRequest) {
+        RequestTermination(found, otherRights);
+        return 0;
+    }
+    BOOL running = LetGoOfFoundEvent(found, otherRights);
+    if (gSettings.testReport || gSettings.previewMode)
         CheckMedia(NULL);
-    else if (gEventHandle != NULL || otherRights)
+    else if (running)
         ShowAlreadyRunning();
     else
-        RunResident();
-
-    // The handle variable keeps its value: a watcher thread may still be reading it.
-    if (gEventHandle != NULL)
-        CloseHandle(gEventHandle);
+        RunResidentUntilEnd();
     return 0;
 }
 

@@ -8,7 +8,8 @@
 #define INSTANCE_EVENT_NAME "--SEM32--VORNHALT--SLOTWARD--ALREADY.EXECUTED"
 #define MONITOR_CLASS_NAME "SLOTWARD"
 
-// The opened or created instance event, or NULL; closed once at the end of ProgramMain.
+// The event the resident instance created, or NULL; closed once at the end of ProgramMain. No
+// other start ever stores the handle it opened here: it lets go of that one before any box.
 extern HANDLE gEventHandle;
 
 // Right after opening or creating the instance event: TRUE when it failed with

@@ -1,11 +1,12 @@
 // Start-up and mode dispatch: which of the four modes a start runs, from the command line, the
 // settings file and whether an instance event already exists; and what each mode shows.
-#include "fixture.h"
+#include "resident_run.h"
 
 #include "control/main.h"
 #include "control/messages.h"
 #include "control/monitor.h"
 
+#include <atomic>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -187,7 +188,12 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
         c.instanceRunning == 1 ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
     if (c.instanceRunning == kElevated)
         sim::AddElevatedEvent(INSTANCE_EVENT_NAME);
-    sim::ScriptBoxAnswers(std::vector<int>(c.boxes.size(), IDOK));
+    // Only the other copy may hold the event while a box is open: the one that came first.
+    std::vector<int> handlesWhileBoxShown;
+    sim::OnBox([&](const sim::Box &) {
+        handlesWhileBoxShown.push_back(sim::OpenHandles());
+        return IDOK;
+    });
 
     EXPECT_EQ(ProgramMain(), 0);
 
@@ -204,6 +210,7 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
         EXPECT_EQ(boxes[i].style, want.style);
         EXPECT_EQ(boxes[i].owner, (HWND)NULL);
     }
+    EXPECT_EQ(handlesWhileBoxShown, std::vector<int>(c.boxes.size(), other != NULL ? 1 : 0));
     EXPECT_EQ(sim::EventSignalled(INSTANCE_EVENT_NAME), c.eventSignalled);
     EXPECT_EQ(sim::ErrorMode(), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), c.instanceRunning == 1 ? 1 : 0)
@@ -215,6 +222,76 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DispatchTest, ::testing::ValuesIn(kDispatchCases), CaseName());
+
+// One start leaves its box on the screen while the resident copy ends. The next start, quiet or
+// not, must find no copy: it guards, and a termination request finds nothing to end.
+struct LeftOpenCase {
+    const char *name;
+    const char *first;     // arguments of the start whose box stays open
+    const char *firstText; // that box's text
+    const char *next;      // arguments of the start made meanwhile
+};
+
+const char *kQuestionOnF =
+    "In drive F: , the media is still inserted. Do you want to continue shutdown processing?";
+
+const LeftOpenCase kLeftOpenCases[] = {
+    {"ReportThenPlain", "/T", "In drive F: , the media is still inserted.", ""},
+    {"ReportThenQuiet", "/T", "In drive F: , the media is still inserted.", "/Q"},
+    {"ReportThenTerminate", "/T", "In drive F: , the media is still inserted.", "/R"},
+    {"PreviewThenPlain", "/M?",
+     "In drive A: , the media is still inserted. Do you want to continue shutdown processing?", ""},
+    {"PreviewThenQuiet", "/M?",
+     "In drive A: , the media is still inserted. Do you want to continue shutdown processing?",
+     "/Q"},
+    {"AlreadyRunningThenPlain", "", "SLOTWARD is already execute.", ""},
+    {"AlreadyRunningThenQuiet", "", "SLOTWARD is already execute.", "/Q"},
+    {"TerminatedThenPlain", "/R", "SLOTWARD was terminated.", ""},
+    {"TerminatedThenQuiet", "/R", "SLOTWARD was terminated.", "/Q"},
+};
+
+void PrintTo(const LeftOpenCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+class BoxLeftOpenTest : public SimTest, public ::testing::WithParamInterface<LeftOpenCase> {};
+
+TEST_P(BoxLeftOpenTest, NextStartFindsNoCopyOnceTheResidentOneEnded) {
+    const LeftOpenCase &c = GetParam();
+    bool terminate = std::string(c.next) == "/R";
+    sim::AddDrive('F', DRIVE_CDROM, sim::Medium::Files);
+    int resident = sim::NewProcess();
+    sim::RunInProcess(resident, [] { CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME); });
+    std::atomic<int> shown{0};
+    HWND nextWindow = NULL;
+    LRESULT nextAnswer = -1;
+    sim::OnBox([&](const sim::Box &) {
+        if (shown++ > 0) // the next start's: its question, or "not running"
+            return terminate ? IDOK : IDNO;
+        sim::EndProcess(resident);
+        ResetProgramState(); // the next start is a process of its own; this one only waits
+        ResidentRun next(c.next);
+        if (!terminate && (nextWindow = next.WaitForWindow()) != NULL) {
+            nextAnswer = SendMessageA(nextWindow, WM_QUERYENDSESSION, 0, 0);
+            RequestTermination();
+        }
+        next.Join();
+        return IDOK;
+    });
+    sim::SetCommandLine(std::string("C:\\SLOTWARD.EXE ") + c.first);
+
+    EXPECT_EQ(ProgramMain(), 0);
+
+    const std::vector<sim::Box> &boxes = sim::Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, c.firstText);
+    EXPECT_EQ(boxes[1].text, terminate ? "SLOTWARD is not execute." : kQuestionOnF);
+    EXPECT_EQ(boxes[1].owner, nextWindow);
+    EXPECT_EQ(nextAnswer, terminate ? -1 : 0) << "the next start guards";
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, BoxLeftOpenTest, ::testing::ValuesIn(kLeftOpenCases), CaseName());
 
 TEST_F(SimTest, SettingsFileIsReadBeforeErrorModeIsSet) {
     sim::SetCommandLine(std::string(kExePath) + " /R");

@@ -163,16 +163,20 @@ TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
         bool quiet = round == 2;
         sim::Reset();
         ResetProgramState();
-        HANDLE winner = NULL;
+        int winner = sim::NewProcess();
         if (elevatedWinner)
             sim::AddElevatedEvent(INSTANCE_EVENT_NAME, 1);
         else
-            winner = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
+            sim::RunInProcess(winner,
+                              [] { CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME); });
         if (!elevatedWinner)
             sim::FailCall(sim::Api::OpenEventA, 1); // we looked before the winner created it
         int handlesWhileBoxShown = -1;
+        bool eventOutlivedWinner = false;
         sim::OnBox([&](const sim::Box &) {
             handlesWhileBoxShown = sim::OpenHandles();
+            sim::EndProcess(winner); // the winner ends while our box is still open
+            eventOutlivedWinner = sim::NamedEventExists(INSTANCE_EVENT_NAME);
             return IDOK;
         });
         sim::SetCommandLine(quiet ? "SLOTWARD.EXE /Q" : "SLOTWARD.EXE");
@@ -181,11 +185,11 @@ TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
         if (!quiet) {
             EXPECT_EQ(handlesWhileBoxShown, elevatedWinner ? 0 : 1) << "only the winner's handle";
             EXPECT_EQ(sim::Boxes()[0].text, "SLOTWARD is already execute.");
+            EXPECT_EQ(eventOutlivedWinner, elevatedWinner) << "our box must not keep it alive";
         }
         EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), elevatedWinner ? 1 : 2) << "ours tried too";
         EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0) << elevatedWinner;
-        if (winner != NULL)
-            CloseHandle(winner);
+        sim::EndProcess(winner);
         ExpectNothingLeaked();
     }
 }

@@ -49,6 +49,18 @@ TEST_F(SimPlatform, NamedEventIsSharedByNameAndForgottenWithItsLastHandle) {
     CloseHandle(first);
     CloseHandle(second);
     EXPECT_TRUE(sim::NamedEventExists("ev"));
+    // Another process's handles, its threads' included, close when it ends; ours keeps the name.
+    int other = sim::NewProcess();
+    sim::RunInProcess(other, [] {
+        OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev");
+        CreateThread(
+            NULL, 0, [](LPVOID) -> DWORD { return OpenEventA(0, FALSE, "ev") ? 0 : 1; }, NULL, 0,
+            NULL);
+    });
+    EXPECT_TRUE(Eventually([] { return sim::OpenHandles() == 4; }));
+    sim::EndProcess(other);
+    EXPECT_EQ(sim::OpenHandles(), 1);
+    EXPECT_TRUE(sim::NamedEventExists("ev"));
     CloseHandle(opened);
     EXPECT_FALSE(sim::NamedEventExists("ev"));
     EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "ev"), nullptr);

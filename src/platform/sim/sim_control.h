@@ -156,6 +156,15 @@ int Calls(Api api); // calls of `api` since Reset
 // not find it yet, as when that process creates it between a start's open and its create.
 void AddElevatedEvent(const std::string &name, int unseenOpens = 0);
 
+// ---- Processes
+// Every kernel handle belongs to the process of the thread that opened it: the program's own
+// (0), or another one while a test runs code in it; CreateThread's threads belong to their
+// creator's. EndProcess closes every handle the process still holds, as Windows does when a
+// process ends, so a named object outlives it only while another process holds a handle to it.
+int NewProcess();                                                 // a new id, never reused
+void RunInProcess(int process, const std::function<void()> &run); // on the calling thread
+void EndProcess(int process);
+
 // ---- Functions looked up at run time (GetModuleHandleA "USER32"/"KERNEL32" + GetProcAddress)
 // The system decides which of the simulated session-end functions GetProcAddress hands out;
 // any other of them gives NULL, as on a system that lacks it. A name the simulation does not

@@ -130,6 +130,7 @@ struct State {
 
     // kernel objects and memory
     std::map<uintptr_t, std::shared_ptr<Object>> handles;
+    std::map<uintptr_t, int> handleProcesses; // the process that holds each open handle
     std::map<std::string, std::shared_ptr<Object>> names;
     std::map<uintptr_t, Block> blocks; // by block handle (the pointer for fixed blocks)
     std::vector<std::thread> threads;

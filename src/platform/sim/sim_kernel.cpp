@@ -1,10 +1,21 @@
 // Kernel objects behind handles: events (named or not, auto- or manual-reset), mutexes with an
 // owner and a recursion count, named events of a process with other rights that this one may
 // not touch, and real threads whose handles are signalled when they end;
-// CloseHandle and WaitForSingleObject over all of them.
+// CloseHandle and WaitForSingleObject over all of them. Every handle belongs to a process, and a
+// process that ends closes all of its handles, so a name lives exactly as long as on Windows.
 #include "sim_internal.h"
 
+#include <atomic>
+
 using namespace sim::detail;
+
+namespace {
+
+// The process of the calling thread: the program's own unless a test runs it as another one.
+thread_local int tProcess = 0;
+std::atomic<int> gNextProcess{1}; // never reused, not even after Reset
+
+} // namespace
 
 namespace sim {
 namespace detail {
@@ -17,6 +28,7 @@ std::shared_ptr<Object> FindObject(HANDLE h) {
 HANDLE AddHandle(const std::shared_ptr<Object> &object) {
     uintptr_t value = NewHandleValue();
     St().handles[value] = object;
+    St().handleProcesses[value] = tProcess;
     object->handles++;
     // NOLINTNEXTLINE(performance-no-int-to-ptr): a kernel handle is a number, as on Win32
     return reinterpret_cast<HANDLE>(value);
@@ -26,6 +38,7 @@ void DropHandle(HANDLE h) {
     auto found = St().handles.find(reinterpret_cast<uintptr_t>(h));
     std::shared_ptr<Object> object = found->second;
     St().handles.erase(found);
+    St().handleProcesses.erase(reinterpret_cast<uintptr_t>(h));
     if (--object->handles == 0 && !object->name.empty())
         St().names.erase(object->name);
 }
@@ -35,6 +48,29 @@ void DropHandle(HANDLE h) {
 int OpenHandles() {
     Guard lock(Mutex());
     return static_cast<int>(St().handles.size());
+}
+
+int NewProcess() {
+    return gNextProcess.fetch_add(1);
+}
+
+void RunInProcess(int process, const std::function<void()> &run) {
+    int own = tProcess;
+    tProcess = process;
+    run();
+    tProcess = own;
+}
+
+void EndProcess(int process) {
+    Guard lock(Mutex());
+    std::vector<HANDLE> held;
+    for (const auto &entry : St().handleProcesses)
+        if (entry.second == process)
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): a kernel handle is a number, as on Win32
+            held.push_back(reinterpret_cast<HANDLE>(entry.first));
+    for (HANDLE h : held)
+        DropHandle(h);
+    Changed().notify_all();
 }
 
 bool NamedEventExists(const std::string &name) {
@@ -124,9 +160,10 @@ bool TryAcquire(Object &object, DWORD me) {
     }
 }
 
-void RunThread(const std::shared_ptr<Object> &thread, DWORD id, LPTHREAD_START_ROUTINE start,
-               LPVOID parameter) {
+void RunThread(const std::shared_ptr<Object> &thread, DWORD id, int process,
+               LPTHREAD_START_ROUTINE start, LPVOID parameter) {
     AdoptThreadId(id);
+    tProcess = process;
     DWORD exitCode = start(parameter);
     Guard lock(Mutex());
     thread->exitCode = exitCode;
@@ -275,7 +312,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     HANDLE h = AddHandle(thread);
     if (threadId)
         *threadId = id;
-    St().threads.emplace_back(RunThread, thread, id, start, parameter);
+    St().threads.emplace_back(RunThread, thread, id, tProcess, start, parameter);
     return h;
 }
 
