@@ -232,18 +232,18 @@ struct LeftOpenCase {
     const char *next;      // arguments of the start made meanwhile
 };
 
+const char *kReportOnF = "In drive F: , the media is still inserted.";
 const char *kQuestionOnF =
     "In drive F: , the media is still inserted. Do you want to continue shutdown processing?";
+const char *kPreviewOnA =
+    "In drive A: , the media is still inserted. Do you want to continue shutdown processing?";
 
 const LeftOpenCase kLeftOpenCases[] = {
-    {"ReportThenPlain", "/T", "In drive F: , the media is still inserted.", ""},
-    {"ReportThenQuiet", "/T", "In drive F: , the media is still inserted.", "/Q"},
-    {"ReportThenTerminate", "/T", "In drive F: , the media is still inserted.", "/R"},
-    {"PreviewThenPlain", "/M?",
-     "In drive A: , the media is still inserted. Do you want to continue shutdown processing?", ""},
-    {"PreviewThenQuiet", "/M?",
-     "In drive A: , the media is still inserted. Do you want to continue shutdown processing?",
-     "/Q"},
+    {"ReportThenPlain", "/T", kReportOnF, ""},
+    {"ReportThenQuiet", "/T", kReportOnF, "/Q"},
+    {"ReportThenTerminate", "/T", kReportOnF, "/R"},
+    {"PreviewThenPlain", "/M?", kPreviewOnA, ""},
+    {"PreviewThenQuiet", "/M?", kPreviewOnA, "/Q"},
     {"AlreadyRunningThenPlain", "", "SLOTWARD is already execute.", ""},
     {"AlreadyRunningThenQuiet", "", "SLOTWARD is already execute.", "/Q"},
     {"TerminatedThenPlain", "/R", "SLOTWARD was terminated.", ""},
