@@ -160,8 +160,8 @@ bool TryAcquire(Object &object, DWORD me) {
     }
 }
 
-void RunThread(const std::shared_ptr<Object> &thread, DWORD id, int process,
-               LPTHREAD_START_ROUTINE start, LPVOID parameter) {
+void RunThread(const std::shared_ptr<Object> &thread, DWORD id, LPTHREAD_START_ROUTINE start,
+               LPVOID parameter, int process) {
     AdoptThreadId(id);
     tProcess = process;
     DWORD exitCode = start(parameter);
@@ -312,7 +312,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     HANDLE h = AddHandle(thread);
     if (threadId)
         *threadId = id;
-    St().threads.emplace_back(RunThread, thread, id, tProcess, start, parameter);
+    St().threads.emplace_back(RunThread, thread, id, start, parameter, tProcess);
     return h;
 }
 
