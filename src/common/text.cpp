@@ -29,6 +29,8 @@ size_t TextAppend(char *dest, size_t capacity, const char *source) {
     return used + TextCopy(dest + used, capacity - used, source);
 }
 
+// The capacity stands beside its buffer, as in every helper here; the value follows.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): that order, the helpers' own
 size_t TextAppendDecimal(char *dest, size_t capacity, unsigned long value) {
     // Twenty digits hold the largest 64-bit value; the digits are made from the last one.
     char digits[21];
