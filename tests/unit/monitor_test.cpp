@@ -198,9 +198,8 @@ struct StartFailureCase {
     const char *name;
     sim::Api failing;
     const char *arguments;
-    UINT oemCodePage;
     MessageId step;
-    const char *english; // the whole text; NULL: Japanese, joined from the catalogue
+    const char *english; // the whole text; NULL: on a Japanese system, joined from the catalogue
 };
 
 void PrintTo(const StartFailureCase &c, std::ostream *out) {
@@ -215,32 +214,29 @@ const char kWatcherFailed[] = "SLOTWARD cannot stay resident: the watcher thread
                               "started. Windows error code: 8";
 
 const StartFailureCase kStartFailureCases[] = {
-    {"Class", sim::Api::RegisterClassA, "", 437, MsgClassNotRegistered, kClassFailed},
-    {"ClassQuiet", sim::Api::RegisterClassA, "/Q", 437, MsgClassNotRegistered, kClassFailed},
-    {"Window", sim::Api::CreateWindowExA, "", 437, MsgWindowNotCreated, kWindowFailed},
-    {"WindowQuiet", sim::Api::CreateWindowExA, "/Q", 437, MsgWindowNotCreated, kWindowFailed},
-    {"Watcher", sim::Api::CreateThread, "", 437, MsgWatcherNotStarted, kWatcherFailed},
-    {"WatcherQuietJapanese", sim::Api::CreateThread, "/Q", 932, MsgWatcherNotStarted, NULL},
+    {"Class", sim::Api::RegisterClassA, "", MsgClassNotRegistered, kClassFailed},
+    {"ClassQuiet", sim::Api::RegisterClassA, "/Q", MsgClassNotRegistered, kClassFailed},
+    {"Window", sim::Api::CreateWindowExA, "", MsgWindowNotCreated, kWindowFailed},
+    {"WindowQuiet", sim::Api::CreateWindowExA, "/Q", MsgWindowNotCreated, kWindowFailed},
+    {"Watcher", sim::Api::CreateThread, "", MsgWatcherNotStarted, kWatcherFailed},
+    {"WatcherQuietJapanese", sim::Api::CreateThread, "/Q", MsgWatcherNotStarted, NULL},
 };
 
-std::string JapaneseCaption() {
+std::string Japanese(MessageId id) {
     gLanguageIndex = kJapanese;
-    return GetMessageText(CaptionError);
-}
-
-std::string JapaneseText(MessageId step) {
-    gLanguageIndex = kJapanese;
-    return std::string(GetMessageText(MsgCannotStayResident)) + GetMessageText(step) +
-           GetMessageText(MsgWindowsError) + "8";
+    return GetMessageText(id);
 }
 
 class StartFailureTest : public SimTest, public ::testing::WithParamInterface<StartFailureCase> {};
 
 TEST_P(StartFailureTest, SaysWhichStepFailedAndEndsWithEventClosed) {
     const StartFailureCase &c = GetParam();
-    std::string expected = c.english != NULL ? c.english : JapaneseText(c.step);
+    bool english = c.english != NULL;
+    std::string expected = english ? c.english
+                                   : Japanese(MsgCannotStayResident) + Japanese(c.step) +
+                                         Japanese(MsgWindowsError) + "8";
     sim::SetSystem(sim::System::WindowsVista);
-    sim::SetCodePages(c.oemCodePage, c.oemCodePage == 932 ? 932 : 1252);
+    sim::SetCodePages(english ? 437 : 932, english ? 1252 : 932);
     sim::FailCall(c.failing, 1);
     bool eventWhileOpen = true, windowWhileOpen = true;
     sim::OnBox([&](const sim::Box &) {
@@ -258,7 +254,7 @@ TEST_P(StartFailureTest, SaysWhichStepFailedAndEndsWithEventClosed) {
     ASSERT_EQ(sim::Boxes().size(), 1u);
     EXPECT_EQ(sim::Boxes()[0].answer, IDOK) << "the box ended before it was pressed";
     EXPECT_EQ(box.text, expected) << Hex(box.text);
-    EXPECT_EQ(box.caption, c.english != NULL ? "SLOTWARD:Error!" : JapaneseCaption());
+    EXPECT_EQ(box.caption, english ? "SLOTWARD:Error!" : Japanese(CaptionError));
     EXPECT_EQ(box.style, (UINT)MB_ICONERROR);
     EXPECT_EQ(box.owner, (HWND)NULL);
     EXPECT_FALSE(eventWhileOpen) << "a start meanwhile would take this one for a resident copy";
