@@ -29,6 +29,20 @@ size_t TextAppend(char *dest, size_t capacity, const char *source) {
     return used + TextCopy(dest + used, capacity - used, source);
 }
 
+// The capacity stands beside its buffer, as in every helper here; the value follows.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): that order, the helpers' own
+size_t TextAppendDecimal(char *dest, size_t capacity, unsigned long value) {
+    // Twenty digits hold the largest 64-bit value; the digits are made from the last one.
+    char digits[21];
+    size_t first = sizeof digits - 1;
+    digits[first] = '\0';
+    do {
+        digits[--first] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && first > 0);
+    return TextAppend(dest, capacity, digits + first);
+}
+
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): memmove's order, which every reader knows
 void MemoryMove(void *dest, const void *source, size_t count) {
     unsigned char *to = static_cast<unsigned char *>(dest);

@@ -15,6 +15,10 @@ size_t TextCopy(char *dest, size_t capacity, const char *source);
 // length. A `dest` that holds no terminator within its capacity is left as it is.
 size_t TextAppend(char *dest, size_t capacity, const char *source);
 
+// Appends `value` in decimal digits, cut at the capacity like any other text. Returns the new
+// length.
+size_t TextAppendDecimal(char *dest, size_t capacity, unsigned long value);
+
 // Copies `count` bytes; the ranges may overlap.
 void MemoryMove(void *dest, const void *source, size_t count);
 void MemoryFill(void *dest, int value, size_t count);

@@ -20,7 +20,13 @@ enum MessageId {
     MsgNoRemovableDrive = 11,
     MsgCheckingDrives = 12, // the block reason while a shutdown query is being checked
     MsgOtherRights = 13,    // /R cannot reach a copy that runs with other rights
-    kMessageCount = 14
+    // A start that cannot become resident: the first, one step, then the second and the code.
+    MsgCannotStayResident = 14,
+    MsgClassNotRegistered = 15,
+    MsgWindowNotCreated = 16,
+    MsgWatcherNotStarted = 17,
+    MsgWindowsError = 18,
+    kMessageCount = 19
 };
 
 enum { kEnglish = 0, kJapanese = 1 };

@@ -7,6 +7,7 @@
 #include "control/messages.h"
 #include "control/one_box.h"
 #include "control/session_end.h"
+#include "control/start_failure.h"
 
 HANDLE gEventHandle;
 
@@ -34,14 +35,18 @@ static BOOL CreateInstanceEvent(void) {
 static LRESULT CALLBACK MonitorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The icon is what the system's "apps are preventing shutdown" screen shows beside the title.
-static HWND CreateHiddenWindow(void) {
+// Only this program registers the class in its process: one that exists already is its own.
+static BOOL RegisterHiddenWindowClass(void) {
     WNDCLASSA windowClass;
     MemoryFill(&windowClass, 0, sizeof windowClass);
     windowClass.lpfnWndProc = MonitorWindowProc;
     // NOLINTNEXTLINE(performance-no-int-to-ptr): a resource named by number, as Win32 names it
     windowClass.hIcon = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(kProgramIcon));
     windowClass.lpszClassName = MONITOR_CLASS_NAME;
-    RegisterClassA(&windowClass);
+    return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+static HWND CreateHiddenWindow(void) {
     return CreateWindowExA(0, MONITOR_CLASS_NAME, MONITOR_CLASS_NAME, WS_OVERLAPPEDWINDOW, 0, 0, 0,
                            0, NULL, NULL, NULL, NULL);
 }
@@ -55,11 +60,13 @@ static DWORD WINAPI TerminationWatcher(LPVOID unused) {
 
 // The watcher starts only once the hidden window exists, so it can never post into the void;
 // a request that came earlier left the auto-reset event signalled and wakes it at once.
-static void StartWatcher(void) {
+static BOOL StartWatcher(void) {
     DWORD threadId;
     HANDLE thread = CreateThread(NULL, 4096, TerminationWatcher, NULL, 0, &threadId);
-    if (thread != NULL)
-        CloseHandle(thread); // the thread runs on; we never wait for it
+    if (thread == NULL)
+        return FALSE;
+    CloseHandle(thread); // the thread runs on; we never wait for it
+    return TRUE;
 }
 
 static void RunMessageLoop(void) {
@@ -68,6 +75,41 @@ static void RunMessageLoop(void) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+}
+
+// The window's end posts the quit that ends a message loop: it is taken here, since a box's own
+// loop would otherwise end on it and take the failure box down at once.
+static void TakeDownHiddenWindow(void) {
+    DestroyWindow(gHiddenWindow);
+    if (sWindowDestroyed)
+        RunMessageLoop();
+}
+
+// Nothing guards, and a copy that /R reported as ended while it runs on, or a start that ends
+// without a word, would let the user believe otherwise. The event goes before the box, so that
+// a start meanwhile does not take this one for a resident copy. No watcher waits on it.
+static BOOL GiveUpStart(MessageId step, DWORD error) {
+    if (gEventHandle != NULL)
+        CloseHandle(gEventHandle);
+    gEventHandle = NULL;
+    ShowStartFailure(step, error);
+    return FALSE;
+}
+
+// The hidden window and the watcher; FALSE, with the box shown and neither left, when one of
+// them cannot be made. A block reason that cannot be registered later is no such failure.
+static BOOL BecomeResident(void) {
+    if (!RegisterHiddenWindowClass())
+        return GiveUpStart(MsgClassNotRegistered, GetLastError());
+    gHiddenWindow = CreateHiddenWindow();
+    if (gHiddenWindow == NULL)
+        return GiveUpStart(MsgWindowNotCreated, GetLastError());
+    if (!StartWatcher()) {
+        DWORD error = GetLastError();
+        TakeDownHiddenWindow();
+        return GiveUpStart(MsgWatcherNotStarted, error);
+    }
+    return TRUE;
 }
 
 void RunResident(void) {
@@ -80,22 +122,21 @@ void RunResident(void) {
         return;
     }
     sWindowDestroyed = FALSE;
-    gHiddenWindow = CreateHiddenWindow();
-    if (gHiddenWindow == NULL)
+    if (!BecomeResident())
         return;
     PrepareForSessionEnd();
-    StartWatcher();
     RunMessageLoop();
     if (!sWindowDestroyed)
         DestroyWindow(gHiddenWindow);
 }
 
 // Restart Manager closing this one program (an update, an installer) is no end of the session:
-// nothing to guard. A critical end goes on whatever the answer, so nobody would read a box or a
-// refusal: it is let go at once. A consent removes the block reason before the session may end.
+// nothing to guard, unless the user is being asked about one. A critical end goes on whatever
+// the answer, so nobody would read a box or a refusal: it is let go at once. A consent removes
+// the block reason before the session may end.
 static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
     if (IsApplicationCloseRequest(lParam))
-        return TRUE;
+        return AnswerCloseRequest();
     LRESULT answer = IsCriticalEnd(lParam) ? TRUE : AnswerSessionQuery(window);
     if (answer)
         ClearBlockReason();

@@ -23,6 +23,10 @@ LRESULT AnswerSessionQuery(HWND window) {
     return answer;
 }
 
+LRESULT AnswerCloseRequest(void) {
+    return sCheckRunning ? FALSE : TRUE;
+}
+
 void ShowRefusalOnce(HWND window) {
     if (sCheckRunning || sRefusalOpen)
         return;

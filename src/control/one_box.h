@@ -12,6 +12,12 @@
 // asking, and until it is answered Yes the session must not end.
 LRESULT AnswerSessionQuery(HWND window);
 
+// WM_QUERYENDSESSION with ENDSESSION_CLOSEAPP: Restart Manager asks this one program to close,
+// which needs no check. While a check is running, and with it the question box, the request is
+// refused like any other query then: granting it would end the program and take the user's
+// question down with it, and the session would end with the medium still inserted.
+LRESULT AnswerCloseRequest(void);
+
 // WMU_SHOW_REFUSAL: shows the refusal box, unless a box is open already; the refusal is then
 // dropped, as the open box is already in front of the user.
 void ShowRefusalOnce(HWND window);

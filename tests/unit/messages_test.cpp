@@ -40,6 +40,15 @@ const CatalogueRow kCatalogueRows[] = {
      "SLOTWARD はドライブのメディアを確認しています。", 42, 47},
     {MsgOtherRights, "SLOTWARD runs with other rights and cannot be terminated from here.",
      "SLOTWARD は別の権限で実行されているため、終了できません。", 67, 57},
+    {MsgCannotStayResident, "SLOTWARD cannot stay resident: ", "SLOTWARD は常駐できません：", 31,
+     27},
+    {MsgClassNotRegistered, "the window class could not be registered.",
+     "ウィンドウクラスを登録できませんでした。", 41, 40},
+    {MsgWindowNotCreated, "the hidden window could not be created.",
+     "常駐用のウィンドウを作成できませんでした。", 39, 42},
+    {MsgWatcherNotStarted, "the watcher thread could not be started.",
+     "監視スレッドを開始できませんでした。", 40, 36},
+    {MsgWindowsError, " Windows error code: ", "Windows エラーコード：", 21, 22},
 };
 
 static_assert(sizeof kCatalogueRows / sizeof kCatalogueRows[0] == kMessageCount,

@@ -194,31 +194,95 @@ TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
     }
 }
 
-TEST_F(MonitorTest, WindowFailureEndsAtOnceWithEventClosed) {
-    sim::FailCall(sim::Api::CreateWindowExA, 1);
-    sim::SetCommandLine("SLOTWARD.EXE");
-    EXPECT_EQ(ProgramMain(), 0);
-    EXPECT_EQ(sim::Calls(sim::Api::CreateThread), 0) << "no watcher left waiting";
-    EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
+// A start that cannot become resident says which step failed and the system's code, even after
+// /Q, and ends. The event is let go and the hidden window taken down before the box, so that
+// nothing passes for a guarding copy while it is open, and the box's own loop does not end on
+// the window's quit: it stays until the user presses OK.
+struct StartFailureCase {
+    const char *name;
+    sim::Api failing;
+    const char *arguments;
+    MessageId step;
+    const char *english; // the whole text; NULL: on a Japanese system, joined from the catalogue
+};
+
+void PrintTo(const StartFailureCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const char kClassFailed[] = "SLOTWARD cannot stay resident: the window class could not be "
+                            "registered. Windows error code: 8";
+const char kWindowFailed[] = "SLOTWARD cannot stay resident: the hidden window could not be "
+                             "created. Windows error code: 8";
+const char kWatcherFailed[] = "SLOTWARD cannot stay resident: the watcher thread could not be "
+                              "started. Windows error code: 8";
+
+const StartFailureCase kStartFailureCases[] = {
+    {"Class", sim::Api::RegisterClassA, "", MsgClassNotRegistered, kClassFailed},
+    {"ClassQuiet", sim::Api::RegisterClassA, "/Q", MsgClassNotRegistered, kClassFailed},
+    {"Window", sim::Api::CreateWindowExA, "", MsgWindowNotCreated, kWindowFailed},
+    {"WindowQuiet", sim::Api::CreateWindowExA, "/Q", MsgWindowNotCreated, kWindowFailed},
+    {"Watcher", sim::Api::CreateThread, "", MsgWatcherNotStarted, kWatcherFailed},
+    {"WatcherQuietJapanese", sim::Api::CreateThread, "/Q", MsgWatcherNotStarted, NULL},
+};
+
+std::string Japanese(MessageId id) {
+    gLanguageIndex = kJapanese;
+    return GetMessageText(id);
+}
+
+class StartFailureTest : public SimTest, public ::testing::WithParamInterface<StartFailureCase> {};
+
+TEST_P(StartFailureTest, SaysWhichStepFailedAndEndsWithEventClosed) {
+    const StartFailureCase &c = GetParam();
+    bool english = c.english != NULL;
+    std::string expected = english ? c.english
+                                   : Japanese(MsgCannotStayResident) + Japanese(c.step) +
+                                         Japanese(MsgWindowsError) + "8";
+    sim::SetSystem(sim::System::WindowsVista);
+    sim::SetCodePages(english ? 437 : 932, english ? 1252 : 932);
+    sim::FailCall(c.failing, 1);
+    bool eventWhileOpen = true, windowWhileOpen = true;
+    sim::OnBox([&](const sim::Box &) {
+        eventWhileOpen = sim::NamedEventExists(INSTANCE_EVENT_NAME);
+        windowWhileOpen = FindWindowA(MONITOR_CLASS_NAME, NULL) != NULL;
+        return sim::kKeepOpen;
+    });
+    ResidentRun run(c.arguments);
+    ASSERT_TRUE(WaitForBoxes(1));
+    const sim::Box box = sim::Boxes()[0];
+    SendMessageA(box.window, WM_NULL, 0, 0); // the box's loop has run once
+    PostMessageA(box.window, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(run.Join(), 0);
+
+    ASSERT_EQ(sim::Boxes().size(), 1u);
+    EXPECT_EQ(sim::Boxes()[0].answer, IDOK) << "the box ended before it was pressed";
+    EXPECT_EQ(box.text, expected) << Hex(box.text);
+    EXPECT_EQ(box.caption, english ? "SLOTWARD:Error!" : Japanese(CaptionError));
+    EXPECT_EQ(box.style, (UINT)MB_ICONERROR);
+    EXPECT_EQ(box.owner, (HWND)NULL);
+    EXPECT_FALSE(eventWhileOpen) << "a start meanwhile would take this one for a resident copy";
+    EXPECT_FALSE(windowWhileOpen) << "the hidden window still answers the session";
+    EXPECT_EQ(sim::Calls(sim::Api::CreateThread), c.failing == sim::Api::CreateThread ? 1 : 0)
+        << "no watcher left waiting";
+    EXPECT_TRUE(sim::SessionCalls().empty()) << "no restart registered, no place taken";
     ExpectNothingLeaked();
 }
 
-// Without the event or the watcher the instance still answers the session; only a posted
-// WMU_QUIT can end it then.
-TEST_F(MonitorTest, RunsOnWithoutEventOrWatcher) {
-    const sim::Api failing[] = {sim::Api::CreateEventA, sim::Api::CreateThread};
-    for (sim::Api api : failing) {
-        sim::Reset();
-        ResetProgramState();
-        sim::FailCall(api, 1);
-        ResidentRun run("");
-        HWND window = run.WaitForWindow();
-        ASSERT_NE(window, (HWND)NULL);
-        EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 1);
-        PostMessageA(window, WMU_QUIT, 0, 0);
-        EXPECT_EQ(run.Join(), 0);
-        ExpectNothingLeaked();
-    }
+INSTANTIATE_TEST_SUITE_P(Steps, StartFailureTest, ::testing::ValuesIn(kStartFailureCases),
+                         CaseName());
+
+// Without the event the instance still answers the session; only a posted WMU_QUIT can end it
+// then.
+TEST_F(MonitorTest, RunsOnWithoutEvent) {
+    sim::FailCall(sim::Api::CreateEventA, 1);
+    ResidentRun run("");
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 1);
+    PostMessageA(window, WMU_QUIT, 0, 0);
+    EXPECT_EQ(run.Join(), 0);
+    ExpectNothingLeaked();
 }
 
 } // namespace

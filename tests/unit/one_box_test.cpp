@@ -297,3 +297,86 @@ TEST_P(CancelTest, CancelledEndTakesDownOnlyTheQuestion) {
 INSTANTIATE_TEST_SUITE_P(Boxes, CancelTest, ::testing::ValuesIn(kCancelCases), CaseName());
 
 } // namespace
+
+// ---- Restart Manager asks this one program to close (an installer replacing its files). The
+// system follows the request with WM_ENDSESSION carrying the answer, which ends the instance
+// when it agreed.
+
+enum CloseWhen { kNoCheck, kDuringSurvey, kDuringQuestion, kRefusalOpen };
+
+struct CloseCase {
+    const char *name;
+    const char *arguments;
+    CloseWhen when;
+    int pressed;         // the user's answer to the question; 0: nobody is asked
+    LRESULT closeAnswer; // to the close request
+};
+
+void PrintTo(const CloseCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const CloseCase kCloseCases[] = {
+    {"DuringQuestionYes", "", kDuringQuestion, IDYES, 0},
+    {"DuringQuestionNo", "", kDuringQuestion, IDNO, 0},
+    {"DuringSlowSurvey", "", kDuringSurvey, IDNO, 0},
+    {"NoCheckRunning", "", kNoCheck, 0, 1},
+    {"RefusalBoxOpen", "/F", kRefusalOpen, 0, 1},
+};
+
+class CloseRequestTest : public SimTest, public ::testing::WithParamInterface<CloseCase> {};
+
+// While a check runs the close request is refused and changes nothing: the question stays
+// open with its reason, and the user's button alone answers the session's query. Otherwise
+// it is granted at once and the instance ends, a refusal box on screen with it.
+TEST_P(CloseRequestTest, RefusedOnlyWhileACheckRuns) {
+    const CloseCase &c = GetParam();
+    sim::SetSystem(sim::System::WindowsVista);
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::Files);
+    sim::OnBox([](const sim::Box &) { return sim::kKeepOpen; });
+    Background query, closer;
+    std::atomic<LRESULT> answer{-1}, closeAnswer{-1};
+    ResidentRun run(c.arguments);
+    HWND window = run.WaitForWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    auto requestClose = [&closeAnswer, window] {
+        closeAnswer = SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP);
+    };
+    std::atomic<bool> surveyed{false};
+    // The request waits for the main thread, busy with the drive, until the box's loop runs.
+    if (c.when == kDuringSurvey)
+        sim::OnProbe([&](char) {
+            if (surveyed.exchange(true))
+                return;
+            closer.thread = std::thread(requestClose);
+            WaitUntil([&] { return sim::SentMessagesWaiting(sim::WindowThread(window)) > 0; });
+        });
+
+    if (c.when != kNoCheck) {
+        query.thread =
+            std::thread([&] { answer = SendMessageA(window, WM_QUERYENDSESSION, 0, 0); });
+        ASSERT_TRUE(WaitForBoxes(1));
+    }
+    if (c.when == kDuringQuestion)
+        closer.thread = std::thread(requestClose);
+    else if (c.when != kDuringSurvey)
+        requestClose();
+    ASSERT_TRUE(WaitUntil([&] { return closeAnswer != -1; }));
+    EXPECT_EQ(closeAnswer, c.closeAnswer);
+    SendMessageA(window, WM_ENDSESSION, closeAnswer, ENDSESSION_CLOSEAPP);
+
+    if (c.pressed != 0) {
+        EXPECT_TRUE(OpenBox(sim::Boxes()[0])) << "the question was closed";
+        EXPECT_EQ(answer, -1) << "the query was answered";
+        EXPECT_EQ(sim::SessionCalls().back().function, "ShutdownBlockReasonCreate");
+        PostMessageA(sim::Boxes()[0].window, WM_COMMAND, c.pressed, 0);
+        ASSERT_TRUE(WaitUntil([&] { return answer != -1; }));
+        EXPECT_EQ(answer, c.pressed == IDYES ? 1 : 0);
+        EXPECT_EQ(sim::Boxes().size(), 1u);
+        RequestTermination();
+    }
+    EXPECT_EQ(run.Join(), 0);
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, CloseRequestTest, ::testing::ValuesIn(kCloseCases), CaseName());

@@ -65,6 +65,25 @@ TEST(TextTest, AppendCutsAtTheCapacityAndLeavesAnUnterminatedBufferAlone) {
     EXPECT_EQ(full.bytes, "xxx#");
 }
 
+// The digits are appended like any other text, cut at the capacity.
+TEST(TextTest, AppendDecimalWritesEveryDigitWithinTheCapacity) {
+    const struct {
+        size_t capacity;
+        unsigned long value;
+        std::string after;
+    } cases[] = {
+        {16, 0, "e 0"},    {16, 7, "e 7"}, {16, 1407, "e 1407"}, {16, 4294967295UL, "e 4294967295"},
+        {5, 1407, "e 14"}, {3, 9, "e "},
+    };
+    for (const auto &c : cases) {
+        Guarded dest(c.capacity);
+        TextCopy(dest.data(), c.capacity, "e ");
+        EXPECT_EQ(TextAppendDecimal(dest.data(), c.capacity, c.value), c.after.size()) << c.value;
+        EXPECT_EQ(std::string(dest.data()), c.after);
+        EXPECT_TRUE(dest.guardIntact()) << c.value;
+    }
+}
+
 // The copy runs forwards or backwards as the overlap needs, so no byte is read after it was
 // overwritten.
 TEST(TextTest, MoveCopiesOverlappingRangesIntact) {

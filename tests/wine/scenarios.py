@@ -560,6 +560,14 @@ ENDINGS = [
               Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="no",
                    then=(WM_ENDSESSION, 0, ENDSESSION_CLOSEAPP), then_open=1),
               END]),
+    # Restart Manager asks to close the program while the user is asked: refused, the question
+    # stays open, and its No refuses the end.
+    Scenario("close_request_during_question_refused",
+             [Start(),
+              Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="no",
+                   then=(WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP), then_answer="0",
+                   then_open=1),
+              Find(), END]),
     Scenario("critical_end_unchecked",
              resident_start() +
              [Send(WM_QUERYENDSESSION, [], answer="1", lparam=ENDSESSION_CRITICAL), Trace(),

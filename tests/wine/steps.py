@@ -200,13 +200,15 @@ class Deliver:
     exit: the exit code of the window's process afterwards ("running": it goes on running).
     then: (message, wparam, lparam) posted to the window once its process shows a box, which is
     held on screen meanwhile (send only); then_open: how many boxes are still open the settle
-    time after it, before the held boxes are pressed."""
+    time after it, before the held boxes are pressed; then_answer: the follow-up is sent
+    instead, and this is its answer."""
 
     def __init__(self, send, message, boxes, answer=None, press=None, answer_first=False,
                  settle=500, timeout=8000, exit="running", wparam=0, lparam=0, then=None,
-                 then_open=0):
+                 then_open=0, then_answer=None):
         self.send, self.message, self.boxes, self.answer = send, message, boxes, answer
         self.wparam, self.lparam, self.then, self.then_open = wparam, lparam, then, then_open
+        self.then_answer = then_answer
         self.press = presses(press, boxes)
         self.answer_first, self.settle, self.timeout = answer_first, settle, timeout
         self.exit = exit
@@ -221,12 +223,15 @@ class Deliver:
                 str(self.timeout), self.press, str(self.settle),
                 "0" if self.exit == "running" else "5000"]
         if self.then:
-            args += [hex(v) for v in self.then]
+            args += [hex(v) for v in self.then] + (["send"] if self.then_answer else [])
         record = wine.driver_run(args, self.timeout / 1000 + 30)
         expected = {"found": "1", "exit": self.exit}
         if self.then:
-            expected.update({"then.posted": "1", "then.open": self.then_open,
-                             "timeout": "<missing>"})
+            expected.update({"then.open": self.then_open, "timeout": "<missing>"})
+            if self.then_answer:
+                expected.update({"then.sent": "1", "then.answer": self.then_answer})
+            else:
+                expected["then.posted"] = "1"
         expected.update(expect_boxes(self.boxes, context["image"]))
         if self.send:
             expected["answer"] = self.answer

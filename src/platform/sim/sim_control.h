@@ -50,6 +50,9 @@ int Probes(char letter);      // FindFirstFileA calls for this drive since Reset
 const std::vector<std::string> &ProbePatterns();
 const std::vector<std::string> &TypeQueryRoots();
 UINT ErrorMode(); // the process error mode last set
+// Called inside FindFirstFileA on the probing thread with the drive's letter, before the probe
+// answers: a survey that takes its time, during which a test can act.
+void OnProbe(std::function<void(char)> hook);
 // The storage device behind a drive, as it answers CreateFileA of "\\.\X:" and DeviceIoControl
 // on that handle. A drive that AddDrive adds (or replaces) sits on an ATA bus, not hot-pluggable,
 // on a disk of its own.
@@ -119,6 +122,8 @@ const std::vector<Box> &Boxes();
 // other threads have sent to the calling thread and dispatches its posted messages, until none
 // is left; a quit request stays for the caller's own loop. Returns how many messages ran.
 int DispatchWaitingMessages();
+// How many messages other threads have sent to that thread and still wait for it to run.
+int SentMessagesWaiting(DWORD threadId);
 
 // ---- Failure injection
 enum class Api {

@@ -81,6 +81,11 @@ const std::vector<std::string> &TypeQueryRoots() {
     return Snapshot<&State::typeQueryRoots>();
 }
 
+void OnProbe(std::function<void(char)> hook) {
+    Guard lock(Mutex());
+    St().probeHook = std::move(hook);
+}
+
 } // namespace sim
 
 extern "C" {
@@ -112,6 +117,13 @@ HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     if (!fileName || !findData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
+    }
+    // The hook may send messages or wait for other threads, so it runs unlocked.
+    std::function<void(char)> hook = St().probeHook;
+    if (hook) {
+        lock.unlock();
+        hook(fileName[0]);
+        lock.lock();
     }
     St().probePatterns.push_back(fileName);
     St().callOrder.push_back(std::string("FindFirstFileA ") + fileName);

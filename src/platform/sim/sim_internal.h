@@ -145,6 +145,7 @@ struct State {
     std::vector<std::string> probePatterns;
     std::vector<std::string> typeQueryRoots;
     std::string windowsDirectory = "C:\\WINDOWS";
+    std::function<void(char)> probeHook;
 
     // message boxes
     std::deque<int> boxScript;

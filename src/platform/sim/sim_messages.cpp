@@ -99,6 +99,12 @@ int DispatchWaitingMessages() {
     }
 }
 
+int SentMessagesWaiting(DWORD threadId) {
+    Guard lock(Mutex());
+    auto found = St().queues.find(threadId);
+    return found == St().queues.end() ? 0 : static_cast<int>(found->second.sent.size());
+}
+
 } // namespace sim
 
 extern "C" {

@@ -130,6 +130,23 @@ HWND FindTargetWindow(const wchar_t *className, const wchar_t *title, Report &re
     return window;
 }
 
+// The follow-up is posted, or with "send" sent and its answer recorded: the boxes are held, so
+// only the box's own loop can answer it.
+static void DeliverFollowUp(HWND window, wchar_t **message, bool send, UINT timeoutMs,
+                            Report &report) {
+    UINT id = (UINT)Number(message[0]);
+    WPARAM wParam = (WPARAM)Number(message[1]);
+    LPARAM lParam = (LPARAM)Number(message[2]);
+    if (!send) {
+        report.Set("then.posted", PostMessageW(window, id, wParam, lParam) ? 1 : 0);
+        return;
+    }
+    DWORD_PTR answer = 0;
+    BOOL sent = SendMessageTimeoutW(window, id, wParam, lParam, SMTO_NORMAL, timeoutMs, &answer);
+    report.Set("then.sent", sent ? 1 : 0);
+    report.Set("then.answer", (int)answer);
+}
+
 // send and post: the message goes to the window while its process's boxes are answered; the
 // command ends once the answer is in, no box is open and none has appeared for settleMs. A send
 // with a follow-up holds the boxes: once the first is shown the follow-up is posted, and after
@@ -162,11 +179,8 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
         CloseHandle(CreateThread(NULL, 0, SendThread, &d, 0, NULL));
         if (followUp) {
             PollFor(watcher, timeoutMs, true, report);
-            report.Set("then.posted",
-                       PostMessageW(window, (UINT)Number(argv[12]), (WPARAM)Number(argv[13]),
-                                    (LPARAM)Number(argv[14]))
-                           ? 1
-                           : 0);
+            DeliverFollowUp(window, argv + 12, argc > 15 && lstrcmpiW(argv[15], L"send") == 0,
+                            (UINT)timeoutMs, report);
             PollFor(watcher, settleMs, false, report);
             report.Set("then.open", watcher.OpenCount());
             watcher.Release(report);
