@@ -145,3 +145,12 @@ CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opene
     facts->opening = *error == 0 ? IMAGE_IDENTIFIED : IMAGE_OPEN_FAILED;
     return JudgeCandidate(facts);
 }
+
+void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs) {
+    unsigned int start = waiter->now(waiter->context);
+    for (int copy = 0; copy < count; copy++) {
+        unsigned int spent = waiter->now(waiter->context) - start;
+        unsigned int left = spent < limitMs ? limitMs - spent : 0;
+        waiter->tell(waiter->context, copy, waiter->awaitEnd(waiter->context, copy, left));
+    }
+}

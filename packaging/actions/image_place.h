@@ -96,6 +96,20 @@ typedef struct ImageOpener {
 CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,
                                  unsigned long *error);
 
+/* The one wait for the copies ended in a pass, each answering through the caller's calls: the
+ * clock (milliseconds, wrapping as GetTickCount's), a wait for one copy's end (nonzero: it has
+ * ended), and what became of it. Every copy is ended before the wait begins; each is then waited
+ * for with what is left of one time limit for all, so that a copy slow to end neither doubles
+ * the wait nor is taken for ended once the limit has run out. */
+typedef struct EndWaiter {
+    void *context;
+    unsigned int (*now)(void *context);
+    int (*awaitEnd)(void *context, int copy, unsigned int ms);
+    void (*tell)(void *context, int copy, int ended);
+} EndWaiter;
+
+void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs);
+
 #ifdef __cplusplus
 }
 #endif

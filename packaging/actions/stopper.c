@@ -359,23 +359,37 @@ static void LogProcess(const char *inSession, const char *sessionUnknown, DWORD 
     }
 }
 
-/* One wait for every copy ended so far, with one time limit for all of them. */
-static void AwaitEnded(void) {
-    DWORD start = GetTickCount();
-    for (int i = 0; i < sEndedCount; i++) {
-        const EndedProcess *ended = &sEndedProcesses[i];
-        DWORD spent = GetTickCount() - start;
-        DWORD left = spent < END_WAIT_S * 1000 ? END_WAIT_S * 1000 - spent : 0;
-        if (WaitForSingleObject(ended->process, left) == WAIT_OBJECT_0) {
-            LogProcess("ended process %1 in session %2", "ended process %1, session unknown",
-                       ended->processId, ended->session, ended->sessionKnown, 0);
-        } else {
-            LogProcess("process %1 in session %2 did not end within %3 s",
-                       "process %1, session unknown, did not end within %2 s", ended->processId,
-                       ended->session, ended->sessionKnown, END_WAIT_S);
-        }
-        CloseHandle(ended->process);
+static unsigned int Now(void *context) {
+    (void)context;
+    return GetTickCount();
+}
+
+static int AwaitEnd(void *context, int copy, unsigned int ms) {
+    (void)context;
+    return WaitForSingleObject(sEndedProcesses[copy].process, ms) == WAIT_OBJECT_0;
+}
+
+static void TellEnd(void *context, int copy, int ended) {
+    const EndedProcess *process = &sEndedProcesses[copy];
+    (void)context;
+    if (ended) {
+        LogProcess("ended process %1 in session %2", "ended process %1, session unknown",
+                   process->processId, process->session, process->sessionKnown, 0);
+    } else {
+        LogProcess("process %1 in session %2 did not end within %3 s",
+                   "process %1, session unknown, did not end within %2 s", process->processId,
+                   process->session, process->sessionKnown, END_WAIT_S);
     }
+    CloseHandle(process->process);
+}
+
+/* One wait for every copy ended so far, with one time limit for all of them (image_place.h). */
+static void AwaitEnded(void) {
+    const EndWaiter waiter = {NULL, Now, AwaitEnd, TellEnd};
+    if (sEndedCount > 0) {
+        LogNumbers("waiting up to %1 s for %2 ended process(es)", END_WAIT_S, sEndedCount, 0);
+    }
+    AwaitEnds(&waiter, sEndedCount, END_WAIT_S * 1000);
     sEndedCount = 0;
 }
 

@@ -264,4 +264,76 @@ INSTANTIATE_TEST_SUITE_P(Opens, OpenTest, ::testing::ValuesIn(kOpens),
                              return std::string(info.param.name);
                          });
 
+// The copies ended in a pass, played on a clock of their own: each ends that many ms after the
+// wait began, or never (kNever). A wait advances the clock to the copy's end or by all it was
+// given.
+const unsigned int kNever = 0xFFFFFFFF;
+
+struct Ends {
+    unsigned int clock;
+    unsigned int start;
+    std::vector<unsigned int> endsAt;
+    std::vector<unsigned int> given;
+    std::vector<int> told;
+};
+
+unsigned int PlayedNow(void *context) {
+    return static_cast<Ends *>(context)->clock;
+}
+
+int PlayedAwait(void *context, int copy, unsigned int ms) {
+    Ends *ends = static_cast<Ends *>(context);
+    ends->given.push_back(ms);
+    unsigned int elapsed = ends->clock - ends->start;
+    unsigned int at = ends->endsAt[copy];
+    if (at != kNever && at <= elapsed + ms) {
+        ends->clock = ends->start + (at > elapsed ? at : elapsed);
+        return 1;
+    }
+    ends->clock += ms;
+    return 0;
+}
+
+void PlayedTell(void *context, int copy, int ended) {
+    Ends *ends = static_cast<Ends *>(context);
+    EXPECT_EQ(copy, static_cast<int>(ends->told.size()));
+    ends->told.push_back(ended);
+}
+
+struct EndsCase {
+    const char *name;
+    unsigned int start; // the clock when the wait begins: it wraps as the system's does
+    std::vector<unsigned int> endsAt;
+    std::vector<unsigned int> given;
+    std::vector<int> told;
+};
+
+const EndsCase kEnds[] = {
+    {"AllAtOnce", 100, {0, 0, 0}, {5000, 5000, 5000}, {1, 1, 1}},
+    // A slow copy takes its time from the others' one limit: the wait stays 5 s in all.
+    {"SlowFirst", 100, {4000, 4500}, {5000, 1000}, {1, 1}},
+    {"SlowFirstSecondTooLate", 100, {4000, 5200}, {5000, 1000}, {1, 0}},
+    // A copy that never ends costs the limit once; one that has ended meanwhile still counts.
+    {"NeverEndingFirst", 100, {kNever, 0}, {5000, 0}, {0, 1}},
+    {"NeverEndingLast", 100, {0, kNever}, {5000, 5000}, {1, 0}},
+    {"ClockWraps", 0xFFFFF000u, {3000, kNever}, {5000, 2000}, {1, 0}},
+    {"NoCopies", 100, {}, {}, {}},
+};
+
+class EndsTest : public ::testing::TestWithParam<EndsCase> {};
+
+TEST_P(EndsTest, OneLimitForAll) {
+    const EndsCase &c = GetParam();
+    Ends ends = {c.start, c.start, c.endsAt, {}, {}};
+    const EndWaiter waiter = {&ends, PlayedNow, PlayedAwait, PlayedTell};
+    AwaitEnds(&waiter, static_cast<int>(c.endsAt.size()), 5000);
+    EXPECT_EQ(ends.given, c.given);
+    EXPECT_EQ(ends.told, c.told);
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, EndsTest, ::testing::ValuesIn(kEnds),
+                         [](const ::testing::TestParamInfo<EndsCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
 } // namespace
