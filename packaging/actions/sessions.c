@@ -128,6 +128,14 @@ BOOL ListOwnedBy(const char *owner) {
     return found[0] != '\0' && lstrcmpiA(found, owner) == 0;
 }
 
+/* A list an interrupted installation left, before one is made afresh. */
+static void ForgetStaleList(HKEY product) {
+    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
+    if (deleteKey != NULL) {
+        deleteKey(product, "Sessions");
+    }
+}
+
 /* Who may do what with a list made afresh: the system and Administrators everything, Users
  * read it (the installing user's own starter reads it), nobody else anything; nothing inherited
  * from above. */
@@ -158,7 +166,7 @@ static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
                           KEY_CREATE_SUB_KEY, NULL, &product, NULL);
     if (made == ERROR_SUCCESS) {
         if (afresh) {
-            ForgetEndedSessions();
+            ForgetStaleList(product);
         }
         made = createKey(product, "Sessions", 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE,
                          afresh ? &rights : NULL, key, &disposition);

@@ -258,8 +258,34 @@ static void Revert(void *context) {
     }
 }
 
-/* Opens the image by the system's name; on Windows 2000, whose name came from the module path,
- * by that path too. */
+/* The drive-letter path of a system name: the first letter whose device is the name's volume,
+ * as this thread sees the letters, then the rest of the name. */
+static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
+    char device[NT_PATH];
+    int volume = VolumeLength(ntPath);
+    DWORD drives = GetLogicalDrives();
+    if (volume == 0 || lstrlenA(ntPath) - volume + 2 >= NT_PATH) {
+        return FALSE;
+    }
+    for (int letter = 0; letter < 26; letter++) {
+        char drive[3] = {(char)('A' + letter), ':', '\0'};
+        if ((drives & (1u << letter)) == 0 || QueryDosDeviceA(drive, device, NT_PATH) == 0 ||
+            lstrlenA(device) != volume) {
+            continue;
+        }
+        lstrcpynA(dosPath, ntPath, volume + 1);
+        if (lstrcmpiA(dosPath, device) == 0) {
+            lstrcpyA(dosPath, drive);
+            lstrcpyA(dosPath + 2, ntPath + volume);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+/* Opens the image by the system's name through the object manager's root, else by the drive
+ * letter of its volume (Wine opens no \\?\GLOBALROOT path; on Windows 2000 that is the module
+ * path's own letter). The caller acts as the copy's user meanwhile. */
 static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity) {
     static const char kRoot[] = "\\\\?\\GLOBALROOT";
     const Candidate *candidate = (const Candidate *)context;
@@ -272,8 +298,8 @@ static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity
         file = OpenForIdentity(path);
         error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     }
-    if (file == INVALID_HANDLE_VALUE && candidate->modulePath[0] != '\0') {
-        file = OpenForIdentity(candidate->modulePath);
+    if (file == INVALID_HANDLE_VALUE && DosNameOfNtName(candidate->ntPath, path)) {
+        file = OpenForIdentity(path);
         error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     }
     if (file == INVALID_HANDLE_VALUE) {

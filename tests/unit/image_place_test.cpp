@@ -243,6 +243,14 @@ const OpenCase kOpens[] = {
      5},
 };
 
+// Failures name the case, not its bytes.
+void PrintTo(const CandidateCase &c, std::ostream *os) {
+    *os << c.name;
+}
+void PrintTo(const OpenCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class OpenTest : public ::testing::TestWithParam<OpenCase> {};
 
 TEST_P(OpenTest, OpensOnlyAsItsUserAndGivesTheTokenBack) {
@@ -319,6 +327,10 @@ const EndsCase kEnds[] = {
     {"ClockWraps", 0xFFFFF000u, {3000, kNever}, {5000, 2000}, {1, 0}},
     {"NoCopies", 100, {}, {}, {}},
 };
+
+void PrintTo(const EndsCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class EndsTest : public ::testing::TestWithParam<EndsCase> {};
 

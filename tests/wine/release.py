@@ -182,7 +182,7 @@ class Installation:
     """What the installer put in place (present) or left behind (not present): the related
     products of the upgrade code, the program and its documents, the shortcuts with options as
     the arguments of the Startup and the Start menu's SLOTWARD shortcut, and the folders. When
-    present, names the installed program {installed}."""
+    present, names the installed program {installed} and the user's own folder {profile}."""
 
     def __init__(self, present, version=VERSION, options=OPTIONS, folder=None):
         """folder: where the program is installed (INSTALLDIR, without the final backslash);
@@ -231,6 +231,7 @@ class Installation:
                 "exists": "1", "target": program.lower(), "args": arguments,
                 "workdir": folder.lower()})]
         context["installed"] = program
+        context["profile"] = folders.get("profile", "?")
         return problems
 
     @staticmethod
@@ -288,6 +289,13 @@ ENDED = r"ended process \d+ in session 1"
 STARTED = r"started SLOTWARD in session 1 as process \d+"
 DECOY = r"left process \d+ alone: its program is on another volume"
 LOOKING = r"looking for copies of .*"
+WAITED_FOR_TWO = r"waiting up to 5 s for 2 ended process\(es\)"
+# A copy started through a hard link to the installed program, in the user's own folder on the
+# installed volume: the installed file under another name. And a copy of another file whose
+# folder was renamed while it ran: its name, fixed at its start, leads nowhere.
+HARD_LINK = "{profile}\\slotward.exe"
+UNOPENED = r"left process \d+ alone: could not open its program: error 3"
+OPENED_AS_ITS_USER = ["as its user", "revert"]
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
@@ -323,6 +331,24 @@ RELEASE = [
               msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus'),
               Installation(present=True),
               Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
+             RESTORED +
+             # Copies through a hard link, one resident and one showing its report, are opened
+             # as their user, found to be the installed file and ended, both before the one
+             # wait; SLOTWARD comes back from the installed folder. A copy whose folder was
+             # renamed away cannot be opened and is left alone, its report still open.
+             [Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"),
+              Run('fsutil hardlink create "%s" "{installed}"' % HARD_LINK, []),
+              Run('cmd /c mkdir "{profile}\\away" && copy /y "{exe}" "{profile}\\away"', []),
+              Start('"%s" /T' % HARD_LINK), Start('"{profile}\\away\\slotward.exe" /T'),
+              Run('cmd /c move "{profile}\\away" "{profile}\\moved"', []),
+              Start('"%s" /Q %s' % (HARD_LINK, OPTIONS)), Find(path=HARD_LINK),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[UNOPENED, WAITED_FOR_TWO, ENDED, ENDED, STARTED]),
+              Boxes([report(EN, media=("D",))]),
+              Trace(checking(EN), still(EN, "D"), FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS),
+                    *OPENED_AS_ITS_USER, "session of", "end", *OPENED_AS_ITS_USER,
+                    *OPENED_AS_ITS_USER, "session of", "end", "note 1", *OPENED_AS_ITS_USER,
+                    *ended_and_restored()[3:])] +
              RESTORED +
              # As on Windows 2000, which has no WTSQueryUserToken, the system cannot give the
              # session's token. An elevated installation (Wine gives every program an
