@@ -332,26 +332,25 @@ static const char *LeftAloneLine(CandidateVerdict verdict) {
     }
 }
 
-/* The nearest verdict over all targets: the end as soon as one target is the candidate's. */
+/* The nearest verdict over all targets: the end as soon as one target is the candidate's. The
+ * candidate's image is opened once at most; what that found serves every target. */
 static CandidateVerdict JudgeAgainstTargets(Candidate *candidate, const Target *targets, int count,
                                             DWORD *error) {
     ImageOpener opener = {candidate, ActAsItsUser, ReadCandidateIdentity, Revert};
     CandidateVerdict nearest = CANDIDATE_UNREADABLE;
+    CandidateFacts facts;
+    ClearBytes(&facts, sizeof facts);
+    facts.image = candidate->ntPath;
     *error = 0;
     for (int i = 0; i < count && nearest != CANDIDATE_END; i++) {
-        CandidateFacts facts;
         unsigned long failure = 0;
-        ClearBytes(&facts, sizeof facts);
-        facts.image = candidate->ntPath;
         for (int name = 0; name < INSTALLED_NAMES; name++) {
             facts.installed[name] = targets[i].ntPaths[name];
         }
         facts.installedIdentity = targets[i].identified ? &targets[i].identity : NULL;
         CandidateVerdict verdict = DecideCandidate(&facts, &opener, &failure);
-        if (verdict >= nearest) {
-            nearest = verdict;
-            *error = failure;
-        }
+        *error = failure != 0 ? failure : *error;
+        nearest = verdict > nearest ? verdict : nearest;
     }
     return nearest;
 }
