@@ -11,7 +11,9 @@
   removal (no file in use in Wine's trace), which starts SLOTWARD again with the remembered
   OPTIONS in effect, and by the
   uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
-  while a copy that runs from another folder is left running.
+  while a copy that runs from another folder is left running; copies started through a hard link
+  to the installed program, opened as their user and ended before one wait, and a copy whose
+  folder was renamed after it started, left alone.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
@@ -332,24 +334,6 @@ RELEASE = [
               Installation(present=True),
               Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *ended_and_restored())] +
              RESTORED +
-             # Copies through a hard link, one resident and one showing its report, are opened
-             # as their user, found to be the installed file and ended, both before the one
-             # wait; SLOTWARD comes back from the installed folder. A copy whose folder was
-             # renamed away cannot be opened and is left alone, its report still open.
-             [Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"),
-              Run('fsutil hardlink create "%s" "{installed}"' % HARD_LINK, []),
-              Run('cmd /c mkdir "{profile}\\away" && copy /y "{exe}" "{profile}\\away"', []),
-              Start('"%s" /T' % HARD_LINK), Start('"{profile}\\away\\slotward.exe" /T'),
-              Run('cmd /c move "{profile}\\away" "{profile}\\moved"', []),
-              Start('"%s" /Q %s' % (HARD_LINK, OPTIONS)), Find(path=HARD_LINK),
-              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
-                      logged=[UNOPENED, WAITED_FOR_TWO, ENDED, ENDED, STARTED]),
-              Boxes([report(EN, media=("D",))]),
-              Trace(checking(EN), still(EN, "D"), FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS),
-                    *OPENED_AS_ITS_USER, "session of", "end", *OPENED_AS_ITS_USER,
-                    *OPENED_AS_ITS_USER, "session of", "end", "note 1", *OPENED_AS_ITS_USER,
-                    *ended_and_restored()[3:])] +
-             RESTORED +
              # As on Windows 2000, which has no WTSQueryUserToken, the system cannot give the
              # session's token. An elevated installation (Wine gives every program an
              # administrator's elevated token) would start an elevated copy itself: it leaves
@@ -395,5 +379,28 @@ RELEASE = [
               Installation(present=True, version=LATER, folder=CUSTOM),
               Trace(checking(EN), still(EN, "D"), *ended_and_restored())] +
              RESTORED + [msiexec('/x "{later_msi}"')] + uninstalled(CUSTOM),
+             layout=CD, trace="sessions"),
+    # Copies through a hard link in the user's own folder, one resident and one showing its
+    # report, are the installed file by another name: a repair opens each as its user, finds
+    # the installed file's identity, ends both before its one wait, and brings SLOTWARD back
+    # from the installed folder. A copy whose folder was renamed after it started cannot be
+    # opened and is left alone, its report still open.
+    Scenario("installer_hard_linked_copy",
+             [MakeInstallers(),
+              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
+              Trace(*NOTHING_TO_RESTORE),
+              Run('fsutil hardlink create "%s" "{installed}"' % HARD_LINK, []),
+              Run('cmd /c mkdir "{profile}\\away" && copy /y "{exe}" "{profile}\\away"', []),
+              Start('"%s" /T' % HARD_LINK), Start('"{profile}\\away\\slotward.exe" /T'),
+              Run('cmd /c move "{profile}\\away" "{profile}\\moved"', []),
+              Start('"%s" /Q %s' % (HARD_LINK, OPTIONS)), Find(path=HARD_LINK),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[UNOPENED, WAITED_FOR_TWO, ENDED, ENDED, STARTED]),
+              Boxes([report(EN, media=("D",))]),
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *OPENED_AS_ITS_USER,
+                    "session of", "end", *OPENED_AS_ITS_USER, *OPENED_AS_ITS_USER,
+                    "session of", "end", "note 1", *OPENED_AS_ITS_USER,
+                    *ended_and_restored()[3:])] +
+             RESTORED + [msiexec('/x "{msi}"')] + UNINSTALLED,
              layout=CD, trace="sessions"),
 ]
