@@ -291,6 +291,8 @@ ENDED = r"ended process \d+ in session 1"
 STARTED = r"started SLOTWARD in session 1 as process \d+"
 DECOY = r"left process \d+ alone: its program is on another volume"
 LOOKING = r"looking for copies of .*"
+# A copy of another file on the installed volume, opened as its user.
+OTHER_FILE = r"left process \d+ alone: its program is another file"
 WAITED_FOR_TWO = r"waiting up to 5 s for 2 ended process\(es\)"
 # A copy started through a hard link to the installed program, in the user's own folder on the
 # installed volume: the installed file under another name. And a copy of another file whose
@@ -298,6 +300,11 @@ WAITED_FOR_TWO = r"waiting up to 5 s for 2 ended process\(es\)"
 HARD_LINK = "{profile}\\slotward.exe"
 UNOPENED = r"left process \d+ alone: could not open its program: error 3"
 OPENED_AS_ITS_USER = ["as its user", "revert"]
+# A list's key that an installation did not make, in both registry views: one with a key below
+# it, which cannot be removed. The first pass refuses it rather than write into it.
+STALE_LIST = r"reg add HKLM\Software\SLOTWARD\Sessions\Stale /f /reg:%d"
+FORGET_STALE_LIST = r"reg delete HKLM\Software\SLOTWARD\Sessions /f /reg:%d"
+REFUSED_LIST = r"could not write the list of sessions: error 183"
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
@@ -356,7 +363,7 @@ RELEASE = [
                     "list removed"),
               # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
-              msiexec('/x "{later_msi}"'), Find(),
+              msiexec('/x "{later_msi}"', logged=[OTHER_FILE]), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
     # Installed into a folder of the administrator's choice. A copy started right after the
@@ -384,11 +391,13 @@ RELEASE = [
     # report, are the installed file by another name: a repair opens each as its user, finds
     # the installed file's identity, ends both before its one wait, and brings SLOTWARD back
     # from the installed folder. A copy whose folder was renamed after it started cannot be
-    # opened and is left alone, its report still open.
+    # opened and is left alone, its report still open. Before that, the installation refuses
+    # a key of the list's name that it did not make.
     Scenario("installer_hard_linked_copy",
-             [MakeInstallers(),
-              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
-              Trace(*NOTHING_TO_RESTORE),
+             [MakeInstallers(), Run(STALE_LIST % 32, []), Run(STALE_LIST % 64, []),
+              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS, logged=[REFUSED_LIST]),
+              Installation(present=True), Trace("list removed", "session of"),
+              Run(FORGET_STALE_LIST % 32, []), Run(FORGET_STALE_LIST % 64, []),
               Run('fsutil hardlink create "%s" "{installed}"' % HARD_LINK, []),
               Run('cmd /c mkdir "{profile}\\away" && copy /y "{exe}" "{profile}\\away"', []),
               Start('"%s" /T' % HARD_LINK), Start('"{profile}\\away\\slotward.exe" /T'),
