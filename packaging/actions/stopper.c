@@ -232,6 +232,13 @@ static void ReadImageName(Candidate *candidate) {
     }
 }
 
+/* A failure's error code, never 0: 0 would read as success, and the open would run as the
+ * system. */
+static DWORD FailureCode(void) {
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_ACCESS_DENIED;
+}
+
 /* The opener of a candidate's image (image_place.h), acting as its user. */
 static unsigned long ActAsItsUser(void *context) {
     const Candidate *candidate = (const Candidate *)context;
@@ -243,13 +250,15 @@ static unsigned long ActAsItsUser(void *context) {
         return ERROR_PROC_NOT_FOUND;
     }
     if (!openToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token)) {
-        return GetLastError();
+        return FailureCode();
     }
-    DWORD error = impersonate(token) ? 0 : GetLastError();
+    DWORD error = impersonate(token) ? 0 : FailureCode();
     CloseHandle(token);
     return error;
 }
 
+/* Should the system refuse, the thread goes on with the user's rights, never more than its
+ * own. */
 static void Revert(void *context) {
     RevertProc revert = (RevertProc)SystemFunction("advapi32.dll", "RevertToSelf");
     (void)context;
