@@ -1,5 +1,6 @@
-/* Where a running program's image lies, seen from the installed program, and whether it is the
- * installed program: the stopper's decisions, from names first, before anything is opened.
+/* The stopper's decisions: where a running program's image lies, seen from the installed
+ * program, and whether it is the installed program, from names first, before anything is
+ * opened; and the one wait for the copies it ended.
  *
  * Both names are the system's own (NT) names: "\Device\HarddiskVolume2\Program Files\...". The
  * stopper runs as LocalSystem, and every path it opens on a network share or a WebDAV folder
