@@ -1,4 +1,4 @@
-/* The stopper's decision from image names; see image_place.h. */
+/* The stopper's decisions from image names and file identities; see image_place.h. */
 #include "image_place.h"
 
 /* The devices behind which a name reaches another computer: the multiple UNC provider and the
@@ -75,4 +75,82 @@ ImagePlace PlaceOfImage(const char *image, const char *installed) {
         }
     }
     return SameName(image, installed) ? IMAGE_INSTALLED : IMAGE_SAME_VOLUME;
+}
+
+static int SameIdentity(const FileIdentity *a, const FileIdentity *b) {
+    if (a->volume != b->volume) {
+        return 0;
+    }
+    for (unsigned i = 0; i < sizeof a->file; i++) {
+        if (a->file[i] != b->file[i]) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* The nearest place the image has seen from any of the installed file's names. */
+static ImagePlace NearestPlace(const CandidateFacts *facts) {
+    ImagePlace place = IMAGE_UNREADABLE;
+    for (int i = 0; i < INSTALLED_NAMES; i++) {
+        ImagePlace here = PlaceOfImage(facts->image, facts->installed[i]);
+        place = here > place ? here : place;
+    }
+    return place;
+}
+
+CandidateVerdict JudgeCandidate(const CandidateFacts *facts) {
+    switch (NearestPlace(facts)) {
+    case IMAGE_INSTALLED:
+        return CANDIDATE_END;
+    case IMAGE_ON_NETWORK:
+        return CANDIDATE_ON_NETWORK;
+    case IMAGE_OTHER_VOLUME:
+        return CANDIDATE_OTHER_VOLUME;
+    case IMAGE_SAME_VOLUME:
+        break;
+    default:
+        return CANDIDATE_UNREADABLE;
+    }
+    if (facts->installedIdentity == 0) {
+        return CANDIDATE_UNCOMPARED;
+    }
+    switch (facts->opening) {
+    case IMAGE_NOT_AS_USER:
+        return CANDIDATE_NOT_AS_ITS_USER;
+    case IMAGE_OPEN_FAILED:
+        return CANDIDATE_UNOPENED;
+    case IMAGE_IDENTIFIED:
+        return SameIdentity(&facts->identity, facts->installedIdentity) ? CANDIDATE_END
+                                                                        : CANDIDATE_OTHER_FILE;
+    default:
+        return CANDIDATE_OPEN_AS_ITS_USER;
+    }
+}
+
+CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,
+                                 unsigned long *error) {
+    CandidateVerdict verdict = JudgeCandidate(facts);
+    *error = 0;
+    if (verdict != CANDIDATE_OPEN_AS_ITS_USER) {
+        return verdict;
+    }
+    *error = opener->actAsItsUser(opener->context);
+    if (*error != 0) {
+        facts->opening = IMAGE_NOT_AS_USER;
+        return JudgeCandidate(facts);
+    }
+    *error = opener->readIdentity(opener->context, &facts->identity);
+    opener->revert(opener->context);
+    facts->opening = *error == 0 ? IMAGE_IDENTIFIED : IMAGE_OPEN_FAILED;
+    return JudgeCandidate(facts);
+}
+
+void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs) {
+    unsigned int start = waiter->now(waiter->context);
+    for (int copy = 0; copy < count; copy++) {
+        unsigned int spent = waiter->now(waiter->context) - start;
+        unsigned int left = spent < limitMs ? limitMs - spent : 0;
+        waiter->tell(waiter->context, copy, waiter->awaitEnd(waiter->context, copy, left));
+    }
 }

@@ -1,5 +1,6 @@
-/* Where a running program's image lies, seen from the installed program: the stopper's decision,
- * made from names alone, before anything is opened.
+/* The stopper's decisions: where a running program's image lies, seen from the installed
+ * program, and whether it is the installed program, from names first, before anything is
+ * opened; and the one wait for the copies it ended.
  *
  * Both names are the system's own (NT) names: "\Device\HarddiskVolume2\Program Files\...". The
  * stopper runs as LocalSystem, and every path it opens on a network share or a WebDAV folder
@@ -33,6 +34,82 @@ int VolumeLength(const char *name);
 
 /* Whether a system name belongs to a network redirector. */
 int IsNetworkName(const char *name);
+
+/* A file's identity: its volume's serial number and its file id (FileIdInfo's 128 bits, or the
+ * 64-bit file index in the first half), laid out as FILE_ID_INFO. */
+typedef struct FileIdentity {
+    unsigned long long volume;
+    unsigned char file[16];
+} FileIdentity;
+
+/* The installed file's system names: its own (its volume, however it was reached), its drive
+ * letter's device followed by the path, and the same for its 8.3 form. */
+#define INSTALLED_NAMES 3
+
+/* Whether a running program is the installed one, and why not. Ordered from the farthest to the
+ * nearest: of several installed files, the nearest verdict is the one that counts. */
+typedef enum CandidateVerdict {
+    CANDIDATE_UNREADABLE,       /* its name cannot be read: left alone */
+    CANDIDATE_ON_NETWORK,       /* left alone, never opened */
+    CANDIDATE_OTHER_VOLUME,     /* another file, left alone, never opened */
+    CANDIDATE_UNCOMPARED,       /* the installed file's identity is unknown: left alone */
+    CANDIDATE_NOT_AS_ITS_USER,  /* its user's rights could not be taken on: left alone, unopened */
+    CANDIDATE_UNOPENED,         /* opened as its user, which failed: left alone */
+    CANDIDATE_OTHER_FILE,       /* opened as its user: another file on the same volume */
+    CANDIDATE_OPEN_AS_ITS_USER, /* the same volume by another name: read its identity first */
+    CANDIDATE_END               /* the installed file, by name or by identity: ended */
+} CandidateVerdict;
+
+/* How far the candidate's image was opened. */
+typedef enum ImageOpening {
+    IMAGE_NOT_OPENED,  /* not tried yet */
+    IMAGE_NOT_AS_USER, /* not tried: the candidate's token could not be taken on */
+    IMAGE_OPEN_FAILED, /* tried as its user, and failed */
+    IMAGE_IDENTIFIED   /* identity holds its file's identity */
+} ImageOpening;
+
+typedef struct CandidateFacts {
+    const char *image;                      /* its system name, "" when unknown */
+    const char *installed[INSTALLED_NAMES]; /* the installed file's, "" when unknown */
+    const FileIdentity *installedIdentity;  /* NULL when unknown */
+    ImageOpening opening;
+    FileIdentity identity;
+} CandidateFacts;
+
+/* The decision from what is known so far: names before anything is opened, then the identities.
+ * A candidate is opened only on the installed file's own volume and under another name. */
+CandidateVerdict JudgeCandidate(const CandidateFacts *facts);
+
+/* The calls that open a candidate's image, each answering 0 or a Windows error code: take on
+ * the candidate process's own token for this thread, read the image's identity, and give the
+ * token back. */
+typedef struct ImageOpener {
+    void *context;
+    unsigned long (*actAsItsUser)(void *context);
+    unsigned long (*readIdentity)(void *context, FileIdentity *identity);
+    void (*revert)(void *context);
+} ImageOpener;
+
+/* JudgeCandidate, opening the image where the names leave the question open: only while acting
+ * as the candidate's own user, given back at once, so that a link a user put in the image's
+ * path leads only where that user may go anyway, with that user's credentials. *error: the
+ * error of a failed take-on or open, else 0. */
+CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,
+                                 unsigned long *error);
+
+/* The one wait for the copies ended in a pass, each answering through the caller's calls: the
+ * clock (milliseconds, wrapping as GetTickCount's), a wait for one copy's end (nonzero: it has
+ * ended), and what became of it. Every copy is ended before the wait begins; each is then waited
+ * for with what is left of one time limit for all, so that a copy slow to end neither doubles
+ * the wait nor is taken for ended once the limit has run out. */
+typedef struct EndWaiter {
+    void *context;
+    unsigned int (*now)(void *context);
+    int (*awaitEnd)(void *context, int copy, unsigned int ms);
+    void (*tell)(void *context, int copy, int ended);
+} EndWaiter;
+
+void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs);
 
 #ifdef __cplusplus
 }

@@ -15,6 +15,7 @@
  * (Vista and later). */
 #define ELEVATION_FULL 2
 
+typedef BOOL(WINAPI *MakeDescriptorProc)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
 typedef LONG(WINAPI *CreateKeyProc)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
                                     LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
 typedef LONG(WINAPI *OpenKeyProc)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
@@ -127,20 +128,58 @@ BOOL ListOwnedBy(const char *owner) {
     return found[0] != '\0' && lstrcmpiA(found, owner) == 0;
 }
 
-/* The product's key is made as any other, so that the installer's own values written into it
- * later are kept; only the list below it is volatile. */
-static BOOL CreateSessionsKey(HKEY *key) {
+/* A list an interrupted installation left, before one is made afresh. */
+static void ForgetStaleList(HKEY product) {
+    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
+    if (deleteKey != NULL) {
+        deleteKey(product, "Sessions");
+    }
+}
+
+/* Who may do what with a list made afresh: the system and Administrators everything, Users
+ * read it (the installing user's own starter reads it), nobody else anything; nothing inherited
+ * from above. */
+#define SESSIONS_KEY_RIGHTS "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
+#define SDDL_REVISION 1
+
+/* Makes the list's key, or opens the one there is (afresh FALSE). Afresh, any key of that name
+ * is removed first and the new one gets its own rights (SESSIONS_KEY_RIGHTS): a key that is
+ * still there (one whose rights keep even the system from removing it) is refused, since
+ * RegCreateKeyEx would keep its rights and its persistence. The product's key is made as any
+ * other, so that the installer's own values written into it later are kept; only the list
+ * below it is volatile. */
+static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     CreateKeyProc createKey = (CreateKeyProc)Registry("RegCreateKeyExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
+    MakeDescriptorProc makeDescriptor =
+        (MakeDescriptorProc)Registry("ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    SECURITY_ATTRIBUTES rights = {sizeof rights, NULL, FALSE};
+    DWORD disposition = 0;
     HKEY product;
     if (createKey == NULL || closeKey == NULL ||
-        createKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
-                  KEY_CREATE_SUB_KEY, NULL, &product, NULL) != ERROR_SUCCESS) {
+        (afresh &&
+         (makeDescriptor == NULL || !makeDescriptor(SESSIONS_KEY_RIGHTS, SDDL_REVISION,
+                                                    &rights.lpSecurityDescriptor, NULL)))) {
         return FALSE;
     }
-    LONG made = createKey(product, "Sessions", 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE, NULL,
-                          key, NULL);
-    closeKey(product);
+    LONG made = createKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
+                          KEY_CREATE_SUB_KEY, NULL, &product, NULL);
+    if (made == ERROR_SUCCESS) {
+        if (afresh) {
+            ForgetStaleList(product);
+        }
+        made = createKey(product, "Sessions", 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE,
+                         afresh ? &rights : NULL, key, &disposition);
+        closeKey(product);
+    }
+    if (rights.lpSecurityDescriptor != NULL) {
+        LocalFree(rights.lpSecurityDescriptor);
+    }
+    if (made == ERROR_SUCCESS && afresh && disposition != REG_CREATED_NEW_KEY) {
+        closeKey(*key);
+        made = ERROR_ALREADY_EXISTS;
+    }
+    SetLastError((DWORD)made);
     return made == ERROR_SUCCESS;
 }
 
@@ -148,7 +187,7 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
     SetValueProc setValue = (SetValueProc)Registry("RegSetValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     HKEY key;
-    if (setValue == NULL || closeKey == NULL || !CreateSessionsKey(&key)) {
+    if (setValue == NULL || closeKey == NULL || !CreateSessionsKey(&key, owner != NULL)) {
         return FALSE;
     }
     LONG written = setValue(key, ENDED_VALUE, 0, REG_BINARY, (const BYTE *)list->copies,
@@ -157,6 +196,7 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
         written = setValue(key, OWNER_VALUE, 0, REG_SZ, (const BYTE *)owner, lstrlenA(owner) + 1);
     }
     closeKey(key);
+    SetLastError((DWORD)written);
     return written == ERROR_SUCCESS;
 }
 

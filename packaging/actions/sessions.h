@@ -48,8 +48,10 @@ void RemoveSession(SessionList *list, DWORD session);
 BOOL ReadEndedSessions(SessionList *list);
 /* Whether the list there is belongs to this installation. */
 BOOL ListOwnedBy(const char *owner);
-/* Replaces the list, empty or not; owner: the installation it belongs to, or NULL to keep the
- * owner it has. FALSE when the registry refused (a caller without the rights). */
+/* Replaces the list, empty or not; owner: the installation it belongs to, for a list made
+ * afresh (a key of that name that cannot be removed first is refused, ERROR_ALREADY_EXISTS), or
+ * NULL to keep the key and the owner it has. FALSE when the registry refused (a caller without
+ * the rights); GetLastError tells why. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
 /* Removes the list: nothing of it survives for a later installation. */
 BOOL ForgetEndedSessions(void);

@@ -59,7 +59,8 @@ RELAY_INCLUDE = ("KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIc
                  "user32.RegisterClassA;KERNEL32.CreateFileA;KERNEL32.DeviceIoControl;"
                  "KERNEL32.ProcessIdToSessionId;KERNEL32.TerminateProcess;"
                  "advapi32.RegSetValueExA;advapi32.RegDeleteKeyA;wtsapi32.WTSQueryUserToken;"
-                 "userenv.CreateEnvironmentBlock;user32.WaitForInputIdle")
+                 "userenv.CreateEnvironmentBlock;user32.WaitForInputIdle;"
+                 "advapi32.ImpersonateLoggedOnUser;advapi32.RevertToSelf")
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link); or the letter is another name of the folder the
 # installer installs into (made beforehand, so that Wine's mount manager knows the drive).

@@ -11,7 +11,9 @@
   removal (no file in use in Wine's trace), which starts SLOTWARD again with the remembered
   OPTIONS in effect, and by the
   uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
-  while a copy that runs from another folder is left running.
+  while a copy that runs from another folder is left running; copies started through a hard link
+  to the installed program, opened as their user and ended before one wait, and a copy whose
+  folder was renamed after it started, left alone.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
@@ -182,7 +184,7 @@ class Installation:
     """What the installer put in place (present) or left behind (not present): the related
     products of the upgrade code, the program and its documents, the shortcuts with options as
     the arguments of the Startup and the Start menu's SLOTWARD shortcut, and the folders. When
-    present, names the installed program {installed}."""
+    present, names the installed program {installed} and the user's own folder {profile}."""
 
     def __init__(self, present, version=VERSION, options=OPTIONS, folder=None):
         """folder: where the program is installed (INSTALLDIR, without the final backslash);
@@ -231,6 +233,7 @@ class Installation:
                 "exists": "1", "target": program.lower(), "args": arguments,
                 "workdir": folder.lower()})]
         context["installed"] = program
+        context["profile"] = folders.get("profile", "?")
         return problems
 
     @staticmethod
@@ -288,6 +291,20 @@ ENDED = r"ended process \d+ in session 1"
 STARTED = r"started SLOTWARD in session 1 as process \d+"
 DECOY = r"left process \d+ alone: its program is on another volume"
 LOOKING = r"looking for copies of .*"
+# A copy of another file on the installed volume, opened as its user.
+OTHER_FILE = r"left process \d+ alone: its program is another file"
+WAITED_FOR_TWO = r"waiting up to 5 s for 2 ended process\(es\)"
+# A copy started through a hard link to the installed program, in the user's own folder on the
+# installed volume: the installed file under another name. And a copy of another file whose
+# folder was renamed while it ran: its name, fixed at its start, leads nowhere.
+HARD_LINK = "{profile}\\slotward.exe"
+UNOPENED = r"left process \d+ alone: could not open its program: error 3"
+OPENED_AS_ITS_USER = ["as its user", "revert"]
+# A list's key that an installation did not make, in both registry views: one with a key below
+# it, which cannot be removed. The first pass refuses it rather than write into it.
+STALE_LIST = r"reg add HKLM\Software\SLOTWARD\Sessions\Stale /f /reg:%d"
+FORGET_STALE_LIST = r"reg delete HKLM\Software\SLOTWARD\Sessions /f /reg:%d"
+REFUSED_LIST = r"could not write the list of sessions: error 183"
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
@@ -346,7 +363,7 @@ RELEASE = [
                     "list removed"),
               # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
-              msiexec('/x "{later_msi}"'), Find(),
+              msiexec('/x "{later_msi}"', logged=[OTHER_FILE]), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
     # Installed into a folder of the administrator's choice. A copy started right after the
@@ -369,5 +386,30 @@ RELEASE = [
               Installation(present=True, version=LATER, folder=CUSTOM),
               Trace(checking(EN), still(EN, "D"), *ended_and_restored())] +
              RESTORED + [msiexec('/x "{later_msi}"')] + uninstalled(CUSTOM),
+             layout=CD, trace="sessions"),
+    # Copies through a hard link in the user's own folder, one resident and one showing its
+    # report, are the installed file by another name: a repair opens each as its user, finds
+    # the installed file's identity, ends both before its one wait, and brings SLOTWARD back
+    # from the installed folder. A copy whose folder was renamed after it started cannot be
+    # opened and is left alone, its report still open. Before that, the installation refuses
+    # a key of the list's name that it did not make.
+    Scenario("installer_hard_linked_copy",
+             [MakeInstallers(), Run(STALE_LIST % 32, []), Run(STALE_LIST % 64, []),
+              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS, logged=[REFUSED_LIST]),
+              Installation(present=True), Trace("list removed", "session of"),
+              Run(FORGET_STALE_LIST % 32, []), Run(FORGET_STALE_LIST % 64, []),
+              Run('fsutil hardlink create "%s" "{installed}"' % HARD_LINK, []),
+              Run('cmd /c mkdir "{profile}\\away" && copy /y "{exe}" "{profile}\\away"', []),
+              Start('"%s" /T' % HARD_LINK), Start('"{profile}\\away\\slotward.exe" /T'),
+              Run('cmd /c move "{profile}\\away" "{profile}\\moved"', []),
+              Start('"%s" /Q %s' % (HARD_LINK, OPTIONS)), Find(path=HARD_LINK),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[UNOPENED, WAITED_FOR_TWO, ENDED, ENDED, STARTED]),
+              Boxes([report(EN, media=("D",))]),
+              Trace(FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), *OPENED_AS_ITS_USER,
+                    "session of", "end", *OPENED_AS_ITS_USER, *OPENED_AS_ITS_USER,
+                    "session of", "end", "note 1", *OPENED_AS_ITS_USER,
+                    *ended_and_restored()[3:])] +
+             RESTORED + [msiexec('/x "{msi}"')] + UNINSTALLED,
              layout=CD, trace="sessions"),
 ]

@@ -426,8 +426,10 @@ def device_call(line, threads):
     return None
 
 
-# The relay trace of the installer's helpers (kind "sessions"): the stopper asks each copy's
-# session, ends it and notes the sessions ("note N" for N sessions); the starter takes the token
+# The relay trace of the installer's helpers (kind "sessions"): the stopper acts as a copy's own
+# user to open its program where its name alone does not tell ("as its user", then "revert"),
+# asks each copy's session, ends it and notes the sessions ("note N" for N sessions); the
+# starter takes the token
 # of each noted session's user and that user's environment, the copy it started is resident once
 # the starter's own wait for it returns, and the list is removed when every session is served.
 # Only the helpers' threads count for the environment (Wine's service manager makes one for
@@ -443,6 +445,8 @@ SESSION_CALLS = [
                 r"00000000,00000003,[0-9a-f]+,([0-9a-f]+)\)"),
      lambda m: "note %d" % (int(m.group(2), 16) // ENDED_COPY_BYTES)),
     (USER_TOKEN, lambda m: "token of session %d" % int(m.group(2), 16)),
+    (re.compile(r"^([0-9a-f]+):Call advapi32\.ImpersonateLoggedOnUser\("), lambda m: "as its user"),
+    (re.compile(r"^([0-9a-f]+):Call advapi32\.RevertToSelf\("), lambda m: "revert"),
     (re.compile(r'^([0-9a-f]+):Call advapi32\.RegDeleteKeyA\([0-9a-f]+,[0-9a-f]+ '
                 r'"Software\\\\SLOTWARD\\\\Sessions"\)'), lambda m: "list removed"),
 ]

@@ -108,20 +108,18 @@ int ShortcutCommand(int argc, wchar_t **argv, Report &report) {
     return 0;
 }
 
-// The all-users and the user's Startup and Programs folders, and the Program Files folder of
-// 32-bit programs, where the (x86) installer puts SLOTWARD. A 32-bit process sees that folder as
-// its Program Files; the x86-64 build of the driver (the bench on 64-bit-only machines) has to
-// ask for the x86 one.
+// The all-users and the user's Startup and Programs folders, the user's profile, and the Program
+// Files folder of 32-bit programs, where the (x86) installer puts SLOTWARD. A 32-bit process sees
+// that folder as its Program Files; the x86-64 build of the driver (the bench on 64-bit-only
+// machines) has to ask for the x86 one.
 int FoldersCommand(int, wchar_t **, Report &report) {
     const int programFiles32 = sizeof(void *) == 8 ? CSIDL_PROGRAM_FILESX86 : CSIDL_PROGRAM_FILES;
     const struct {
         const char *key;
         int folder;
-    } kFolders[] = {{"startup", CSIDL_COMMON_STARTUP},
-                    {"programs", CSIDL_COMMON_PROGRAMS},
-                    {"userstartup", CSIDL_STARTUP},
-                    {"userprograms", CSIDL_PROGRAMS},
-                    {"programfiles", programFiles32}};
+    } kFolders[] = {{"startup", CSIDL_COMMON_STARTUP}, {"programs", CSIDL_COMMON_PROGRAMS},
+                    {"userstartup", CSIDL_STARTUP},    {"userprograms", CSIDL_PROGRAMS},
+                    {"profile", CSIDL_PROFILE},        {"programfiles", programFiles32}};
     for (const auto &entry : kFolders) {
         wchar_t path[MAX_PATH] = L"";
         if (SUCCEEDED(SHGetFolderPathW(NULL, entry.folder, NULL, 0, path))) {
