@@ -109,6 +109,25 @@ class MakeInstallers:
         return []
 
 
+class FolderMode:
+    """Makes a folder of drive C: (if missing) and sets its Unix mode, from which Wine builds its
+    permissions: with write for others, Everyone may delete it, rename it and delete what it
+    holds. Windows' own permissions cannot be set under Wine (SetNamedSecurityInfo keeps
+    nothing)."""
+
+    def __init__(self, folder, mode):
+        self.folder, self.mode = folder, mode
+
+    def describe(self):
+        return "folder %s with mode %o" % (self.folder, self.mode)
+
+    def execute(self, wine, context):
+        path = os.path.join(wine.prefix, "drive_c", *self.folder[3:].split("\\"))
+        os.makedirs(path, exist_ok=True)
+        os.chmod(path, self.mode)
+        return []
+
+
 def logged_problems(path, logged, context):
     """SLOTWARD's lines in an installer log ("SLOTWARD: ..."): each of logged is a regular
     expression that must match one of them, in this order; other lines may stand between."""
@@ -279,6 +298,10 @@ UNINSTALLED = uninstalled()
 WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
 WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
 CUSTOM = "C:\\Tools\\SLOTWARD"
+# A folder that others may replace once its parent lets them write, and one that is never so.
+SHARED = "C:\\Shared"
+SHARED_FOLDER = SHARED + "\\SLOTWARD"
+MOVED = "C:\\Moved\\SLOTWARD"
 # Y: is another name of the installation folder: a copy started through it is the same file.
 MAPPED = dict(CD, y=("fixed", "installdir"))
 
@@ -288,6 +311,20 @@ ENDED = r"ended process \d+ in session 1"
 STARTED = r"started SLOTWARD in session 1 as process \d+"
 DECOY = r"left process \d+ alone: its program is on another volume"
 LOOKING = r"looking for copies of .*"
+# The check of the installation folder: accepted, refused for a first installation, refused for
+# the folder an installed version is in (saying how to move it).
+def folder_accepted(folder):
+    return re.escape(folder + "\\") + " may hold SLOTWARD: only administrators and the system " \
+        "may change it and the folders above it"
+
+
+SHARED_REFUSED = (r"SLOTWARD cannot be installed in C:\\Shared\\SLOTWARD\\: users other than "
+                  r"administrators may delete, rename or change the permissions of C:\\Shared\. ")
+FRESH_ADVICE = (r'Choose a folder that only administrators can change, such as '
+                r'INSTALLDIR=".*\\SLOTWARD"\.')
+MOVE_ADVICE = (r'SLOTWARD is installed there now: to move it, install a later version with '
+               r'INSTALLDIR="(.*\\SLOTWARD)", or remove SLOTWARD and install it again with '
+               r'INSTALLDIR="\1"\.')
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
@@ -370,4 +407,25 @@ RELEASE = [
               Trace(checking(EN), still(EN, "D"), *ended_and_restored())] +
              RESTORED + [msiexec('/x "{later_msi}"')] + uninstalled(CUSTOM),
              layout=CD, trace="sessions"),
+    # A folder whose parent lets others delete and rename it is refused before anything is
+    # changed: the installation fails and leaves nothing. Accepted while only its owner may
+    # write there; once others may, the upgrade of the installation there is refused too, and
+    # the installed version keeps running; with another folder the upgrade moves it.
+    Scenario("installer_refused_folder",
+             [MakeInstallers(), FolderMode(SHARED, 0o777),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (SHARED_FOLDER, OPTIONS),
+                      logged=[SHARED_REFUSED + FRESH_ADVICE], exit="1603")] +
+             uninstalled(SHARED_FOLDER) +
+             [FolderMode(SHARED, 0o755),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (SHARED_FOLDER, OPTIONS),
+                      logged=[folder_accepted(SHARED_FOLDER)]),
+              Installation(present=True, folder=SHARED_FOLDER),
+              Start('"{installed}" /Q %s' % OPTIONS), FolderMode(SHARED, 0o777),
+              msiexec('/i "{later_msi}"', logged=[SHARED_REFUSED + MOVE_ADVICE], exit="1603"),
+              Installation(present=True, folder=SHARED_FOLDER)] + RESTORED +
+             [msiexec('/i "{later_msi}" INSTALLDIR="%s"' % MOVED,
+                      logged=[folder_accepted(MOVED), ENDED, STARTED]),
+              Installation(present=True, version=LATER, folder=MOVED)] + RESTORED +
+             [msiexec('/x "{later_msi}"')] + uninstalled(MOVED) + [FolderMode(SHARED, 0o755)],
+             layout=CD),
 ]
