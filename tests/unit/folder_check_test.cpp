@@ -34,6 +34,7 @@ const Bytes kAuthenticatedUsers = Sid(5, {11});
 const Bytes kEveryone = Sid(1, {0});
 const Bytes kCreatorOwner = Sid(3, {0});
 const Bytes kCreatorGroup = Sid(3, {1});
+const Bytes kOwnerRights = Sid(3, {4});
 const Bytes kAppPackages = Sid(15, {2, 1});
 const Bytes kInstaller = Sid(5, {21, 1, 2, 3, 1001});
 const Bytes kOtherUser = Sid(5, {21, 1, 2, 3, 1002});
@@ -202,6 +203,9 @@ const ChainCase kChains[] = {
     {"CreatorGroupHandsDownToOthers",
      {kSystemRoot, AdminFolder({{kAllow, OI | CI | IO, kGenericAll, &kCreatorGroup}})}, 1,
      FOLDER_HANDS_DOWN_OPEN, 1},
+    // OWNER RIGHTS stands for the owner, one of the trusted.
+    {"OwnerRightsGoToTheOwner", {kSystemRoot, AdminFolder({{kAllow, 0, kFull, &kOwnerRights}})}, 0,
+     FOLDER_ACCEPTED, 1},
     {"DenyDoesNotHideAGrant",
      {kSystemRoot,
       AdminFolder({{kDeny, 0, kDelete, &kEveryone}, {kAllow, 0, kReadRun | kDelete, &kUsers}})},
