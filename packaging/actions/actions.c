@@ -88,7 +88,7 @@ EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
     lstrcpynA(suggested + lstrlenA(suggested), "SLOTWARD", 9);
     BOOL byAdministrator = Property(install, "AdminUser")[0] != '\0';
     return FolderAccepted(folder, installed, suggested, byAdministrator) ? ERROR_SUCCESS
-                                                                          : ERROR_INSTALL_FAILURE;
+                                                                         : ERROR_INSTALL_FAILURE;
 }
 
 /* Once the files are in place: SLOTWARD back in every noted session. */

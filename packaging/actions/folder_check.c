@@ -34,9 +34,8 @@
 static const unsigned char kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 static const unsigned char kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 static const unsigned char kTrustedInstaller[] = {
-    1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89,
-    0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E,
-    0xC0, 0x02, 0x64, 0x87};
+    1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,    0xB5, 0x89, 0xFB, 0x38,
+    0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 static const unsigned char kCreatorOwner[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 static const unsigned char kOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
 
@@ -185,8 +184,8 @@ FolderVerdict JudgeFolderChain(const FolderChain *chain, int *at) {
     }
     *at = chain->count - 1;
     if (chain->toBeMade > 0) {
-        Finding handed = Walk(chain->folders[*at].dacl, chain->installer,
-                              TAKES_FOLDER | DELETE_CHILD_RIGHT, 1);
+        Finding handed =
+            Walk(chain->folders[*at].dacl, chain->installer, TAKES_FOLDER | DELETE_CHILD_RIGHT, 1);
         if (handed != FOUND_NOTHING) {
             return handed == FOUND_UNKNOWN ? FOLDER_UNKNOWN_ENTRY : FOLDER_HANDS_DOWN_OPEN;
         }
@@ -198,8 +197,7 @@ static int IsDots(const char *name, int length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
-int FolderPrefixes(const char *path, int (*isLeadByte)(unsigned char), int *lengths,
-                   int capacity) {
+int FolderPrefixes(const char *path, int (*isLeadByte)(unsigned char), int *lengths, int capacity) {
     char letter = path != 0 ? (char)(path[0] | 0x20) : '\0';
     if (letter < 'a' || letter > 'z' || path[1] != ':' || path[2] != '\\' || capacity < 1) {
         return 0;

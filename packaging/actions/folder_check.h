@@ -31,8 +31,8 @@ typedef struct FolderFacts {
 } FolderFacts;
 
 typedef struct FolderChain {
-    int onFixedDisk;      /* a disk of the computer's own, not removable, not a share */
-    int keepsPermissions; /* the volume keeps access lists (FILE_PERSISTENT_ACLS) */
+    int onFixedDisk;                /* a disk of the computer's own, not removable, not a share */
+    int keepsPermissions;           /* the volume keeps access lists (FILE_PERSISTENT_ACLS) */
     const unsigned char *installer; /* the installing administrator's identifier, or NULL */
     const FolderFacts *folders;     /* the existing folders, from the volume's root down */
     int count;
@@ -62,8 +62,7 @@ FolderVerdict JudgeFolderChain(const FolderChain *chain, int *at);
  * separator (NULL for none). Returns the count, or 0 unless the path is a plain local one: a
  * drive letter, a colon and a backslash, then names that are neither empty nor "." nor "..",
  * without "/" or ":" (a stream), and at most capacity folders. */
-int FolderPrefixes(const char *path, int (*isLeadByte)(unsigned char), int *lengths,
-                   int capacity);
+int FolderPrefixes(const char *path, int (*isLeadByte)(unsigned char), int *lengths, int capacity);
 
 #ifdef __cplusplus
 }

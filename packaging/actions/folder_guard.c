@@ -52,19 +52,18 @@ static BOOL Gather(const char *path, FolderFacts *facts, PSECURITY_DESCRIPTOR *d
     BY_HANDLE_FILE_INFORMATION information;
     PSID owner = NULL;
     PACL dacl = NULL;
-    HANDLE file = CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE file =
+        CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     ClearBytes(facts, sizeof *facts);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
     }
     if (GetFileInformationByHandle(file, &information) && securityInfo != NULL &&
-        securityInfo(file, SE_FILE_OBJECT,
-                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, NULL, &dacl,
-                     NULL, descriptor) == ERROR_SUCCESS) {
+        securityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                     &owner, NULL, &dacl, NULL, descriptor) == ERROR_SUCCESS) {
         facts->readable = owner != NULL;
         facts->isFolder = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         facts->isLink = (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -82,9 +81,9 @@ static void GatherChain(const char *folder, int total, FolderChain *chain) {
     DWORD flags = 0;
     lstrcpynA(sPrefix, folder, sLengths[0] + 1);
     chain->onFixedDisk = GetDriveTypeA(sPrefix) == DRIVE_FIXED;
-    chain->keepsPermissions = GetVolumeInformationA(sPrefix, NULL, 0, NULL, NULL, &flags, NULL,
-                                                    0) &&
-                              (flags & FILE_PERSISTENT_ACLS) != 0;
+    chain->keepsPermissions =
+        GetVolumeInformationA(sPrefix, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
+        (flags & FILE_PERSISTENT_ACLS) != 0;
     for (int i = 0; i < total && chain->onFixedDisk && chain->keepsPermissions; i++) {
         lstrcpynA(sPrefix, folder, sLengths[i] + 1);
         if (!Gather(sPrefix, &sFolders[i], &sDescriptors[i])) {
@@ -116,7 +115,8 @@ static const unsigned char *Installer(BOOL byAdministrator) {
     if (!byAdministrator) {
         return NULL;
     }
-    if (openThreadToken == NULL || !openThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+    if (openThreadToken == NULL ||
+        !openThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
         token = ProcessToken(GetCurrentProcess());
     }
     DWORD length = token != NULL ? UserOfToken(token, sInstaller) : 0;
@@ -160,8 +160,8 @@ BOOL FolderAccepted(const char *folder, const char *installed, const char *sugge
                 folder);
     } else {
         lstrcpynA(sPrefix, folder, total > 0 ? sLengths[at] + 1 : MAX_PATH);
-        SayRefused(folder, sPrefix, verdict, installed[0] != '\0' && lstrcmpiA(installed, folder) == 0,
-                   suggested);
+        SayRefused(folder, sPrefix, verdict,
+                   installed[0] != '\0' && lstrcmpiA(installed, folder) == 0, suggested);
     }
     ForgetChain();
     return verdict == FOLDER_ACCEPTED;
