@@ -297,7 +297,9 @@ UNINSTALLED = uninstalled()
 # msiexec starts read too).
 WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
 WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
-CUSTOM = "C:\\Tools\\SLOTWARD"
+# A folder of the administrator's choice that the installer accepts, as the README's example:
+# a new folder below Program Files.
+CUSTOM = "C:\\Program Files\\Tools\\SLOTWARD"
 # A folder that others may replace once its parent lets them write, and one that is never so.
 SHARED = "C:\\Shared"
 SHARED_FOLDER = SHARED + "\\SLOTWARD"
