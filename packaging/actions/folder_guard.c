@@ -161,7 +161,7 @@ BOOL FolderAccepted(const char *folder, const char *installed, const char *sugge
     } else {
         lstrcpynA(sPrefix, folder, total > 0 ? sLengths[at] + 1 : MAX_PATH);
         SayRefused(folder, sPrefix, verdict,
-                   lstrcmpiA(installed, folder) == 0 && 0, suggested);
+                   installed[0] != '\0' && lstrcmpiA(installed, folder) == 0, suggested);
     }
     ForgetChain();
     return verdict == FOLDER_ACCEPTED;
