@@ -11,7 +11,9 @@
   removal (no file in use in Wine's trace), which starts SLOTWARD again with the remembered
   OPTIONS in effect, and by the
   uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
-  while a copy that runs from another folder is left running.
+  while a copy that runs from another folder is left running. The installation folder is
+  checked first: the default one passes, one whose parent lets others write is refused with
+  nothing changed, and so is the upgrade of an installation there.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
@@ -320,6 +322,8 @@ def folder_accepted(folder):
         "may change it and the folders above it"
 
 
+# The default folder, Program Files (x86) in a 64-bit prefix.
+DEFAULT_ACCEPTED = r"C:\\Program Files( \(x86\))?\\SLOTWARD\\ may hold SLOTWARD: .*"
 SHARED_REFUSED = (r"SLOTWARD cannot be installed in C:\\Shared\\SLOTWARD\\: users other than "
                   r"administrators may delete, rename or change the permissions of C:\\Shared\. ")
 FRESH_ADVICE = (r'Choose a folder that only administrators can change, such as '
@@ -357,7 +361,8 @@ RELEASE = [
     # later version's installation with other OPTIONS brings it back with those.
     Scenario("installer_repair_new_options",
              [MakeInstallers(),
-              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
+              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS, logged=[DEFAULT_ACCEPTED]),
+              Installation(present=True),
               Trace(*NOTHING_TO_RESTORE), Start('"{installed}" /Q %s' % OPTIONS),
               msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus'),
               Installation(present=True),
