@@ -30,7 +30,9 @@
 /* Identifiers whose holders may change the folder anyway: SYSTEM, Administrators,
  * TrustedInstaller; and those that stand for the folder's owner, which is one of them once the
  * owner is: CREATOR OWNER (in an inherited entry, the owner of what is made; elsewhere nobody)
- * and OWNER RIGHTS. */
+ * and OWNER RIGHTS. Power Users may be granted rights too: Windows 2000 and XP let them modify
+ * Program Files, to install programs for everyone, so they could replace SLOTWARD in its default
+ * folder all the same (and Vista and later leave the group empty and grant it nothing). */
 static const unsigned char kSystem[] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 static const unsigned char kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
 static const unsigned char kTrustedInstaller[] = {
@@ -38,6 +40,7 @@ static const unsigned char kTrustedInstaller[] = {
     0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 static const unsigned char kCreatorOwner[] = {1, 1, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0};
 static const unsigned char kOwnerRights[] = {1, 1, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0};
+static const unsigned char kPowerUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x23, 2, 0, 0};
 
 /* What a walk over an access list found. */
 typedef enum Finding { FOUND_NOTHING, FOUND_TAKES, FOUND_CHILDREN, FOUND_UNKNOWN } Finding;
@@ -74,7 +77,8 @@ static int MayOwn(const unsigned char *sid, const unsigned char *installer) {
 }
 
 static int IsTrusted(const unsigned char *sid, const unsigned char *installer) {
-    return MayOwn(sid, installer) || SameSid(sid, kCreatorOwner) || SameSid(sid, kOwnerRights);
+    return MayOwn(sid, installer) || SameSid(sid, kCreatorOwner) || SameSid(sid, kOwnerRights) ||
+           SameSid(sid, kPowerUsers);
 }
 
 /* An entry's rights with the generic ones replaced by what they mean for a file system object. */

@@ -36,6 +36,7 @@ const Bytes kCreatorOwner = Sid(3, {0});
 const Bytes kCreatorGroup = Sid(3, {1});
 const Bytes kOwnerRights = Sid(3, {4});
 const Bytes kAppPackages = Sid(15, {2, 1});
+const Bytes kPowerUsers = Sid(5, {32, 547});
 const Bytes kInstaller = Sid(5, {21, 1, 2, 3, 1001});
 const Bytes kOtherUser = Sid(5, {21, 1, 2, 3, 1002});
 // Wine's user, who installs there.
@@ -104,6 +105,13 @@ const Folder kProgramFiles = {&kTrustedInstaller,
                                {kAllow, OI | CI, kReadRun, &kUsers},
                                {kAllow, OI | CI | IO, kGenericAll, &kCreatorOwner},
                                {kAllow, OI | CI, kReadRun, &kAppPackages}}};
+// Program Files on Windows 2000 and XP: Power Users may modify it.
+const Folder kProgramFilesXp = {&kAdministrators,
+                                {{kAllow, OI | CI, kFull, &kAdministrators},
+                                 {kAllow, OI | CI | IO, kFull, &kCreatorOwner},
+                                 {kAllow, OI | CI, kModify, &kPowerUsers},
+                                 {kAllow, OI | CI, kFull, &kSystem},
+                                 {kAllow, OI | CI, kReadRun, &kUsers}}};
 // The installed folder with the installer's lock.
 const Folder kLocked = {&kAdministrators,
                         {{kAllow, OI | CI, kGenericAll, &kAdministrators},
@@ -153,6 +161,7 @@ struct ChainCase {
 
 const ChainCase kChains[] = {
     {"DefaultFolderToBeMade", {kSystemRoot, kProgramFiles}, 1, FOLDER_ACCEPTED, 1},
+    {"DefaultFolderOnWindowsXp", {kSystemRoot, kProgramFilesXp}, 1, FOLDER_ACCEPTED, 1},
     {"DefaultFolderInstalled", {kSystemRoot, kProgramFiles, kLocked}, 0, FOLDER_ACCEPTED, 2},
     {"DefaultFolderNotAdministrator",
      {kSystemRoot, kProgramFiles, kLocked},
