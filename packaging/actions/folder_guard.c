@@ -74,13 +74,25 @@ static BOOL Gather(const char *path, FolderFacts *facts, PSECURITY_DESCRIPTOR *d
     return TRUE;
 }
 
-/* The volume first: on a share, a removable disk or a file system without permissions no folder
- * is opened. Then the folders from the root down, up to the first that is missing (it and those
- * below are still to be made) or unreadable. */
+/* A SUBST letter names a folder, not a volume ("\??\C:\Some\Folder"): its root would be
+ * taken for a volume's and the folders above it would go unchecked. */
+static BOOL IsSubstitute(const char *root) {
+    char drive[3];
+    char target[MAX_PATH];
+    drive[0] = root[0];
+    drive[1] = ':';
+    drive[2] = '\0';
+    return QueryDosDeviceA(drive, target, MAX_PATH) != 0 && target[0] == '\\' && target[1] == '?' &&
+           target[2] == '?';
+}
+
+/* The volume first: on a share, a removable disk, a SUBST letter or a file system without
+ * permissions no folder is opened. Then the folders from the root down, up to the first that is
+ * missing (it and those below are still to be made) or unreadable. */
 static void GatherChain(const char *folder, int total, FolderChain *chain) {
     DWORD flags = 0;
     lstrcpynA(sPrefix, folder, sLengths[0] + 1);
-    chain->onFixedDisk = GetDriveTypeA(sPrefix) == DRIVE_FIXED;
+    chain->onFixedDisk = GetDriveTypeA(sPrefix) == DRIVE_FIXED && !IsSubstitute(sPrefix);
     chain->keepsPermissions =
         GetVolumeInformationA(sPrefix, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
         (flags & FILE_PERSISTENT_ACLS) != 0;
