@@ -167,8 +167,8 @@ BOOL FolderAccepted(const char *folder, const char *installed, const char *sugge
     }
     FolderVerdict verdict = JudgeFolderChain(&chain, &at);
     if (verdict == FOLDER_ACCEPTED) {
-        LogText("%t may hold SLOTWARD: only administrators and the system may change it and the "
-                "folders above it",
+        LogText("%t may hold SLOTWARD: it and the folders above it passed the check of owners and "
+                "permissions",
                 folder);
     } else {
         lstrcpynA(sPrefix, folder, total > 0 ? sLengths[at] + 1 : MAX_PATH);

@@ -318,8 +318,8 @@ LOOKING = r"looking for copies of .*"
 # The check of the installation folder: accepted, refused for a first installation, refused for
 # the folder an installed version is in (saying how to move it).
 def folder_accepted(folder):
-    return re.escape(folder + "\\") + " may hold SLOTWARD: only administrators and the system " \
-        "may change it and the folders above it"
+    return re.escape(folder + "\\") + " may hold SLOTWARD: it and the folders above it passed " \
+        "the check of owners and permissions"
 
 
 # The default folder, Program Files (x86) in a 64-bit prefix.
