@@ -39,13 +39,15 @@ set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
 # The installer's custom actions (packaging/actions/): one DLL in the installer's Binary table. The
 # stopper ends the running copies before the installer replaces or removes the program and notes
 # their sessions; the starter brings SLOTWARD back in those sessions afterwards, and a rollback
-# does with the old program. KERNEL32 and MSI only (both are loaded in the installer's process;
-# what else they need is loaded from the system folder at run time), no C runtime. The entries
+# does with the old program; before all of it, the installation folder is checked. KERNEL32 and
+# MSI only (both are loaded in the installer's process; what else they need is loaded from the
+# system folder at run time), no C runtime. The entries
 # are exported by their plain names, as the CustomAction table names them.
 add_library(actions SHARED ${CMAKE_SOURCE_DIR}/packaging/actions/actions.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/stopper.c ${CMAKE_SOURCE_DIR}/packaging/actions/starter.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/sessions.c ${CMAKE_SOURCE_DIR}/packaging/actions/image_place.c
-    ${CMAKE_SOURCE_DIR}/packaging/actions/log.c)
+    ${CMAKE_SOURCE_DIR}/packaging/actions/log.c ${CMAKE_SOURCE_DIR}/packaging/actions/folder_check.c
+    ${CMAKE_SOURCE_DIR}/packaging/actions/folder_guard.c)
 target_compile_options(actions PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
     -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check
     -fno-tree-loop-distribute-patterns)

@@ -125,6 +125,12 @@ LOCK_TABLE = ("CREATE TABLE `LockPermissions` (`LockObject` CHAR(72) NOT NULL, "
               "`Permission` LONG PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`)")
 LOCKS = [("INSTALLDIR", "CreateFolder", "Administrators", 0x10000000),
          ("INSTALLDIR", "CreateFolder", "[UsersGroup]", 0x1200A9)]
+# The check of the installation folder (folder_guard.h): an immediate action of the DLL (type 1),
+# as the installing user, once the folders are resolved (CostFinalize, 1000) and before the script
+# starts (InstallInitialize, 1500), so that a refusal ends the installation with nothing changed;
+# on every installation, upgrade and repair, never on the removal. Its result counts: a refusal
+# fails the installation (1603).
+FOLDER_ACTIONS = [("CheckFolder", 1, "Actions", "CheckFolder", 1420, KEEPS_RUNNING)]
 # The public properties that reach the installation's server side in a managed installation.
 SECURE_PROPERTIES = ";".join(ADMIN_ONLY + ("WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"))
 # For the Wine bench only (--start-late COMMAND): a command run right after the stopper's first
@@ -275,6 +281,8 @@ def write_msi(path, files, version, epoch, stopper=True, start_late=None):
             sql(out, "INSERT INTO `LockPermissions` (`LockObject`, `Table`, `User`, `Permission`) "
                 "VALUES ('%s', '%s', '%s', %d)" % (lock_object, table, user, permission))
         if stopper:
+            for row in FOLDER_ACTIONS:
+                add_action(out, *row)
             for row in HELPER_ACTIONS + ([late_start(start_late)] if start_late else []):
                 add_action(out, *row)
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",

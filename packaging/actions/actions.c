@@ -12,6 +12,7 @@
  * Only KERNEL32 and MSI are imported, both already loaded in the installer's process; every other
  * system library is loaded from the system folder when needed (sessions.h). No C runtime.
  */
+#include "folder_guard.h"
 #include "log.h"
 #include "sessions.h"
 #include "starter.h"
@@ -42,6 +43,13 @@ static const char *ActionData(MSIHANDLE install) {
     return Property(install, "CustomActionData");
 }
 
+/* A property into a buffer of its own; empty when it is missing or longer than the buffer. */
+static void PropertyInto(MSIHANDLE install, const char *name, char *buffer, DWORD size) {
+    if (MsiGetPropertyA(install, name, buffer, &size) != ERROR_SUCCESS) {
+        buffer[0] = '\0';
+    }
+}
+
 /* The installation's ProductCode, which deferred actions are given too: the list's owner. */
 static const char *ProductCode(MSIHANDLE install) {
     DWORD size = sizeof sProductCode;
@@ -63,6 +71,24 @@ EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     BOOL add = after != NULL && lstrcmpiA(first, "/add") == 0;
     StopCopies(add ? after : data, add, ProductCode(install));
     return ERROR_SUCCESS;
+}
+
+/* Before anything is changed (an immediate action, as the installing user): the installation
+ * folder must be one that only administrators and the system can change, or the installation
+ * ends here. Its folder, the one the installed version is in and the folder to suggest instead
+ * are the installation's own properties, which only an administrator's command line sets. */
+EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
+    static char folder[MAX_PATH];
+    static char installed[MAX_PATH];
+    static char suggested[MAX_PATH];
+    LogTo(install);
+    PropertyInto(install, "INSTALLDIR", folder, sizeof folder);
+    PropertyInto(install, "INSTALLEDDIR", installed, sizeof installed);
+    PropertyInto(install, "ProgramFilesFolder", suggested, sizeof suggested - 8);
+    lstrcpynA(suggested + lstrlenA(suggested), "SLOTWARD", 9);
+    BOOL byAdministrator = Property(install, "AdminUser")[0] != '\0';
+    return FolderAccepted(folder, installed, suggested, byAdministrator) ? ERROR_SUCCESS
+                                                                         : ERROR_INSTALL_FAILURE;
 }
 
 /* Once the files are in place: SLOTWARD back in every noted session. */

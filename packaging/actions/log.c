@@ -3,8 +3,8 @@
 
 #include <msiquery.h>
 
-/* A line of the log: room for a path and a sentence around it. */
-#define LINE_ROOM (MAX_PATH + 256)
+/* A line of the log: room for a few paths and the sentences around them. */
+#define LINE_ROOM (4 * MAX_PATH + 512)
 
 typedef struct Line {
     char text[LINE_ROOM];
@@ -37,10 +37,13 @@ static void AppendNumber(Line *line, DWORD number) {
     }
 }
 
-static void Compose(Line *line, const char *format, const char *text, const DWORD *numbers) {
-    Append(line, "SLOTWARD: ", 10);
+/* %t stands for the next of texts, which holds as many as the format names; returns the texts
+ * left. */
+static const char *const *Compose(Line *line, const char *format, const char *const *texts,
+                                  const DWORD *numbers) {
     for (const char *at = format; *at; at++) {
         if (at[0] == '%' && at[1] == 't') {
+            const char *text = *texts++;
             Append(line, text != NULL ? text : "", LINE_ROOM);
             at++;
         } else if (at[0] == '%' && at[1] >= '1' && at[1] <= '3') {
@@ -50,24 +53,43 @@ static void Compose(Line *line, const char *format, const char *text, const DWOR
             Append(line, at, 1);
         }
     }
+    return texts;
+}
+
+/* The text goes in a field of its own: a template would take a path's brackets for
+ * properties. */
+static void Send(INSTALLMESSAGE kind, const char *text) {
+    if (sInstall == 0) {
+        return;
+    }
+    MSIHANDLE record = MsiCreateRecord(1);
+    if (record == 0) {
+        return;
+    }
+    MsiRecordSetStringA(record, 0, "[1]");
+    MsiRecordSetStringA(record, 1, text);
+    MsiProcessMessage(sInstall, kind, record);
+    MsiCloseHandle(record);
 }
 
 void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3) {
     const DWORD numbers[3] = {n1, n2, n3};
     Line line;
     line.length = 0;
-    Compose(&line, format, text, numbers);
-    if (sInstall == 0) {
-        return;
+    Append(&line, "SLOTWARD: ", 10);
+    Compose(&line, format, &text, numbers);
+    Send(INSTALLMESSAGE_INFO, line.text);
+}
+
+void Refuse(const char *const *formats, const char *const *texts) {
+    static const DWORD kNoNumbers[3] = {0, 0, 0};
+    Line line;
+    line.length = 0;
+    Append(&line, "SLOTWARD: ", 10);
+    for (; *formats != NULL; formats++) {
+        texts = Compose(&line, *formats, texts, kNoNumbers);
     }
-    /* The text goes in a field of its own: a template would take a path's brackets for
-     * properties. */
-    MSIHANDLE record = MsiCreateRecord(1);
-    if (record == 0) {
-        return;
-    }
-    MsiRecordSetStringA(record, 0, "[1]");
-    MsiRecordSetStringA(record, 1, line.text);
-    MsiProcessMessage(sInstall, INSTALLMESSAGE_INFO, record);
-    MsiCloseHandle(record);
+    Send(INSTALLMESSAGE_INFO, line.text);
+    /* The box shows the sentence alone, without the log's mark. */
+    Send((INSTALLMESSAGE)(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), line.text + 10);
 }

@@ -67,7 +67,8 @@ SHORTCUTS = {("StartupFolder", "SLOTWARD", "/Q [OPTIONS]"),
 # stopper without impersonation (2048) from the DLL in the Binary table (1) run by InstallExecute
 # before the older version's removal, its rollback (256) before it, its second pass right before
 # InstallFiles; the starter as the script's last action and again as the installing user after
-# it; the failure on request once the files are in place, before the starter.
+# it; the failure on request once the files are in place, before the starter; the check of the
+# installation folder before the script starts, its result counted (type 1 without 64).
 STOP_DATA = '"[#slotward.exe]" "[INSTALLEDDIR]slotward.exe"'
 START_DATA = '"[#slotward.exe]" /Q [OPTIONS]'
 MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
@@ -104,6 +105,7 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("CustomAction", (0, 1, 2, 3), ("StartEnded", "3137", "Actions", "StartEnded")),
     ("CustomAction", (0, 1, 2, 3), ("StartHere", "65", "Actions", "StartHere")),
     ("CustomAction", (0, 1, 2, 3), ("NameUsersGroup", "1", "Actions", "NameUsersGroup")),
+    ("CustomAction", (0, 1, 2, 3), ("CheckFolder", "1", "Actions", "CheckFolder")),
     ("CustomAction", (0, 1, 2, 3), ("DropGivenOptions", "51", "OPTIONS", "")),
     ("CustomAction", (0, 1, 2, 3), ("DropGivenFolder", "51", "INSTALLDIR", "")),
     ("CustomAction", (0, 1, 2, 3), ("DropGivenFailure", "51", "WIXFAILWHENDEFERRED", "")),
@@ -128,6 +130,7 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("InstallExecuteSequence", (0, 1, 2), ("SetStartEnded", 'NOT REMOVE~="ALL"', "1406")),
     ("InstallExecuteSequence", (0, 1, 2), ("SetStartHere", 'NOT REMOVE~="ALL"', "1407")),
     ("InstallExecuteSequence", (0, 1, 2), ("NameUsersGroup", 'NOT REMOVE~="ALL"', "1408")),
+    ("InstallExecuteSequence", (0, 1, 2), ("CheckFolder", 'NOT REMOVE~="ALL"', "1420")),
     ("InstallExecuteSequence", (0, 2), ("InstallInitialize", "1500")),
     ("InstallExecuteSequence", (0, 1, 2), ("RestoreEnded", "", "1505")),
     ("InstallExecuteSequence", (0, 1, 2), ("StopAndNote", "", "1510")),

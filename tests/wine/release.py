@@ -13,7 +13,9 @@
   uninstallation, which exits 0 and leaves nothing behind (no file, shortcut or registry value),
   while a copy that runs from another folder is left running; copies started through a hard link
   to the installed program, opened as their user and ended before one wait, and a copy whose
-  folder was renamed after it started, left alone.
+  folder was renamed after it started, left alone. The installation folder is checked first: the
+  default one passes, one whose parent lets others write is refused with nothing changed, and so
+  is the upgrade of an installation there.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
@@ -108,6 +110,25 @@ class MakeInstallers:
                 return ["package.py failed: " + proc.stdout + proc.stderr]
             path = os.path.join(out, "slotward-%s.msi" % version)
             context[key] = "Z:" + path.replace("/", "\\")
+        return []
+
+
+class FolderMode:
+    """Makes a folder of drive C: (if missing) and sets its Unix mode, from which Wine builds its
+    permissions: with write for others, Everyone may delete it, rename it and delete what it
+    holds. Windows' own permissions cannot be set under Wine (SetNamedSecurityInfo keeps
+    nothing)."""
+
+    def __init__(self, folder, mode):
+        self.folder, self.mode = folder, mode
+
+    def describe(self):
+        return "folder %s with mode %o" % (self.folder, self.mode)
+
+    def execute(self, wine, context):
+        path = os.path.join(wine.prefix, "drive_c", *self.folder[3:].split("\\"))
+        os.makedirs(path, exist_ok=True)
+        os.chmod(path, self.mode)
         return []
 
 
@@ -281,7 +302,13 @@ UNINSTALLED = uninstalled()
 # msiexec starts read too).
 WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
 WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
-CUSTOM = "C:\\Tools\\SLOTWARD"
+# A folder of the administrator's choice that the installer accepts, as the README's example:
+# a new folder below Program Files.
+CUSTOM = "C:\\Program Files\\Tools\\SLOTWARD"
+# A folder that others may replace once its parent lets them write, and one that is never so.
+SHARED = "C:\\Shared"
+SHARED_FOLDER = SHARED + "\\SLOTWARD"
+MOVED = "C:\\Moved\\SLOTWARD"
 # Y: is another name of the installation folder: a copy started through it is the same file.
 MAPPED = dict(CD, y=("fixed", "installdir"))
 
@@ -305,6 +332,22 @@ OPENED_AS_ITS_USER = ["as its user", "revert"]
 STALE_LIST = r"reg add HKLM\Software\SLOTWARD\Sessions\Stale /f /reg:%d"
 FORGET_STALE_LIST = r"reg delete HKLM\Software\SLOTWARD\Sessions /f /reg:%d"
 REFUSED_LIST = r"could not write the list of sessions: error 183"
+# The check of the installation folder: accepted, refused for a first installation, refused for
+# the folder an installed version is in (saying how to move it).
+def folder_accepted(folder):
+    return re.escape(folder + "\\") + " may hold SLOTWARD: it and the folders above it passed " \
+        "the check of owners and permissions"
+
+
+# The default folder, Program Files (x86) in a 64-bit prefix.
+DEFAULT_ACCEPTED = r"C:\\Program Files( \(x86\))?\\SLOTWARD\\ may hold SLOTWARD: .*"
+SHARED_REFUSED = (r"SLOTWARD cannot be installed in C:\\Shared\\SLOTWARD\\: users other than "
+                  r"administrators may delete, rename or change the permissions of C:\\Shared\. ")
+FRESH_ADVICE = (r'Choose a folder that only administrators can change, such as '
+                r'INSTALLDIR=".*\\SLOTWARD"\.')
+MOVE_ADVICE = (r'SLOTWARD is installed there now: to move it, install a later version with '
+               r'INSTALLDIR="(.*\\SLOTWARD)", or remove SLOTWARD and install it again with '
+               r'INSTALLDIR="\1"\.')
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
@@ -335,7 +378,8 @@ RELEASE = [
     # later version's installation with other OPTIONS brings it back with those.
     Scenario("installer_repair_new_options",
              [MakeInstallers(),
-              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS), Installation(present=True),
+              msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS, logged=[DEFAULT_ACCEPTED]),
+              Installation(present=True),
               Trace(*NOTHING_TO_RESTORE), Start('"{installed}" /Q %s' % OPTIONS),
               msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus'),
               Installation(present=True),
@@ -412,4 +456,25 @@ RELEASE = [
                     *ended_and_restored()[3:])] +
              RESTORED + [msiexec('/x "{msi}"')] + UNINSTALLED,
              layout=CD, trace="sessions"),
+    # A folder whose parent lets others delete and rename it is refused before anything is
+    # changed: the installation fails and leaves nothing. Accepted while only its owner may
+    # write there; once others may, the upgrade of the installation there is refused too, and
+    # the installed version keeps running; with another folder the upgrade moves it.
+    Scenario("installer_refused_folder",
+             [MakeInstallers(), FolderMode(SHARED, 0o777),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (SHARED_FOLDER, OPTIONS),
+                      logged=[SHARED_REFUSED + FRESH_ADVICE], exit="1603")] +
+             uninstalled(SHARED_FOLDER) +
+             [FolderMode(SHARED, 0o755),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (SHARED_FOLDER, OPTIONS),
+                      logged=[folder_accepted(SHARED_FOLDER)]),
+              Installation(present=True, folder=SHARED_FOLDER),
+              Start('"{installed}" /Q %s' % OPTIONS), FolderMode(SHARED, 0o777),
+              msiexec('/i "{later_msi}"', logged=[SHARED_REFUSED + MOVE_ADVICE], exit="1603"),
+              Installation(present=True, folder=SHARED_FOLDER)] + RESTORED +
+             [msiexec('/i "{later_msi}" INSTALLDIR="%s"' % MOVED,
+                      logged=[folder_accepted(MOVED), ENDED, STARTED]),
+              Installation(present=True, version=LATER, folder=MOVED)] + RESTORED +
+             [msiexec('/x "{later_msi}"')] + uninstalled(MOVED) + [FolderMode(SHARED, 0o755)],
+             layout=CD),
 ]
