@@ -296,10 +296,12 @@ def check_msi(msi, failures):
 def check_admin_only(msi, failures):
     """On the server side nothing gives an admin-only property a value again after its drop
     unless AdminUser: a put-back from another property would undo the drop for a standard user."""
-    setters = {row[0]: row[2] for row in msi_table(msi, "CustomAction") if row[1] == "51"}
+    # Type 51 in the low six bits (wixl adds the 2048 of an immediate action to some).
+    actions = [row for row in msi_table(msi, "CustomAction") if int(row[1]) & 0x3F == 51]
+    setters = {row[0]: row[2] for row in actions}
+    values = {row[0]: row[3] for row in actions}
     steps = msi_table(msi, "InstallExecuteSequence")
     drops = {setters[a]: int(n) for a, c, n in steps if c == "NOT AdminUser" and a in setters}
-    values = {row[0]: row[3] for row in msi_table(msi, "CustomAction") if row[1] == "51"}
     for action, condition, number in steps:
         target = setters.get(action)
         given = set(re.findall(r"\[(\w+)\]", values.get(action, ""))) - FROM_HKLM
