@@ -278,6 +278,9 @@ UNINSTALLED = uninstalled()
 # msiexec starts read too).
 WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
 WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
+# Nor userenv.dll: no user's environment can be built, and no copy is started with another's.
+WITHOUT_ENVIRONMENT = r'reg add HKCU\Software\Wine\DllOverrides /v userenv /d "" /f'
+WITH_ENVIRONMENT = r"reg delete HKCU\Software\Wine\DllOverrides /v userenv /f"
 CUSTOM = "C:\\Tools\\SLOTWARD"
 # Y: is another name of the installation folder: a copy started through it is the same file.
 MAPPED = dict(CD, y=("fixed", "installdir"))
@@ -287,6 +290,8 @@ MAPPED = dict(CD, y=("fixed", "installdir"))
 ENDED = r"ended process \d+ in session 1"
 STARTED = r"started SLOTWARD in session 1 as process \d+"
 DECOY = r"left process \d+ alone: its program is on another volume"
+# A copy the starter started that ended within its wait (it found another copy resident).
+ENDED_AT_ONCE = r"SLOTWARD ended at once in session 1: process \d+ exited with code 0"
 LOOKING = r"looking for copies of .*"
 
 RELEASE = [
@@ -344,8 +349,21 @@ RELEASE = [
               Trace(FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "session of", "end", "note 1",
                     "session of", FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "resident",
                     "list removed"),
-              # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
+              # A copy that runs from elsewhere (the zip's) outlives a repair and the
+              # uninstallation. The repair ends the installed program's report; the copy it
+              # starts in that session finds the zip's resident and ends at once, which the log
+              # says with its exit code instead of "started".
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
+              Start('"{installed}" /T'),
+              msiexec('/i "{later_msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[ENDED, ENDED_AT_ONCE]),
+              Find(), NoBox(1000),
+              # Without its user's environment no copy is started (nor with the installer's).
+              Start('"{installed}" /T'), Run(WITHOUT_ENVIRONMENT, []),
+              msiexec('/i "{later_msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[ENDED, r"not started in session 1: no environment for its user, "
+                                     r"error \d+"]),
+              Run(WITH_ENVIRONMENT, []), Find(), NoBox(1000),
               msiexec('/x "{later_msi}"'), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
