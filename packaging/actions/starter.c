@@ -293,14 +293,16 @@ void StartInSessions(const char *data, const char *owner) {
         KeepRest(&facts, owner);
         return;
     }
-    if (read == READ_TOO_LONG) {
-        SayTooLong();
-        return;
-    }
-    if (listed && userToken == NULL) {
-        LogNumbers("%1 session(s) left to the installing user: this system gives no session's "
-                   "token (WTSQueryUserToken)",
-                   sEnded.count, 0, 0);
+    if (read == READ_TOO_LONG || (listed && userToken == NULL)) {
+        if (read == READ_TOO_LONG) {
+            SayTooLong();
+        } else {
+            LogNumbers("%1 session(s) left to the installing user: this system gives no "
+                       "session's token (WTSQueryUserToken)",
+                       sEnded.count, 0, 0);
+        }
+        facts.startable = FALSE;
+        KeepRest(&facts, owner);
         return;
     }
     sStarted.where = "";
@@ -366,6 +368,8 @@ void StartInOwnSession(const char *data) {
     StartRead read = ReadStart(data, &sStart);
     if (read == READ_TOO_LONG) {
         SayTooLong();
+        facts.startable = FALSE;
+        KeepRest(&facts, NULL);
         return;
     }
     if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
