@@ -81,7 +81,11 @@ class MakeInstallers:
     """Makes the installers of the program under test as this version, an older and a later one,
     on the host, and names them in the context: {msi}, {older_msi} and {later_msi}. The older
     one has no stopper, as 1.0.0's had none: only the newer package can end the copies. {late_msi}
-    is this version again, starting a copy right after the stopper's first pass."""
+    is this version again, starting a copy right after the stopper's first pass. keys: only
+    these of them."""
+
+    def __init__(self, keys=None):
+        self.keys = keys
 
     def describe(self):
         return "make the installers %s, %s (no stopper) and %s" % (VERSION, OLDER, LATER)
@@ -98,6 +102,8 @@ class MakeInstallers:
         for version, key, extra in ((VERSION, "msi", []), (OLDER, "older_msi", ["--no-stopper"]),
                                     (LATER, "later_msi", []),
                                     (VERSION, "late_msi", ["--start-late", self.late_start(wine)])):
+            if self.keys is not None and key not in self.keys:
+                continue
             out = os.path.join(folder, key)
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
                                    version, "--out", out, "--msi-only"] + extra,
@@ -347,26 +353,31 @@ RELEASE = [
               Run(WITH_TOKENS, []), Installation(present=True, version=LATER, options="/X A:"),
               Find(path="{installed}"), NoBox(1000),
               Trace(FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "session of", "end", "note 1",
-                    "session of", FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "resident",
-                    "list removed"),
-              # A copy that runs from elsewhere (the zip's) outlives a repair and the
-              # uninstallation. The repair ends the installed program's report; the copy it
-              # starts in that session finds the zip's resident and ends at once, which the log
-              # says with its exit code instead of "started".
+                    "session of", "environment", FIRST_IN_SHUTDOWN, restart("/Q /X A:"),
+                    "resident", "list removed"),
+              # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
-              Start('"{installed}" /T'),
-              msiexec('/i "{later_msi}" REINSTALL=ALL REINSTALLMODE=omus',
-                      logged=[ENDED, ENDED_AT_ONCE]),
-              Find(), NoBox(1000),
-              # Without its user's environment no copy is started (nor with the installer's).
-              Start('"{installed}" /T'), Run(WITHOUT_ENVIRONMENT, []),
-              msiexec('/i "{later_msi}" REINSTALL=ALL REINSTALLMODE=omus',
-                      logged=[ENDED, r"not started in session 1: no environment for its user, "
-                                     r"error \d+"]),
-              Run(WITH_ENVIRONMENT, []), Find(), NoBox(1000),
               msiexec('/x "{later_msi}"'), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
+    # A copy that runs from elsewhere (the zip's) outlives two repairs. The first ends the
+    # installed program's report; the copy it starts in that session finds the zip's resident
+    # and ends at once, which the log says with its exit code instead of "started". The second,
+    # without the user's environment (Wine's userenv.dll turned off), starts nothing, not even
+    # with the installer's own environment.
+    Scenario("installer_started_copy_ends",
+             [MakeInstallers(["msi"]), msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS),
+              Installation(present=True), Start(), Start('"{installed}" /T'),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[ENDED, ENDED_AT_ONCE]),
+              Find(), NoBox(1000),
+              Start('"{installed}" /T'), Run(WITHOUT_ENVIRONMENT, []),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[ENDED, r"not started in session 1: no environment for its user, "
+                                     r"error \d+"]),
+              Run(WITH_ENVIRONMENT, []), Find(), NoBox(1000),
+              msiexec('/x "{msi}"'), Find(),
+              Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED),
     # Installed into a folder of the administrator's choice. A copy started right after the
     # stopper's first pass (the package starts one there, as a click in the Start menu would)
     # is ended right before the files are replaced, so the repair needs no restart, and comes
