@@ -360,24 +360,24 @@ RELEASE = [
               msiexec('/x "{later_msi}"'), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
-    # A copy that runs from elsewhere (the zip's) outlives two repairs. The first ends the
-    # installed program's report; the copy it starts in that session finds the zip's resident
-    # and ends at once, which the log says with its exit code instead of "started". The second,
-    # without the user's environment (Wine's userenv.dll turned off), starts nothing, not even
-    # with the installer's own environment.
+    # A copy that runs from elsewhere (the zip's) outlives a repair that ends the installed
+    # program's report; the copy it starts in that session finds the zip's resident and ends at
+    # once, which the log says with its exit code instead of "started". A second repair, without
+    # the user's environment (Wine's userenv.dll turned off), starts nothing, not even with the
+    # installer's own environment.
     Scenario("installer_started_copy_ends",
              [MakeInstallers(["msi"]), msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS),
               Installation(present=True), Start(), Start('"{installed}" /T'),
               msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
                       logged=[ENDED, ENDED_AT_ONCE]),
               Find(), NoBox(1000),
+              Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0"),
               Start('"{installed}" /T'), Run(WITHOUT_ENVIRONMENT, []),
               msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
                       logged=[ENDED, r"not started in session 1: no environment for its user, "
                                      r"error \d+"]),
-              Run(WITH_ENVIRONMENT, []), Find(), NoBox(1000),
-              msiexec('/x "{msi}"'), Find(),
-              Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED),
+              Run(WITH_ENVIRONMENT, []), Find(count=0), NoBox(1000),
+              msiexec('/x "{msi}"')] + UNINSTALLED),
     # Installed into a folder of the administrator's choice. A copy started right after the
     # stopper's first pass (the package starts one there, as a click in the Start menu would)
     # is ended right before the files are replaced, so the repair needs no restart, and comes
