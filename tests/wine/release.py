@@ -42,6 +42,8 @@ MANUFACTURER = re.search(r'Manufacturer="([^"]+)"', _wxs).group(1)
 OLDER = "0.9.0"
 LATER = re.sub(r"[0-9]+$", lambda m: str(int(m.group(0)) + 1), VERSION)
 OPTIONS = "/F /X A:"
+# Options longer than the 1,804 bytes the helpers once had room for: /E repeated changes nothing.
+LONG_OPTIONS = OPTIONS + " /E" * 700
 # What the installation leaves in the registry: the remembered OPTIONS, in the 32-bit view that
 # the x86 package writes to on 64-bit systems too.
 REMEMBERED = r"reg query HKLM\Software\SLOTWARD /v Options /reg:32"
@@ -362,15 +364,16 @@ RELEASE = [
               msiexec('/x "{later_msi}"'), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
-    # A copy that runs from elsewhere (the zip's) outlives a repair that ends the installed
-    # program's report; the copy it starts in that session finds the zip's resident and ends at
-    # once, which the log says with its exit code instead of "started". A second repair, without
+    # A copy that runs from elsewhere (the zip's) outlives a repair, with long options, that ends
+    # the installed program's report; the copy it starts in that session, with those options,
+    # finds the zip's resident and ends at once, which the log says with its exit code instead
+    # of "started". A second repair, without
     # the user's environment (Wine's userenv.dll turned off), starts nothing, not even with the
     # installer's own environment, and leaves the session to the next start.
     Scenario("installer_started_copy_ends",
              [MakeInstallers(["msi"]), msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS),
               Installation(present=True), Start(), Start('"{installed}" /T'),
-              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus OPTIONS="%s"' % LONG_OPTIONS,
                       logged=[ENDED, ENDED_AT_ONCE]),
               Find(), NoBox(1000),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0"),
