@@ -279,6 +279,24 @@ static void SayTooLong(void) {
                COMMAND_ROOM - 1, 0, 0);
 }
 
+/* Every noted session is started first, then waited for once. The sessions still to serve stay
+ * at the front of the list, in their order. */
+static void ServeAll(UserTokenProc userToken) {
+    DWORD kept = 0;
+    sStarted.where = "";
+    for (DWORD i = 0; i < sEnded.count; i++) {
+        if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
+            continue;
+        }
+        if (kept != i) {
+            CopyBytes(&sEnded.copies[kept], &sEnded.copies[i], sizeof(EndedCopy));
+        }
+        kept++;
+    }
+    sEnded.count = kept;
+    AwaitResident(&sStarted);
+}
+
 void StartInSessions(const char *data, const char *owner) {
     UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
     BOOL listed = ReadEndedSessions(&sEnded);
@@ -305,20 +323,7 @@ void StartInSessions(const char *data, const char *owner) {
         KeepRest(&facts, owner);
         return;
     }
-    sStarted.where = "";
-    /* The sessions still to serve stay at the front of the list, in their order. */
-    DWORD kept = 0;
-    for (DWORD i = 0; i < sEnded.count; i++) {
-        if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
-            continue;
-        }
-        if (kept != i) {
-            CopyBytes(&sEnded.copies[kept], &sEnded.copies[i], sizeof(EndedCopy));
-        }
-        kept++;
-    }
-    sEnded.count = kept;
-    AwaitResident(&sStarted);
+    ServeAll(userToken);
     KeepRest(&facts, owner);
 }
 
