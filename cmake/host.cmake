@@ -33,9 +33,10 @@ else()
     find_package(GTest REQUIRED)
     include(GoogleTest)
     file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-    # The installer's decisions from image names and on the installation folder are plain C
-    # without system headers: their tables are tested here with the product's.
+    # The installer's decisions from image names, from tokens' facts and on the installation
+    # folder are plain C without system headers: their tables are tested here with the product's.
     add_executable(unit_tests ${UNIT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/packaging/actions/image_place.c
+                              ${CMAKE_SOURCE_DIR}/packaging/actions/start_choice.c
                               ${CMAKE_SOURCE_DIR}/packaging/actions/folder_check.c)
     target_compile_options(unit_tests PRIVATE ${WARNINGS} ${SANITIZE_FLAGS})
     target_include_directories(unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit

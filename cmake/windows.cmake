@@ -46,8 +46,8 @@ set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
 add_library(actions SHARED ${CMAKE_SOURCE_DIR}/packaging/actions/actions.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/stopper.c ${CMAKE_SOURCE_DIR}/packaging/actions/starter.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/sessions.c ${CMAKE_SOURCE_DIR}/packaging/actions/image_place.c
-    ${CMAKE_SOURCE_DIR}/packaging/actions/log.c ${CMAKE_SOURCE_DIR}/packaging/actions/folder_check.c
-    ${CMAKE_SOURCE_DIR}/packaging/actions/folder_guard.c)
+    ${CMAKE_SOURCE_DIR}/packaging/actions/start_choice.c ${CMAKE_SOURCE_DIR}/packaging/actions/log.c
+    ${CMAKE_SOURCE_DIR}/packaging/actions/folder_check.c ${CMAKE_SOURCE_DIR}/packaging/actions/folder_guard.c)
 target_compile_options(actions PRIVATE -Wall -Wextra -Werror -Os -fno-builtin
     -fno-asynchronous-unwind-tables -fno-stack-protector -fno-stack-check
     -fno-tree-loop-distribute-patterns)

@@ -21,19 +21,24 @@
 #include <msiquery.h>
 
 #define EXPORT __declspec(dllexport)
-/* The room for an action's data: the program, the installed folder's program and the options. */
-#define DATA_ROOM (3 * MAX_PATH + 1024)
+/* The room for an action's data: the program with its options as the Startup shortcut can carry
+ * them (starter.h), which is more than the stopper's two files need. */
+#define DATA_ROOM COMMAND_ROOM
 
 /* Zero-filled storage rather than the stack, which one page at a time is all a module without
  * the C runtime's stack probe may take. */
 static char sData[DATA_ROOM];
 static char sProductCode[40];
+/* Whether the last property read was longer than the room. */
+static BOOL sTooLong;
 
 /* The property's value; empty when it is missing or longer than the room (never cut). */
 static const char *Property(MSIHANDLE install, const char *name) {
     DWORD size = DATA_ROOM;
     LogTo(install);
-    if (MsiGetPropertyA(install, name, sData, &size) != ERROR_SUCCESS) {
+    UINT read = MsiGetPropertyA(install, name, sData, &size);
+    sTooLong = read == ERROR_MORE_DATA;
+    if (read != ERROR_SUCCESS) {
         sData[0] = '\0';
     }
     return sData;
@@ -48,6 +53,14 @@ static void PropertyInto(MSIHANDLE install, const char *name, char *buffer, DWOR
     if (MsiGetPropertyA(install, name, buffer, &size) != ERROR_SUCCESS) {
         buffer[0] = '\0';
     }
+}
+
+/* A starter's program and options; NULL when they are longer than the room: a cut list of
+ * options would start SLOTWARD with other settings, and an empty one would read as an
+ * uninstallation's. */
+static const char *StartData(MSIHANDLE install, const char *name) {
+    const char *data = Property(install, name);
+    return sTooLong ? NULL : data;
 }
 
 /* The installation's ProductCode, which deferred actions are given too: the list's owner. */
@@ -93,22 +106,23 @@ EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
 
 /* Once the files are in place: SLOTWARD back in every noted session. */
 EXPORT UINT WINAPI StartEnded(MSIHANDLE install) {
-    StartInSessions(ActionData(install), ProductCode(install));
+    StartInSessions(StartData(install, "CustomActionData"), ProductCode(install));
     return ERROR_SUCCESS;
 }
 
 /* The rollback of the stopper: the old files are back, and so is SLOTWARD, with the old options,
  * in every session whose copy was ended. */
 EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
-    const char *data = ActionData(install);
-    LogText("the installation is rolled back: %t comes back where it was ended", data);
+    const char *data = StartData(install, "CustomActionData");
+    LogText("the installation is rolled back: %t comes back where it was ended",
+            data != NULL ? data : "SLOTWARD");
     StartInSessions(data, ProductCode(install));
     return ERROR_SUCCESS;
 }
 
 /* After the installation, as the installing user, where the system could not start a copy. */
 EXPORT UINT WINAPI StartHere(MSIHANDLE install) {
-    StartInOwnSession(Property(install, "StartHere"));
+    StartInOwnSession(StartData(install, "StartHere"));
     return ERROR_SUCCESS;
 }
 

@@ -11,9 +11,6 @@
 /* LoadLibraryExA's flag for the system folder alone: Windows 8 and later, and Windows 7 and
  * Vista with the update that brought AddDllDirectory, which tells that it is there. */
 #define SEARCH_SYSTEM32 0x00000800
-/* TOKEN_ELEVATION_TYPE's "full": the elevated half of an administrator's token while UAC is on
- * (Vista and later). */
-#define ELEVATION_FULL 2
 
 typedef BOOL(WINAPI *MakeDescriptorProc)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
 typedef LONG(WINAPI *CreateKeyProc)(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
@@ -27,7 +24,6 @@ typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
 typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef DWORD(WINAPI *SidLengthProc)(PSID);
 typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
-typedef BOOL(WINAPI *EqualSidProc)(PSID, PSID);
 
 static HMODULE LoadSystemLibrary(const char *library) {
     char path[MAX_PATH];
@@ -236,25 +232,6 @@ DWORD UserOfToken(HANDLE token, BYTE *sid) {
     }
     CopyBytes(sid, user, length);
     return length;
-}
-
-BOOL IsUserOf(HANDLE token, const EndedCopy *copy) {
-    EqualSidProc equalSid = (EqualSidProc)Registry("EqualSid");
-    BYTE sid[SID_BYTES];
-    return copy->sidLength != 0 && UserOfToken(token, sid) == copy->sidLength && equalSid != NULL &&
-           equalSid(sid, (PSID)copy->sid);
-}
-
-BOOL IsElevated(HANDLE token) {
-    TokenInformationProc tokenInformation = (TokenInformationProc)Registry("GetTokenInformation");
-    DWORD type = 0;
-    DWORD size;
-    /* Before Vista the class does not exist and the call fails: no token is elevated there.
-     * With UAC off (and for the built-in Administrator) the type is the default one: that token
-     * is the user's ordinary one. */
-    return tokenInformation != NULL &&
-           tokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
-           type == ELEVATION_FULL;
 }
 
 void CopyBytes(void *to, const void *from, DWORD count) {

@@ -62,11 +62,6 @@ BOOL SessionOfProcess(DWORD processId, DWORD *session);
 DWORD UserOfToken(HANDLE token, BYTE *sid);
 /* The process's token for queries, or NULL. */
 HANDLE ProcessToken(HANDLE process);
-/* Whether the token's user is the entry's. */
-BOOL IsUserOf(HANDLE token, const EndedCopy *copy);
-/* Whether the token is elevated: an administrator's full token while UAC is on, beside which
- * Windows keeps the user's ordinary one. */
-BOOL IsElevated(HANDLE token);
 
 /* A function of a system library, loaded from the system folder only (never from the folder a
  * program or the installer runs in, nor from the path) on first use; NULL where the system lacks

@@ -1,12 +1,14 @@
 /* Starts SLOTWARD again in each session in which the stopper ended a copy; see starter.h.
  *
  * The system's form takes the token of each noted session's user (WTSQueryUserToken, which only
- * LocalSystem may call), checks that it is still the user whose copy was ended, gives way to the
- * user's ordinary token where the one Windows returns is elevated, and starts SLOTWARD with it,
- * with the user's environment, on the session's desktop (winsta0\default), breaking away from
- * the job the installer runs its actions in where the job allows it, so that the copy outlives
- * the action. Every session is started first; then the starter waits once, at most IDLE_WAIT_MS
- * for all of them together, until they are resident. Each session it served leaves the list.
+ * LocalSystem may call) and reads its facts: its user, its elevation, the ordinary token Windows
+ * keeps beside an elevated one. Whether and with which token to start is decided from those
+ * facts alone (start_choice.h). It starts SLOTWARD with the program's path as the application
+ * name, the user's own environment, on the session's desktop (winsta0\default), breaking away
+ * from the job the installer runs its actions in where the job allows it, so that the copy
+ * outlives the action. Every session is started first; then the starter waits once, at most
+ * IDLE_WAIT_MS for all of them together, until they are resident, and says of each whether it
+ * still runs or has already ended, with its exit code.
  *
  * The installing user's form is what is left where the first cannot work (Windows 2000 has no
  * WTSQueryUserToken): it starts SLOTWARD in its own session, with its own token, and only when
@@ -21,10 +23,13 @@
 
 #include "log.h"
 #include "sessions.h"
+#include "start_choice.h"
 
 /* How long, all together, to give the started copies to become resident before the next step
  * of the installation (which may start one of its own) goes on. */
 #define IDLE_WAIT_MS 10000
+/* A copy without a message queue yet cannot be idle: how often to look again. */
+#define IDLE_RETRY_MS 50
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
 typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
@@ -35,46 +40,84 @@ typedef BOOL(WINAPI *StartAsUserProc)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUT
                                       LPSTARTUPINFOA, LPPROCESS_INFORMATION);
 typedef DWORD(WINAPI *InputIdleProc)(HANDLE, DWORD);
 
-/* TOKEN_ELEVATION_TYPE's "full": an administrator's elevated token while UAC is on. */
-#define ELEVATION_FULL 2
+typedef enum StartRead { READ_NO_PROGRAM, READ_TOO_LONG, READ_READY } StartRead;
 
 typedef struct Start {
-    char commandLine[2 * MAX_PATH + 1024];
-    char folder[MAX_PATH]; /* the program's folder, its working directory */
+    char commandLine[COMMAND_ROOM];
+    char program[MAX_PATH]; /* the application name: no search, no other program by that name */
+    char folder[MAX_PATH];  /* the program's folder, its working directory */
 } Start;
 
 /* The copies started and not yet waited for. */
 typedef struct Started {
     DWORD count;
+    const char *where; /* "" or "the installing user's ", for the log */
     HANDLE processes[MAX_SESSIONS];
+    DWORD ids[MAX_SESSIONS];
+    DWORD sessions[MAX_SESSIONS];
 } Started;
 
-/* The command line, and the program's folder from its path. FALSE when there is no program. */
-static BOOL ReadStart(const char *text, Start *start) {
-    char program[MAX_PATH];
+/* The command line, the program and its folder. data NULL: it did not fit the action's room. */
+static StartRead ReadStart(const char *text, Start *start) {
+    if (text == NULL) {
+        return READ_TOO_LONG;
+    }
     while (*text == ' ' || *text == '\t') {
         text++;
     }
-    if (NextArgument(text, program) == NULL || lstrlenA(text) >= (int)sizeof start->commandLine) {
-        return FALSE;
+    if (NextArgument(text, start->program) == NULL) {
+        return *text == '\0' ? READ_NO_PROGRAM : READ_TOO_LONG;
+    }
+    if (lstrlenA(text) >= (int)sizeof start->commandLine) {
+        return READ_TOO_LONG;
     }
     lstrcpyA(start->commandLine, text);
-    lstrcpyA(start->folder, program);
+    lstrcpyA(start->folder, start->program);
     for (int i = lstrlenA(start->folder); i > 0; i--) {
         if (start->folder[i - 1] == '\\') {
             start->folder[i] = '\0';
             break;
         }
     }
-    return TRUE;
+    return READ_READY;
 }
 
-static void Keep(Started *started, PROCESS_INFORMATION *process) {
+static void Keep(Started *started, PROCESS_INFORMATION *process, DWORD session) {
     CloseHandle(process->hThread);
     if (started->count < MAX_SESSIONS) {
+        started->ids[started->count] = process->dwProcessId;
+        started->sessions[started->count] = session;
         started->processes[started->count++] = process->hProcess;
     } else {
         CloseHandle(process->hProcess);
+    }
+}
+
+/* Until the copy is idle in its message loop (resident), has ended, or the one wait is over. */
+static void AwaitOne(InputIdleProc inputIdle, HANDLE process, DWORD begun) {
+    for (DWORD spent = GetTickCount() - begun; spent < IDLE_WAIT_MS;
+         spent = GetTickCount() - begun) {
+        if (inputIdle != NULL && inputIdle(process, IDLE_WAIT_MS - spent) != WAIT_FAILED) {
+            return;
+        }
+        /* No message queue yet, or no WaitForInputIdle: it may still end before it has one. */
+        if (WaitForSingleObject(process, IDLE_RETRY_MS) == WAIT_OBJECT_0) {
+            return;
+        }
+    }
+}
+
+/* What became of a started copy: a copy that ended at once (it found an instance, or failed)
+ * guards nothing, and the log says so with its exit code. */
+static void ReportStarted(const Started *started, DWORD i) {
+    DWORD code = 0;
+    if (WaitForSingleObject(started->processes[i], 0) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(started->processes[i], &code)) {
+        Say("SLOTWARD ended at once in %tsession %1: process %2 exited with code %3",
+            started->where, started->sessions[i], started->ids[i], code);
+    } else {
+        Say("started SLOTWARD in %tsession %1 as process %2", started->where, started->sessions[i],
+            started->ids[i], 0);
     }
 }
 
@@ -84,104 +127,122 @@ static void AwaitResident(Started *started) {
     InputIdleProc inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
     DWORD begun = GetTickCount();
     for (DWORD i = 0; i < started->count; i++) {
-        DWORD spent = GetTickCount() - begun;
-        if (inputIdle != NULL && spent < IDLE_WAIT_MS) {
-            inputIdle(started->processes[i], IDLE_WAIT_MS - spent);
-        }
+        AwaitOne(inputIdle, started->processes[i], begun);
+        ReportStarted(started, i);
         CloseHandle(started->processes[i]);
     }
     started->count = 0;
 }
 
-/* The token the session's user works with: an elevated one gives way to the ordinary one
- * Windows keeps beside it. */
-static HANDLE OrdinaryToken(HANDLE token) {
+/* The facts the decision needs; an elevated token's ordinary half goes to *linked (NULL where
+ * the caller wants none, or there is none). */
+static void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked) {
     TokenInformationProc tokenInformation =
         (TokenInformationProc)SystemFunction("advapi32.dll", "GetTokenInformation");
-    DWORD elevation = 0;
-    HANDLE linked = NULL;
+    DWORD elevation = ELEVATION_UNKNOWN;
     DWORD size;
+    facts->user = sid;
+    facts->userLength = UserOfToken(token, sid);
+    /* Before Vista the class does not exist and the call fails: no token is elevated there. */
     if (tokenInformation == NULL ||
-        !tokenInformation(token, TokenElevationType, &elevation, sizeof elevation, &size) ||
-        elevation != ELEVATION_FULL) {
-        return token; /* XP, UAC off, or already the ordinary token */
+        !tokenInformation(token, TokenElevationType, &elevation, sizeof elevation, &size)) {
+        elevation = ELEVATION_UNKNOWN;
     }
-    if (!tokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) {
-        linked = NULL;
+    facts->elevation = (Elevation)elevation;
+    facts->hasLinked = 0;
+    if (linked == NULL) {
+        return;
     }
-    CloseHandle(token);
-    return linked;
+    *linked = NULL;
+    if (facts->elevation == ELEVATION_FULL &&
+        tokenInformation(token, TokenLinkedToken, linked, sizeof *linked, &size)) {
+        facts->hasLinked = *linked != NULL;
+    }
+}
+
+/* The user's own environment, or NULL, logged: LocalSystem's must never reach a user's copy. */
+static LPVOID UserEnvironment(HANDLE token, const Started *started, DWORD session) {
+    EnvironmentProc environment =
+        (EnvironmentProc)SystemFunction("userenv.dll", "CreateEnvironmentBlock");
+    LPVOID block = NULL;
+    if (environment == NULL || !environment(&block, token, FALSE)) {
+        Say("not started in %tsession %1: no environment for its user, error %2", started->where,
+            session, GetLastError(), 0);
+        return NULL;
+    }
+    return block;
+}
+
+static void FreeEnvironment(LPVOID block) {
+    FreeEnvironmentProc freeEnvironment =
+        (FreeEnvironmentProc)SystemFunction("userenv.dll", "DestroyEnvironmentBlock");
+    if (freeEnvironment != NULL) {
+        freeEnvironment(block);
+    }
 }
 
 /* Starts the copy in the token's session. The job the installer runs its actions in may end
  * what they leave behind, and a process in another session may not join it at all: the copy
  * breaks away where the job allows it, and is started plainly where it does not. */
-static BOOL StartAsUser(HANDLE token, Start *start, PROCESS_INFORMATION *process) {
+static BOOL StartAsUser(HANDLE token, Start *start, DWORD session, Started *started) {
     StartAsUserProc startAsUser =
         (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");
-    EnvironmentProc environment =
-        (EnvironmentProc)SystemFunction("userenv.dll", "CreateEnvironmentBlock");
-    FreeEnvironmentProc freeEnvironment =
-        (FreeEnvironmentProc)SystemFunction("userenv.dll", "DestroyEnvironmentBlock");
+    static const DWORD kTries[2] = {CREATE_BREAKAWAY_FROM_JOB, 0};
+    DWORD errors[2] = {ERROR_PROC_NOT_FOUND, 0};
     STARTUPINFOA startup;
-    LPVOID block = NULL;
+    PROCESS_INFORMATION process;
     char desktop[] = "winsta0\\default";
     BOOL ok = FALSE;
-    if (startAsUser == NULL) {
+    LPVOID block = UserEnvironment(token, started, session);
+    if (block == NULL) {
         return FALSE;
-    }
-    if (environment == NULL || freeEnvironment == NULL || !environment(&block, token, FALSE)) {
-        block = NULL;
     }
     ClearBytes(&startup, sizeof startup);
     startup.cb = sizeof startup;
     startup.lpDesktop = desktop;
-    DWORD flags = block != NULL ? CREATE_UNICODE_ENVIRONMENT : 0;
-    for (int attempt = 0; attempt < 2 && !ok; attempt++) {
-        DWORD breakaway = attempt == 0 ? CREATE_BREAKAWAY_FROM_JOB : 0;
-        ok = startAsUser(token, NULL, start->commandLine, NULL, NULL, FALSE, flags | breakaway,
-                         block, start->folder, &startup, process);
+    for (int i = 0; i < 2 && startAsUser != NULL && !ok; i++) {
+        ok = startAsUser(token, start->program, start->commandLine, NULL, NULL, FALSE,
+                         CREATE_UNICODE_ENVIRONMENT | kTries[i], block, start->folder, &startup,
+                         &process);
+        errors[i] = ok ? 0 : GetLastError();
     }
-    DWORD error = GetLastError();
-    if (block != NULL) {
-        freeEnvironment(block);
+    FreeEnvironment(block);
+    if (!ok) {
+        LogNumbers("not started in session %1: error %2 breaking away from the installer's job, "
+                   "error %3 without",
+                   session, errors[0], errors[1]);
+        return FALSE;
     }
-    SetLastError(error);
-    return ok;
+    Keep(started, &process, session);
+    return TRUE;
 }
 
-/* One noted session: TRUE when nothing is left to do for it (served, or its user is gone). */
+/* One noted session: TRUE when it leaves the list (served, or its user is gone). */
 static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *start,
                          Started *started) {
     HANDLE token = NULL;
-    PROCESS_INFORMATION process;
+    HANDLE linked = NULL;
+    BYTE sid[SID_BYTES];
+    TokenFacts facts;
     if (!userToken(copy->session, &token)) {
         LogNumbers("not started in session %1: no token for its user, error %2", copy->session,
                    GetLastError(), 0);
         return FALSE;
     }
-    if (!IsUserOf(token, copy)) {
-        LogNumbers("not started in session %1: another user is signed in there now", copy->session,
-                   0, 0);
-        CloseHandle(token);
-        return TRUE;
-    }
-    token = OrdinaryToken(token);
-    if (token == NULL) {
-        LogNumbers("not started in session %1: no ordinary token for its user, error %2",
-                   copy->session, GetLastError(), 0);
-        return FALSE;
-    }
-    BOOL ok = StartAsUser(token, start, &process);
-    if (ok) {
-        LogNumbers("started SLOTWARD in session %1 as process %2", copy->session,
-                   process.dwProcessId, 0);
-        Keep(started, &process);
+    ReadTokenFacts(token, sid, &facts, &linked);
+    StartChoice choice = ChooseSessionStart(copy->sid, copy->sidLength, &facts);
+    BOOL ok = FALSE;
+    if (RefusalReason(choice) != NULL) {
+        LogNumbersText("not started in session %1: %t", copy->session, RefusalReason(choice));
     } else {
-        LogNumbers("not started in session %1: error %2", copy->session, GetLastError(), 0);
+        ok = StartAsUser(choice == START_WITH_LINKED ? linked : token, start, copy->session,
+                         started);
+    }
+    if (linked != NULL) {
+        CloseHandle(linked);
     }
     CloseHandle(token);
-    return ok;
+    return LeavesList(choice, ok);
 }
 
 /* Zero-filled storage rather than the stack, which one page at a time is all a module without
@@ -190,32 +251,39 @@ static Start sStart;
 static SessionList sEnded;
 static Started sStarted;
 
-/* What is left of the list once sessions were served: nothing, or the sessions still to serve. */
-static void KeepRest(const SessionList *rest) {
-    if (!(rest->count == 0 ? ForgetEndedSessions() : WriteEndedSessions(rest, NULL))) {
+/* Writes what the step leaves of the list (start_choice.h). */
+static void KeepRest(ListFacts *facts, const char *owner) {
+    facts->after = sEnded.count;
+    BOOL written = TRUE;
+    switch (FateOfList(facts)) {
+    case LIST_FORGOTTEN:
+        written = ForgetEndedSessions();
+        break;
+    case LIST_UPDATED:
+    case LIST_AFRESH:
+        written = WriteEndedSessions(&sEnded, facts->step == STEP_START ? NULL : owner);
+        break;
+    default:
+        break;
+    }
+    if (!written) {
         LogNumbers("could not write the list of sessions: error %1", GetLastError(), 0, 0);
     }
 }
 
-void StartInSessions(const char *data, const char *owner) {
-    UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
-    BOOL listed = ReadEndedSessions(&sEnded);
-    if (!ReadStart(data, &sStart)) {
-        if (listed && ListOwnedBy(owner)) {
-            ForgetEndedSessions();
-        } else if (listed) {
-            LogLine("the list of sessions is left to the installation this removal is part of");
-        }
-        return;
-    }
-    if (listed && userToken == NULL) {
-        LogNumbers("%1 session(s) left to the installing user: this system gives no session's "
-                   "token (WTSQueryUserToken)",
-                   sEnded.count, 0, 0);
-        return;
-    }
-    /* The sessions still to serve stay at the front of the list, in their order. */
+/* The action's data did not fit: nothing is started, and the list is kept, so that nothing of
+ * it is lost; the Startup shortcut brings SLOTWARD back at each user's next logon. */
+static void SayTooLong(void) {
+    LogNumbers("the program and its options do not fit in %1 bytes: SLOTWARD is not started, its "
+               "users get it at the next logon",
+               COMMAND_ROOM - 1, 0, 0);
+}
+
+/* Every noted session is started first, then waited for once. The sessions still to serve stay
+ * at the front of the list, in their order. */
+static void ServeAll(UserTokenProc userToken) {
     DWORD kept = 0;
+    sStarted.where = "";
     for (DWORD i = 0; i < sEnded.count; i++) {
         if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
             continue;
@@ -227,33 +295,89 @@ void StartInSessions(const char *data, const char *owner) {
     }
     sEnded.count = kept;
     AwaitResident(&sStarted);
-    if (listed) {
-        KeepRest(&sEnded);
-    }
 }
 
-/* Why the installing user may not start SLOTWARD in its own session, or NULL when it may. */
-static const char *RefusalHere(const EndedCopy *copy) {
+void StartInSessions(const char *data, const char *owner) {
+    UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
+    BOOL listed = ReadEndedSessions(&sEnded);
+    ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, userToken != NULL};
+    StartRead read = ReadStart(data, &sStart);
+    if (read == READ_NO_PROGRAM) {
+        facts.step = STEP_NO_PROGRAM;
+        facts.owned = listed && ListOwnedBy(owner);
+        if (listed && !facts.owned) {
+            LogLine("the list of sessions is left to the installation this removal is part of");
+        }
+        KeepRest(&facts, owner);
+        return;
+    }
+    if (read == READ_TOO_LONG || (listed && userToken == NULL)) {
+        if (read == READ_TOO_LONG) {
+            SayTooLong();
+        } else {
+            LogNumbers("%1 session(s) left to the installing user: this system gives no "
+                       "session's token (WTSQueryUserToken)",
+                       sEnded.count, 0, 0);
+        }
+        facts.startable = FALSE;
+        KeepRest(&facts, owner);
+        return;
+    }
+    ServeAll(userToken);
+    KeepRest(&facts, owner);
+}
+
+/* The installing user's choice, from its own process token: the one CreateProcess starts with,
+ * whatever the thread may impersonate. */
+static StartChoice ChooseHere(const EndedCopy *copy) {
+    BYTE sid[SID_BYTES];
+    TokenFacts facts = {sid, 0, ELEVATION_UNKNOWN, 0};
     HANDLE token = ProcessToken(GetCurrentProcess());
-    const char *refusal = NULL;
-    if (token == NULL) {
-        return "the installation's own token cannot be read";
+    if (token != NULL) {
+        ReadTokenFacts(token, sid, &facts, NULL);
+        CloseHandle(token);
     }
-    if (IsElevated(token)) {
-        refusal = "the installation runs elevated";
-    } else if (!IsUserOf(token, copy)) {
-        refusal = "the installation runs as another user than the one whose copy was ended";
+    return ChooseOwnStart(copy->sid, copy->sidLength, &facts);
+}
+
+/* Starts with the process's own token and its user's own environment. */
+static BOOL StartHere(Start *start, DWORD session, Started *started) {
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    HANDLE token = ProcessToken(GetCurrentProcess());
+    LPVOID block = token != NULL ? UserEnvironment(token, started, session) : NULL;
+    if (token != NULL) {
+        CloseHandle(token);
     }
-    CloseHandle(token);
-    return refusal;
+    if (block == NULL) {
+        return FALSE;
+    }
+    ClearBytes(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    BOOL ok = CreateProcessA(start->program, start->commandLine, NULL, NULL, FALSE,
+                             CREATE_UNICODE_ENVIRONMENT, block, start->folder, &startup, &process);
+    DWORD error = GetLastError();
+    FreeEnvironment(block);
+    if (!ok) {
+        LogNumbers("not started in session %1: error %2", session, error, 0);
+        return FALSE;
+    }
+    Keep(started, &process, session);
+    return TRUE;
 }
 
 void StartInOwnSession(const char *data) {
     DWORD session;
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    ReadEndedSessions(&sEnded);
-    if (!ReadStart(data, &sStart) || !SessionOfProcess(GetCurrentProcessId(), &session)) {
+    BOOL listed = ReadEndedSessions(&sEnded);
+    ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, TRUE};
+    StartRead read = ReadStart(data, &sStart);
+    if (read == READ_TOO_LONG) {
+        SayTooLong();
+        facts.startable = FALSE;
+        KeepRest(&facts, NULL);
+        return;
+    }
+    if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
         return;
     }
     const EndedCopy *copy = FindSession(&sEnded, session);
@@ -261,26 +385,18 @@ void StartInOwnSession(const char *data) {
         LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
         return;
     }
-    const char *refusal = RefusalHere(copy);
-    if (refusal != NULL) {
-        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon", refusal,
-            session, 0, 0);
+    StartChoice choice = ChooseHere(copy);
+    if (RefusalReason(choice) != NULL) {
+        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon",
+            RefusalReason(choice), session, 0, 0);
         return;
     }
-    ClearBytes(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    /* CreateProcess starts with the process's own token, the one just checked, whatever the
-     * thread may impersonate. */
-    if (!CreateProcessA(NULL, sStart.commandLine, NULL, NULL, FALSE, 0, NULL, sStart.folder,
-                        &startup, &process)) {
-        LogNumbers("not started in session %1: error %2", session, GetLastError(), 0);
-        return;
-    }
-    LogNumbers("started SLOTWARD in the installing user's session %1 as process %2", session,
-               process.dwProcessId, 0);
     sStarted.count = 0;
-    Keep(&sStarted, &process);
+    sStarted.where = "the installing user's ";
+    if (!StartHere(&sStart, session, &sStarted)) {
+        return;
+    }
     AwaitResident(&sStarted);
     RemoveSession(&sEnded, session);
-    KeepRest(&sEnded); /* an installing user without the rights leaves it */
+    KeepRest(&facts, NULL); /* an installing user without the rights leaves it */
 }

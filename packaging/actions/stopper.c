@@ -22,6 +22,7 @@
 
 #include "image_place.h"
 #include "log.h"
+#include "start_choice.h"
 
 #include <tlhelp32.h>
 
@@ -529,8 +530,11 @@ void StopCopies(const char *data, BOOL addToList, const char *owner) {
     if (count > 0) {
         EndCopies(sTargets, count, &sEnded);
     }
-    if ((!existed || sEnded.count != before) &&
-        !WriteEndedSessions(&sEnded, existed ? NULL : owner)) {
+    ListFacts facts = {
+        addToList ? STEP_LATER_PASS : STEP_FIRST_PASS, existed, 0, before, sEnded.count, 0};
+    ListFate fate = FateOfList(&facts);
+    if (fate != LIST_UNCHANGED &&
+        !WriteEndedSessions(&sEnded, fate == LIST_AFRESH ? owner : NULL)) {
         LogNumbers("could not write the list of sessions: error %1", GetLastError(), 0, 0);
     }
 }

@@ -114,6 +114,9 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("InstallExecuteSequence", (0, 1, 2), ("DropGivenOptions", "NOT AdminUser", "40")),
     ("InstallExecuteSequence", (0, 1, 2), ("DropGivenFolder", "NOT AdminUser", "41")),
     ("InstallExecuteSequence", (0, 1, 2), ("DropGivenFailure", "NOT AdminUser", "42")),
+    ("InstallExecuteSequence", (0, 1, 2), ("KeepGivenOptions", "OPTIONS", "49")),
+    ("InstallExecuteSequence", (0, 1, 2), ("PutBackGivenOptions", "GivenOptions AND AdminUser",
+                                           "51")),
     ("InstallExecuteSequence", (0, 2), ("ForgetGivenInstalledFolder", "43")),
     ("InstallExecuteSequence", (0, 2), ("ForgetGivenInstalledOptions", "44")),
     ("InstallUISequence", (0, 2), ("ForgetGivenInstalledFolder", "43")),
@@ -151,6 +154,8 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
 # from a command line.
 SECURE = {"OPTIONS", "INSTALLDIR", "WIXFAILWHENDEFERRED"}
 NEVER_SECURE = {"INSTALLEDDIR", "INSTALLEDOPTIONS", "GivenOptions", "UsersGroup"}
+# What the installed version left, read from HKLM only (a command line's value is dropped).
+FROM_HKLM = {"INSTALLEDDIR", "INSTALLEDOPTIONS"}
 # What the installer's helper DLL may import: what Windows Installer's own process has loaded.
 HELPER_IMPORTS = {"KERNEL32.dll", "msi.dll"}
 
@@ -277,6 +282,7 @@ def check_msi(msi, failures):
         failures.append("secure properties %s: want %s among them and none of %s"
                         % (secure, sorted(SECURE), sorted(NEVER_SECURE)))
     check_helpers(msi, failures)
+    check_admin_only(msi, failures)
     if any(row[0] == "slotward.exe" for row in msi_table(msi, "MsiFileHash")):
         failures.append("slotward.exe has a hash: Windows Installer takes it for unversioned")
     # Rows as msiinfo prints them: what each table must hold, among its other rows; the file
@@ -288,6 +294,26 @@ def check_msi(msi, failures):
         if want not in rows:
             failures.append("%s has no row %s" % (table, want))
     return properties
+
+
+def check_admin_only(msi, failures):
+    """On the server side nothing gives an admin-only property a value again after its drop
+    unless AdminUser: a put-back from another property would undo the drop for a standard user."""
+    # Type 51 in the low six bits (wixl adds the 2048 of an immediate action to some).
+    actions = [row for row in msi_table(msi, "CustomAction") if int(row[1]) & 0x3F == 51]
+    setters = {row[0]: row[2] for row in actions}
+    values = {row[0]: row[3] for row in actions}
+    steps = msi_table(msi, "InstallExecuteSequence")
+    drops = {setters[a]: int(n) for a, c, n in steps if c == "NOT AdminUser" and a in setters}
+    for action, condition, number in steps:
+        target = setters.get(action)
+        given = set(re.findall(r"\[(\w+)\]", values.get(action, ""))) - FROM_HKLM
+        if target in SECURE and int(number) > drops.get(target, 0) and given and \
+                "AdminUser" not in condition:
+            failures.append("%s sets %s after its drop without AdminUser (%r)"
+                            % (action, target, condition))
+    if set(drops) != SECURE:
+        failures.append("dropped unless AdminUser: %s, want %s" % (sorted(drops), sorted(SECURE)))
 
 
 def check_helpers(msi, failures):

@@ -46,6 +46,8 @@ MANUFACTURER = re.search(r'Manufacturer="([^"]+)"', _wxs).group(1)
 OLDER = "0.9.0"
 LATER = re.sub(r"[0-9]+$", lambda m: str(int(m.group(0)) + 1), VERSION)
 OPTIONS = "/F /X A:"
+# Options longer than the 1,804 bytes the helpers once had room for: /E repeated changes nothing.
+LONG_OPTIONS = OPTIONS + " /E" * 700
 # What the installation leaves in the registry: the remembered OPTIONS, in the 32-bit view that
 # the x86 package writes to on 64-bit systems too.
 REMEMBERED = r"reg query HKLM\Software\SLOTWARD /v Options /reg:32"
@@ -85,7 +87,11 @@ class MakeInstallers:
     """Makes the installers of the program under test as this version, an older and a later one,
     on the host, and names them in the context: {msi}, {older_msi} and {later_msi}. The older
     one has no stopper, as 1.0.0's had none: only the newer package can end the copies. {late_msi}
-    is this version again, starting a copy right after the stopper's first pass."""
+    is this version again, starting a copy right after the stopper's first pass. keys: only
+    these of them."""
+
+    def __init__(self, keys=None):
+        self.keys = keys
 
     def describe(self):
         return "make the installers %s, %s (no stopper) and %s" % (VERSION, OLDER, LATER)
@@ -102,6 +108,8 @@ class MakeInstallers:
         for version, key, extra in ((VERSION, "msi", []), (OLDER, "older_msi", ["--no-stopper"]),
                                     (LATER, "later_msi", []),
                                     (VERSION, "late_msi", ["--start-late", self.late_start(wine)])):
+            if self.keys is not None and key not in self.keys:
+                continue
             out = os.path.join(folder, key)
             proc = subprocess.run([sys.executable, PACKAGE, "--exe", wine.program, "--version",
                                    version, "--out", out, "--msi-only"] + extra,
@@ -174,10 +182,11 @@ class RollBack:
     """The rollback of the last installation's stopper, run as Windows Installer runs it (Wine's
     installer runs no rollback script): the action's entry from the installer's own DLL, with the
     CustomActionData the installation wrote into its script (its log shows the property). logged:
-    see logged_problems."""
+    see logged_problems. unquoted: the data without its quotes, a program path with blanks that
+    names no program up to its first blank."""
 
-    def __init__(self, logged):
-        self.logged = list(logged)
+    def __init__(self, logged, unquoted=False):
+        self.logged, self.unquoted = list(logged), unquoted
 
     def describe(self):
         return "roll back the stopper"
@@ -196,7 +205,8 @@ class RollBack:
         log = os.path.join(wine.root, "rollback.log")
         record = wine.driver_run(["action", "Z:" + dll.replace("/", "\\"), "RestoreEnded",
                                   context["msi"], "Z:" + log.replace("/", "\\"),
-                                  match.group(1).strip()], 60)
+                                  match.group(1).strip().replace('"', "") if self.unquoted
+                                  else match.group(1).strip()], 60)
         return (compare(record, {"package": "0", "entry": "1", "result": "0"}) or
                 logged_problems(log, self.logged, context))
 
@@ -302,6 +312,9 @@ UNINSTALLED = uninstalled()
 # msiexec starts read too).
 WITHOUT_TOKENS = r'reg add HKCU\Software\Wine\DllOverrides /v wtsapi32 /d "" /f'
 WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
+# Nor userenv.dll: no user's environment can be built, and no copy is started with another's.
+WITHOUT_ENVIRONMENT = r'reg add HKCU\Software\Wine\DllOverrides /v userenv /d "" /f'
+WITH_ENVIRONMENT = r"reg delete HKCU\Software\Wine\DllOverrides /v userenv /f"
 # A folder of the administrator's choice that the installer accepts, as the README's example:
 # a new folder below Program Files.
 CUSTOM = "C:\\Program Files\\Tools\\SLOTWARD"
@@ -317,6 +330,8 @@ MAPPED = dict(CD, y=("fixed", "installdir"))
 ENDED = r"ended process \d+ in session 1"
 STARTED = r"started SLOTWARD in session 1 as process \d+"
 DECOY = r"left process \d+ alone: its program is on another volume"
+# A copy the starter started that ended within its wait (it found another copy resident).
+ENDED_AT_ONCE = r"SLOTWARD ended at once in session 1: process \d+ exited with code 0"
 LOOKING = r"looking for copies of .*"
 # A copy of another file on the installed volume, opened as its user.
 OTHER_FILE = r"left process \d+ alone: its program is another file"
@@ -403,13 +418,39 @@ RELEASE = [
               Run(WITH_TOKENS, []), Installation(present=True, version=LATER, options="/X A:"),
               Find(path="{installed}"), NoBox(1000),
               Trace(FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "session of", "end", "note 1",
-                    "session of", FIRST_IN_SHUTDOWN, restart("/Q /X A:"), "resident",
-                    "list removed"),
+                    "session of", "environment", FIRST_IN_SHUTDOWN, restart("/Q /X A:"),
+                    "resident", "list removed"),
               # A copy that runs from elsewhere (the zip's) outlives the uninstallation.
               Run('"{installed}" /R', [terminated(EN)], watch=5000, watched_exit="0"), Start(),
               msiexec('/x "{later_msi}"', logged=[OTHER_FILE]), Find(),
               Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0")] + UNINSTALLED,
              layout=CD, trace="sessions"),
+    # A copy that runs from elsewhere (the zip's) outlives a repair, with long options, that ends
+    # the installed program's report; the copy it starts in that session, with those options,
+    # finds the zip's resident and ends at once, which the log says with its exit code instead
+    # of "started". A second repair, without
+    # the user's environment (Wine's userenv.dll turned off), starts nothing, not even with the
+    # installer's own environment, and leaves the session to the next start.
+    Scenario("installer_started_copy_ends",
+             [MakeInstallers(["msi"]), msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS),
+              Installation(present=True), Start(), Start('"{installed}" /T'),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus OPTIONS="%s"' % LONG_OPTIONS,
+                      logged=[ENDED, ENDED_AT_ONCE]),
+              Find(), NoBox(1000),
+              Run('"{exe}" /R', [terminated(EN)], watch=5000, watched_exit="0"),
+              Start('"{installed}" /T'), Run(WITHOUT_ENVIRONMENT, []),
+              msiexec('/i "{msi}" REINSTALL=ALL REINSTALLMODE=omus',
+                      logged=[ENDED, r"not started in session 1: no environment for its user, "
+                                     r"error \d+"]),
+              Run(WITH_ENVIRONMENT, []), Find(count=0), NoBox(1000),
+              # That session is still to serve. The program is started by its path, never by
+              # the first name that a command line with blanks could mean: both tries fail, and
+              # the session waits for the next start, which serves it.
+              RollBack([r"the installation is rolled back: .*",
+                        r"not started in session 1: error \d+ breaking away from the installer's "
+                        r"job, error \d+ without"], unquoted=True), Find(count=0),
+              RollBack([r"the installation is rolled back: .*", STARTED]),
+              Find(path="{installed}"), msiexec('/x "{msi}"')] + UNINSTALLED),
     # Installed into a folder of the administrator's choice. A copy started right after the
     # stopper's first pass (the package starts one there, as a click in the Start menu would)
     # is ended right before the files are replaced, so the repair needs no restart, and comes

@@ -1,0 +1,101 @@
+/* The starter's decisions from plain facts; see start_choice.h. */
+#include "start_choice.h"
+
+static int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b,
+                   unsigned bLength) {
+    if (aLength != bLength) {
+        return 0;
+    }
+    for (unsigned i = 0; i < aLength; i++) {
+        if (a[i] != b[i]) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* Who: the noted user must be known, the token's readable, and the two the same. */
+static StartChoice UserCheck(const unsigned char *noted, unsigned notedLength,
+                             const TokenFacts *token) {
+    if (notedLength == 0) {
+        return REFUSE_UNKNOWN_NOTED;
+    }
+    if (token->userLength == 0) {
+        return REFUSE_USER_UNREADABLE;
+    }
+    if (!SameSid(noted, notedLength, token->user, token->userLength)) {
+        return REFUSE_OTHER_USER;
+    }
+    return START_WITH_TOKEN;
+}
+
+StartChoice ChooseSessionStart(const unsigned char *noted, unsigned notedLength,
+                               const TokenFacts *session) {
+    StartChoice who = UserCheck(noted, notedLength, session);
+    if (who != START_WITH_TOKEN || session->elevation != ELEVATION_FULL) {
+        return who;
+    }
+    return session->hasLinked ? START_WITH_LINKED : REFUSE_NO_ORDINARY;
+}
+
+StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength,
+                           const TokenFacts *own) {
+    StartChoice who = UserCheck(noted, notedLength, own);
+    if (who == REFUSE_USER_UNREADABLE) {
+        return REFUSE_OWN_UNREADABLE;
+    }
+    if (who == REFUSE_OTHER_USER) {
+        return REFUSE_NOT_ENDED_USER;
+    }
+    if (who != START_WITH_TOKEN) {
+        return who;
+    }
+    return own->elevation == ELEVATION_FULL ? REFUSE_ELEVATED : START_WITH_TOKEN;
+}
+
+const char *RefusalReason(StartChoice choice) {
+    switch (choice) {
+    case REFUSE_UNKNOWN_NOTED:
+        return "the user of its ended copy is not known";
+    case REFUSE_USER_UNREADABLE:
+        return "its user could not be read";
+    case REFUSE_OTHER_USER:
+        return "another user is signed in there now";
+    case REFUSE_NO_ORDINARY:
+        return "its user's token is elevated and Windows gave no ordinary one beside it";
+    case REFUSE_OWN_UNREADABLE:
+        return "the installation's own token cannot be read";
+    case REFUSE_NOT_ENDED_USER:
+        return "the installation runs as another user than the one whose copy was ended";
+    case REFUSE_ELEVATED:
+        return "the installation runs elevated";
+    default:
+        return 0;
+    }
+}
+
+int LeavesList(StartChoice choice, int started) {
+    return started || choice == REFUSE_OTHER_USER || choice == REFUSE_UNKNOWN_NOTED;
+}
+
+ListFate FateOfList(const ListFacts *facts) {
+    switch (facts->step) {
+    case STEP_FIRST_PASS:
+        return LIST_AFRESH; /* even empty: one an interrupted installation left is not this one's */
+    case STEP_LATER_PASS:
+        if (!facts->listed) {
+            return LIST_AFRESH;
+        }
+        return facts->after != facts->before ? LIST_UPDATED : LIST_UNCHANGED;
+    case STEP_START:
+        if (!facts->listed || !facts->startable) {
+            return LIST_UNCHANGED;
+        }
+        if (facts->after == 0) {
+            return LIST_FORGOTTEN;
+        }
+        return facts->after != facts->before ? LIST_UPDATED : LIST_UNCHANGED;
+    default: /* an upgrade's removal of the old version leaves the list to the upgrade */
+        return facts->listed && facts->owned ? LIST_FORGOTTEN : LIST_UNCHANGED;
+    }
+}

@@ -1,0 +1,89 @@
+/* The starter's decisions, made from plain facts that the Win32 layer gathered: whether and with
+ * which token SLOTWARD is started in a noted session, and what the list of sessions becomes.
+ *
+ * A copy is started again only as the user whose copy was ended, and only with that user's
+ * ordinary token: never in a session that another user holds now, never where the user cannot
+ * be told, and never elevated, where Stop SLOTWARD could not end it. Plain C without system
+ * headers, so that the host's tests drive it with tables of facts.
+ */
+#ifndef START_CHOICE_H
+#define START_CHOICE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* TOKEN_ELEVATION_TYPE's values, and none where the system has no such class (before Vista). */
+typedef enum Elevation {
+    ELEVATION_UNKNOWN = 0,
+    ELEVATION_DEFAULT = 1, /* UAC off, a standard user, or the built-in Administrator */
+    ELEVATION_FULL = 2,    /* the elevated half of an administrator's split token */
+    ELEVATION_LIMITED = 3  /* the ordinary half of it */
+} Elevation;
+
+/* What the Win32 layer read of a token. */
+typedef struct TokenFacts {
+    const unsigned char *user; /* its user's SID */
+    unsigned userLength;       /* 0: its user could not be read */
+    Elevation elevation;
+    int hasLinked; /* Windows handed out the other half of a split token */
+} TokenFacts;
+
+typedef enum StartChoice {
+    START_WITH_TOKEN,       /* the token as it is */
+    START_WITH_LINKED,      /* the ordinary half beside an elevated one */
+    REFUSE_UNKNOWN_NOTED,   /* the ended copy's user was not told: nobody's to start */
+    REFUSE_USER_UNREADABLE, /* the token's user could not be read */
+    REFUSE_OTHER_USER,      /* another user holds the session now */
+    REFUSE_NO_ORDINARY,     /* elevated, and Windows gave no ordinary token beside it */
+    REFUSE_OWN_UNREADABLE,  /* the installing user's own token could not be read */
+    REFUSE_NOT_ENDED_USER,  /* the installing user is not the one whose copy was ended */
+    REFUSE_ELEVATED         /* the installing user's own token is elevated */
+} StartChoice;
+
+/* The system's starter: the token of the user signed in to the noted session now. */
+StartChoice ChooseSessionStart(const unsigned char *noted, unsigned notedLength,
+                               const TokenFacts *session);
+
+/* The installing user's fallback: its own process token, which CreateProcess starts with as it
+ * is; an elevated one is refused, not exchanged, since the process cannot start with another. */
+StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength, const TokenFacts *own);
+
+/* The log line's reason for a refusal; NULL for a start. */
+const char *RefusalReason(StartChoice choice);
+
+/* Whether a session leaves the list after the choice: served, or held by another user now. A
+ * session refused for want of facts stays for the installing user's fallback. */
+int LeavesList(StartChoice choice, int started);
+
+/* Which step of an installation writes the list. */
+typedef enum ListStep {
+    STEP_FIRST_PASS, /* the stopper's first pass */
+    STEP_LATER_PASS, /* its later pass, and an uninstallation's (which may be an upgrade's) */
+    STEP_START,      /* the starter, with a program to start */
+    STEP_NO_PROGRAM  /* the starter of an uninstallation */
+} ListStep;
+
+typedef struct ListFacts {
+    ListStep step;
+    int listed;      /* a list was there */
+    int owned;       /* it belongs to this installation */
+    unsigned before; /* its sessions when the step began (after the first pass's fresh start) */
+    unsigned after;  /* its sessions when the step ends: added by a pass, left by a start */
+    int startable;   /* the starter had its program and options whole, and a way to start */
+} ListFacts;
+
+typedef enum ListFate {
+    LIST_UNCHANGED, /* nothing written: left to the next step or the installation it is part of */
+    LIST_AFRESH,    /* written with this installation as its owner */
+    LIST_UPDATED,   /* written, its owner kept */
+    LIST_FORGOTTEN  /* removed */
+} ListFate;
+
+ListFate FateOfList(const ListFacts *facts);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
