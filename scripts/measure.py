@@ -128,6 +128,10 @@ def release_figures():
         print("%s under Wine: %s s" % (step, seconds))
     if not times or proc.returncode != 0:
         print("installer under Wine: release suite exit %d" % proc.returncode)
+        # The failed scenarios and their reasons, so that a figure taken on a failing run is
+        # never read as a good one.
+        for line in re.findall(r"^(?:FAIL .*|       .*)$", proc.stdout, re.M):
+            print("  " + line.strip())
 
 
 def start_resident(wine, layout, line):
