@@ -281,9 +281,8 @@ def write_msi(path, files, version, epoch, stopper=True, start_late=None):
             sql(out, "INSERT INTO `LockPermissions` (`LockObject`, `Table`, `User`, `Permission`) "
                 "VALUES ('%s', '%s', '%s', %d)" % (lock_object, table, user, permission))
         if stopper:
-            for row in FOLDER_ACTIONS:
-                add_action(out, *row)
-            for row in HELPER_ACTIONS + ([late_start(start_late)] if start_late else []):
+            late = [late_start(start_late)] if start_late else []
+            for row in FOLDER_ACTIONS + HELPER_ACTIONS + late:
                 add_action(out, *row)
         run(["msibuild", out, "-s", "SLOTWARD " + version, "SLOTWARD developers", "Intel;1033",
              "{%s}" % str(package).upper()])

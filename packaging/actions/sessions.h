@@ -64,8 +64,9 @@ DWORD UserOfToken(HANDLE token, BYTE *sid);
 HANDLE ProcessToken(HANDLE process);
 
 /* A function of a system library, loaded from the system folder only (never from the folder a
- * program or the installer runs in, nor from the path) on first use; NULL where the system lacks
- * it. The type without arguments converts to any function type without complaint. */
+ * program or the installer runs in, nor from the path) at each call, which after the first
+ * finds the library already loaded; NULL where the system lacks it. The type without arguments
+ * converts to any function type without complaint. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 

@@ -24,7 +24,7 @@ LRESULT AnswerSessionQuery(HWND window) {
 }
 
 LRESULT AnswerCloseRequest(void) {
-    return sCheckRunning ? FALSE : TRUE;
+    return !sCheckRunning;
 }
 
 void ShowRefusalOnce(HWND window) {
