@@ -1,16 +1,19 @@
-// The drive survey; see survey.h. Every call asks the platform afresh: nothing is cached, so a
+// The drive survey; see survey.h. Every survey asks the platform afresh: nothing is cached, so a
 // medium taken out a moment ago is seen as gone.
 #include "check/survey.h"
 
 #include "check/device.h"
 #include "common/text.h"
-#include "platform/platform.h"
 #include "settings/settings.h"
 
 char gMediaList[kDriveListCapacity];
 char gEmptyList[kDriveListCapacity];
 
 enum { kDriveCount = 26 };
+
+// Nonzero while a survey thread looks at drive n. A look that never comes back keeps its flag,
+// and every later survey leaves that drive alone.
+static LONG sLookInFlight[kDriveCount];
 
 // The drive names below are patched with the letter on the stack: a writable global would cost
 // the exe a data section of its own.
@@ -19,6 +22,24 @@ static void AppendDriveEntry(char *list, char letter) {
     char entry[] = "?: ";
     entry[0] = letter;
     TextAppend(list, kDriveListCapacity, entry);
+}
+
+// A value another thread may be writing, read whole.
+static LONG ReadShared(LONG *value) {
+    return InterlockedCompareExchange(value, 0, 0);
+}
+
+// The survey thread is the only writer of its findings.
+static void Publish(LONG *mask, DWORD driveBit) {
+    InterlockedExchange(mask, ReadShared(mask) | static_cast<LONG>(driveBit));
+}
+
+static BOOL BeginLook(int n) {
+    return InterlockedExchange(&sLookInFlight[n], 1) == 0;
+}
+
+static void EndLook(int n) {
+    InterlockedExchange(&sLookInFlight[n], 0);
 }
 
 // The letter of the drive that holds Windows, or '\0' when the system does not say. With /U
@@ -63,24 +84,77 @@ static BOOL HoldsMedium(char letter) {
     return GetLastError() != ERROR_NOT_READY;
 }
 
-void SurveyDrives(void) {
-    DWORD includeMask = gSettings.includeMask;
-    DWORD excludeMask = gSettings.excludeMask;
-    gMediaList[0] = '\0';
-    gEmptyList[0] = '\0';
+void BeginSurvey(SurveyFindings *findings) {
+    MemoryFill(findings, 0, sizeof *findings);
+    findings->candidates = static_cast<LONG>(GetLogicalDrives() & ~gSettings.excludeMask);
+}
 
+// A drive's answer is published before its look ends, so that whoever reads the look's flag
+// first and then the findings never misses a drive.
+static void SurveyType(SurveyFindings *findings, int n, WindowsDisk *windows) {
+    DWORD driveBit = 1u << n;
+    char letter = static_cast<char>('A' + n);
+    // A drive still held by an earlier survey's look has not answered: it counts as checked,
+    // and the second pass asks it again if that look has come back by then.
+    if (!BeginLook(n)) {
+        Publish(&findings->checked, driveBit);
+        return;
+    }
+    if (IsChecked(letter, (gSettings.includeMask & driveBit) != 0, windows))
+        Publish(&findings->checked, driveBit);
+    EndLook(n);
+}
+
+static void SurveyMedium(SurveyFindings *findings, int n) {
+    DWORD driveBit = 1u << n;
+    if (!BeginLook(n))
+        return;
+    if (HoldsMedium(static_cast<char>('A' + n)))
+        Publish(&findings->media, driveBit);
+    Publish(&findings->answered, driveBit);
+    EndLook(n);
+}
+
+// Every candidate has its type asked, included or not; the media are asked only once all types
+// are known, so that the checked drives after one that hangs are known too.
+void SurveyCandidates(SurveyFindings *findings) {
     WindowsDisk windows;
     windows.letter = gSettings.externalDrives ? WindowsDriveLetter() : '\0';
     windows.asked = FALSE;
-    DWORD existing = GetLogicalDrives();
+    for (int pass = 0; pass < 2; pass++) {
+        DWORD among = static_cast<DWORD>(pass == 0 ? findings->candidates : findings->checked);
+        for (int n = 0; n < kDriveCount; n++) {
+            if ((among & (1u << n)) == 0 || ReadShared(&findings->abandoned))
+                continue;
+            if (pass == 0)
+                SurveyType(findings, n, &windows);
+            else
+                SurveyMedium(findings, n);
+        }
+    }
+}
+
+// The flags of the looks in flight are read first, then what the survey published: a look
+// that ended meanwhile has published its answer before it ended.
+void ListDrives(SurveyFindings *findings) {
+    DWORD inFlight = 0;
+    for (int n = 0; n < kDriveCount; n++)
+        if (ReadShared(&sLookInFlight[n]))
+            inFlight |= 1u << n;
+    DWORD answered = static_cast<DWORD>(ReadShared(&findings->answered));
+    DWORD media = static_cast<DWORD>(ReadShared(&findings->media));
+    DWORD unanswered = (static_cast<DWORD>(ReadShared(&findings->checked)) |
+                        gSettings.includeMask | inFlight) & ~answered;
+    gMediaList[0] = '\0';
+    gEmptyList[0] = '\0';
     for (int n = 0; n < kDriveCount; n++) {
         DWORD driveBit = 1u << n;
         char letter = static_cast<char>('A' + n);
-        if ((existing & driveBit) == 0 || (excludeMask & driveBit) != 0)
+        if ((static_cast<DWORD>(findings->candidates) & driveBit) == 0)
             continue;
-        // Every drive not excluded has its type asked, included or not.
-        if (!IsChecked(letter, (includeMask & driveBit) != 0, &windows))
-            continue;
-        AppendDriveEntry(HoldsMedium(letter) ? gMediaList : gEmptyList, letter);
+        if (((media | unanswered) & driveBit) != 0)
+            AppendDriveEntry(gMediaList, letter);
+        else if ((answered & driveBit) != 0)
+            AppendDriveEntry(gEmptyList, letter);
     }
 }

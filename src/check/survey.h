@@ -1,7 +1,10 @@
 // The drive survey: which drives are checked (removable and CD-ROM drives that are not mounted
 // images, with /U fixed drives attached from outside, plus included ones, minus excluded ones)
-// and whether each holds a medium.
+// and whether each holds a medium. The looks at the drives run on a survey thread of their own
+// (check/survey_thread); this part knows the drives, that one the waiting.
 #pragma once
+
+#include "platform/platform.h"
 
 enum { kDriveListCapacity = 80 };
 
@@ -9,4 +12,28 @@ enum { kDriveListCapacity = 80 };
 extern char gMediaList[kDriveListCapacity]; // checked drives that hold a medium
 extern char gEmptyList[kDriveListCapacity]; // checked drives that report no medium
 
-void SurveyDrives(void);
+// What one survey found, bit n for drive n (A = 0). Only the survey thread writes, each value
+// whole and `media` before `answered`; the thread that waits may read at any moment.
+struct SurveyFindings {
+    LONG candidates; // the drives that exist and are not excluded, set before the survey starts
+    LONG checked;    // the candidates found to be checked so far
+    LONG answered;   // the checked drives that answered whether they hold a medium
+    LONG media;      // of those, the ones that hold one
+    LONG abandoned;  // nobody waits for these findings any more: the survey stops
+};
+
+// Clears the findings and names the candidates; asks the system only which drives exist.
+void BeginSurvey(SurveyFindings *findings);
+
+// On the survey thread: first which candidates are checked, then whether each checked one holds
+// a medium. A drive that an earlier survey's look has not left yet is not asked again: it stays
+// unanswered, and never more than one look at a drive is in flight.
+void SurveyCandidates(SurveyFindings *findings);
+
+// Fills the two lists from the findings as they stand. A drive that has not answered counts as
+// holding a medium when it is checked, named by letter, or still held by a look in flight.
+void ListDrives(SurveyFindings *findings);
+
+// The whole survey within its time limit (check/survey_thread.cpp); FALSE when the resident
+// instance was asked to end meanwhile, and nothing should be shown.
+BOOL SurveyDrives(void);

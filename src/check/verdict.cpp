@@ -79,10 +79,11 @@ static int AskToContinue(HWND owner) {
 }
 
 int CheckMedia(HWND owner) {
+    // A resident instance asked to end while the drives were surveyed shows nothing more.
     if (gSettings.previewMode)
         TextCopy(gMediaList, kDriveListCapacity, kSampleDriveList);
-    else
-        SurveyDrives();
+    else if (!SurveyDrives())
+        return 0;
     if (gSettings.testReport)
         return ShowTestReport(owner);
     if (gMediaList[0] == '\0')

@@ -13,7 +13,8 @@ extern char gReportText[kReportCapacity]; // text of the last box composed by Ch
 extern HWND gHiddenWindow;                // the resident instance's invisible window, or NULL
 
 // Returns IDYES (6) when the session may end, IDNO (7) when the user refused, 1 for a forced
-// refusal, 0 when the question box failed. Meaningless for the test report.
+// refusal, 0 when the question box failed or the instance was asked to end during the survey.
+// Meaningless for the test report.
 int CheckMedia(HWND owner);
 
 // Shows the refusal box for the text composed in gReportText (the custom caption or

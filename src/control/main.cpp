@@ -12,17 +12,40 @@
 #include "settings/settings_file.h"
 #include "settings/tokens.h"
 
+// How long a termination request waits for the resident instance to go, and how often it
+// looks. An instance that is not inside a box ends within milliseconds; one whose survey
+// hangs ends as soon as its watcher wakes.
+enum { kEndWait = 5000, kEndPoll = 50 };
+
+// Only the resident instance holds the event for longer than a moment, so the event is gone
+// once that instance has gone: its process has ended, whatever its threads were doing.
+static BOOL AwaitResidentEnd(void) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE event = OpenEventA(EVENT_ALL_ACCESS, FALSE, INSTANCE_EVENT_NAME);
+        if (event == NULL)
+            return TRUE;
+        CloseHandle(event);
+        if (GetTickCount() - start >= kEndWait)
+            return FALSE;
+        Sleep(kEndPoll);
+    }
+}
+
 // Signals the resident instance, if this start found its event, and tells the user what
-// happened. The handle goes right after the signal, before the box: the signal stays with the
-// event for the resident instance's watcher, and a box left open must not keep the event alive
-// once that instance has ended. A copy with other rights (an elevated one) runs but cannot be
-// reached: saying that it ended or that none runs would both be wrong.
+// happened: that it ended only once it has. The handle goes right after the signal, before the
+// wait and the box: the signal stays with the event for the resident instance's watcher, and
+// neither this start's wait nor a box left open may keep the event alive once that instance
+// has ended. A copy with other rights (an elevated one) runs but cannot be reached: saying
+// that it ended or that none runs would both be wrong.
 static void RequestTermination(HANDLE found, BOOL otherRights) {
     BOOL signalled = found != NULL && SetEvent(found);
     if (found != NULL)
         CloseHandle(found);
-    if (signalled)
+    if (signalled && AwaitResidentEnd())
         ShowCatalogueBox(MsgTerminated, CaptionInformation, MB_ICONINFORMATION);
+    else if (signalled)
+        ShowCatalogueBox(MsgStillRunning, CaptionWarning, MB_ICONWARNING);
     else if (found != NULL || otherRights)
         ShowCatalogueBox(MsgOtherRights, CaptionWarning, MB_ICONWARNING);
     else

@@ -107,7 +107,13 @@ static constexpr char kCatalogue[] =
     // MsgWindowsError
     " Windows error code: \0"
     // Windows エラーコード：
-    "Windows \x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68\x81\x46\0";
+    "Windows \x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68\x81\x46\0"
+    // MsgStillRunning
+    "SLOTWARD was asked to end, but it is still running.\0"
+    // SLOTWARD に終了を要求しましたが、まだ実行しています。
+    "SLOTWARD \x82\xC9\x8F\x49\x97\xB9\x82\xF0\x97\x76\x8B\x81\x82\xB5\x82\xDC\x82\xB5"
+    "\x82\xBD\x82\xAA\x81\x41\x82\xDC\x82\xBE\x8E\xC0\x8D\x73\x82\xB5\x82\xC4\x82\xA2"
+    "\x82\xDC\x82\xB7\x81\x42\0";
 
 // Every text is there, each with its terminator: one missing would shift all that follow.
 static constexpr int CountTexts(const char *texts, size_t size) {

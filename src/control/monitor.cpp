@@ -132,12 +132,13 @@ void RunResident(void) {
 
 // Restart Manager closing this one program (an update, an installer) is no end of the session:
 // nothing to guard, unless the user is being asked about one. A critical end goes on whatever
-// the answer, so nobody would read a box or a refusal: it is let go at once. A consent removes
-// the block reason before the session may end.
+// the answer, so nobody would read a box or a refusal: it is let go at once, as a remote
+// session's sign-out is. A consent removes the block reason before the session may end.
 static LRESULT AnswerEndQuery(HWND window, LPARAM lParam) {
-    if (IsApplicationCloseRequest(lParam))
+    if (IsCloseRequestOnly(lParam))
         return AnswerCloseRequest();
-    LRESULT answer = IsCriticalEnd(lParam) ? TRUE : AnswerSessionQuery(window);
+    LRESULT answer =
+        IsCriticalEnd(lParam) || IsRemoteSignOut(lParam) ? TRUE : AnswerSessionQuery(window);
     if (answer)
         ClearBlockReason();
     return answer;

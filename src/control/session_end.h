@@ -44,9 +44,23 @@ void SetBlockReason(void);
 // Removes the block reason, if one is registered.
 void ClearBlockReason(void);
 
-// Restart Manager asks this one program to close: not an end of the session.
+// Restart Manager asks this one program to close: an installer or an update, no end of the
+// session. While the session is ending, a close request belongs to that end instead: a restart
+// that closes the programs registered for restart (EWX_RESTARTAPPS, as "shutdown /g" makes it)
+// may reach this one so. Windows 2000 has no SM_SHUTTINGDOWN and answers 0: there every close
+// request is only this program's, as it always was.
 inline BOOL IsApplicationCloseRequest(LPARAM lParam) {
     return (lParam & ENDSESSION_CLOSEAPP) != 0 ? TRUE : FALSE;
+}
+
+inline BOOL IsCloseRequestOnly(LPARAM lParam) {
+    return IsApplicationCloseRequest(lParam) && GetSystemMetrics(SM_SHUTTINGDOWN) == 0;
+}
+
+// In a remote session the drives are the host's, out of the signing-out user's reach, and they
+// stay where they are: nothing to ask about. A shutdown or a restart from there is checked.
+inline BOOL IsRemoteSignOut(LPARAM lParam) {
+    return (lParam & ENDSESSION_LOGOFF) != 0 && GetSystemMetrics(SM_REMOTESESSION) != 0;
 }
 
 // The session ends whatever the programs answer.

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -26,13 +27,16 @@ struct DispatchCase {
     const char *name;
     const char *arguments;    // after the program path
     const char *settingsFile; // NULL: no file
-    int instanceRunning;      // another instance holds the event: 1, or one with other rights: 2
+    // Another instance holds the event: 1 (and ends on a termination request), one with other
+    // rights: 2, one that does not end on the request: 3.
+    int instanceRunning;
     UINT oemCodePage;
     std::vector<ExpectedBox> boxes; // MsgNoRemovableDrive stands for the test report
     bool eventSignalled;            // the termination request reached the event
 };
 
 const int kElevated = 2;
+const int kStuck = 3;
 const UINT kInfo = MB_ICONINFORMATION;
 const UINT kQuestion = MB_SYSTEMMODAL | MB_DEFBUTTON2 | MB_ICONERROR | MB_YESNO;
 
@@ -43,6 +47,13 @@ const DispatchCase kDispatchCases[] = {
      true,
      437,
      {{MsgTerminated, CaptionInformation, kInfo}},
+     true},
+    {"TerminateStuckResident",
+     "/R",
+     NULL,
+     kStuck,
+     437,
+     {{MsgStillRunning, CaptionWarning, MB_ICONWARNING}},
      true},
     {"TerminateNone",
      "/r",
@@ -184,8 +195,21 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
     sim::SetCommandLine(std::string(kExePath) + " " + c.arguments);
     if (c.settingsFile)
         sim::AddFile(kCfgPath, c.settingsFile);
-    HANDLE other =
-        c.instanceRunning == 1 ? CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME) : NULL;
+    // A resident copy ends on the request: its process goes, and with it its event.
+    bool ends = c.instanceRunning == 1 && c.eventSignalled;
+    int resident = ends ? sim::NewProcess() : 0;
+    HANDLE other = NULL;
+    if (c.instanceRunning == 1 || c.instanceRunning == kStuck)
+        sim::RunInProcess(resident,
+                          [&] { other = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME); });
+    std::atomic<bool> ended{false};
+    std::thread watcher;
+    if (ends)
+        watcher = std::thread([&] {
+            if (WaitForSingleObject(other, INFINITE) == WAIT_OBJECT_0)
+                ended = true;
+            sim::EndProcess(resident);
+        });
     if (c.instanceRunning == kElevated)
         sim::AddElevatedEvent(INSTANCE_EVENT_NAME);
     // Only the other copy may hold the event while a box is open: the one that came first.
@@ -210,13 +234,16 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
         EXPECT_EQ(boxes[i].style, want.style);
         EXPECT_EQ(boxes[i].owner, (HWND)NULL);
     }
-    EXPECT_EQ(handlesWhileBoxShown, std::vector<int>(c.boxes.size(), other != NULL ? 1 : 0));
-    EXPECT_EQ(sim::EventSignalled(INSTANCE_EVENT_NAME), c.eventSignalled);
+    if (watcher.joinable())
+        watcher.join();
+    EXPECT_EQ(handlesWhileBoxShown,
+              std::vector<int>(c.boxes.size(), other != NULL && !ends ? 1 : 0));
+    EXPECT_EQ(sim::EventSignalled(INSTANCE_EVENT_NAME) || ended, c.eventSignalled);
     EXPECT_EQ(sim::ErrorMode(), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), c.instanceRunning == 1 ? 1 : 0)
+    EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), other != NULL ? 1 : 0)
         << "only a resident start creates the event";
     EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0) << "no second resident";
-    if (other)
+    if (other != NULL && !ends)
         CloseHandle(other);
     ExpectNothingLeaked();
 }
@@ -261,7 +288,16 @@ TEST_P(BoxLeftOpenTest, NextStartFindsNoCopyOnceTheResidentOneEnded) {
     bool terminate = std::string(c.next) == "/R";
     sim::AddDrive('F', DRIVE_CDROM, sim::Medium::Files);
     int resident = sim::NewProcess();
-    sim::RunInProcess(resident, [] { CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME); });
+    HANDLE event = NULL;
+    sim::RunInProcess(resident,
+                      [&] { event = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME); });
+    // Asked to end, the resident copy does, before the requesting start's box.
+    std::thread endsOnRequest;
+    if (std::string(c.first) == "/R")
+        endsOnRequest = std::thread([&] {
+            WaitForSingleObject(event, INFINITE);
+            sim::EndProcess(resident);
+        });
     std::atomic<int> shown{0};
     HWND nextWindow = NULL;
     LRESULT nextAnswer = -1;
@@ -281,6 +317,8 @@ TEST_P(BoxLeftOpenTest, NextStartFindsNoCopyOnceTheResidentOneEnded) {
     sim::SetCommandLine(std::string("C:\\SLOTWARD.EXE ") + c.first);
 
     EXPECT_EQ(ProgramMain(), 0);
+    if (endsOnRequest.joinable())
+        endsOnRequest.join();
 
     const std::vector<sim::Box> &boxes = sim::Boxes();
     ASSERT_EQ(boxes.size(), 2u);

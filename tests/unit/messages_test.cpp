@@ -49,6 +49,8 @@ const CatalogueRow kCatalogueRows[] = {
     {MsgWatcherNotStarted, "the watcher thread could not be started.",
      "監視スレッドを開始できませんでした。", 40, 36},
     {MsgWindowsError, " Windows error code: ", "Windows エラーコード：", 21, 22},
+    {MsgStillRunning, "SLOTWARD was asked to end, but it is still running.",
+     "SLOTWARD に終了を要求しましたが、まだ実行しています。", 51, 53},
 };
 
 static_assert(sizeof kCatalogueRows / sizeof kCatalogueRows[0] == kMessageCount,

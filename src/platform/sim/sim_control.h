@@ -125,6 +125,16 @@ int DispatchWaitingMessages();
 // How many messages other threads have sent to that thread and still wait for it to run.
 int SentMessagesWaiting(DWORD threadId);
 
+// ---- Time and system metrics
+// GetTickCount's clock. It stands still unless a test moves it or a program thread sleeps
+// (Sleep moves it by the time slept), so a wait with a time-out ends exactly when the test
+// says; after Reset it stands 10 s before the 32-bit wrap.
+void AdvanceClock(DWORD milliseconds);
+DWORD Clock();
+// What GetSystemMetrics answers for an SM_* index (0 for any index not set, as Windows 2000
+// answers SM_SHUTTINGDOWN).
+void SetSystemMetric(int index, int value);
+
 // ---- Failure injection
 enum class Api {
     GlobalAlloc,

@@ -104,6 +104,9 @@ struct Queue {
     bool quit = false;
     int quitCode = 0;
     bool threadEnded = false;
+    // A message was posted since the thread last looked at its queue: what wakes a
+    // MsgWaitForMultipleObjects that waits for posted messages.
+    bool postedUnseen = false;
 };
 
 struct FailPlan {
@@ -111,6 +114,9 @@ struct FailPlan {
     int firstFailingCall = 0; // absolute call number
     bool persistent = false;
 };
+
+// Where the simulated clock stands after Reset: 10 s before GetTickCount wraps.
+constexpr DWORD kClockStart = 0xFFFFFFFFu - 10000u;
 
 struct State {
     bool resetting = false;
@@ -165,6 +171,11 @@ struct State {
     std::vector<std::string> callOrder;
     std::map<uintptr_t, int> icons; // loaded icon handle -> its resource id
 
+    // the clock GetTickCount reads: it moves only when a test advances it or a thread sleeps,
+    // and starts just before its 32-bit wrap, so that a wait that forgets the wrap fails
+    DWORD clock = kClockStart;
+    std::map<int, int> systemMetrics; // by SM_* index; 0 when not set
+
     // process end
     int exitCode = -1;
     std::function<void(UINT)> exitHandler;
@@ -207,6 +218,9 @@ void CancelAllSentMessages();          // lock held; their senders get 0
 HANDLE OpenDevice(const std::string &path, DWORD access, DWORD share, DWORD creation, bool failing);
 // A wait that began in `generation` must end: the simulation was reset meanwhile. Lock held.
 bool Ending(unsigned generation);
+// Takes the object for a waiter, as a satisfied wait does (an auto-reset event resets, a mutex
+// gets its owner); false while it is not signalled. Lock held.
+bool TryAcquire(Object &object, DWORD me);
 // Runs one message sent to this thread from another, if any; releases the lock meanwhile.
 bool RunOneSentMessage(Guard &lock);
 // A message box's own loop for a box left open (kKeepOpen); returns its answer.

@@ -139,6 +139,11 @@ std::shared_ptr<Object> UsableObject(HANDLE h, Kind kind, const char *api) {
     return nullptr;
 }
 
+} // namespace
+
+namespace sim {
+namespace detail {
+
 bool TryAcquire(Object &object, DWORD me) {
     switch (object.kind) {
     case Kind::Event:
@@ -159,6 +164,11 @@ bool TryAcquire(Object &object, DWORD me) {
         return false;
     }
 }
+
+} // namespace detail
+} // namespace sim
+
+namespace {
 
 void RunThread(const std::shared_ptr<Object> &thread, DWORD id, LPTHREAD_START_ROUTINE start,
                LPVOID parameter, int process) {

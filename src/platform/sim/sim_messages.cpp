@@ -122,7 +122,9 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
             return FALSE;
         thread = record->ownerThread;
     }
-    St().queues[thread].posted.push_back(MSG{window, message, wParam, lParam, MessageTime(), {}});
+    Queue &queue = St().queues[thread];
+    queue.posted.push_back(MSG{window, message, wParam, lParam, MessageTime(), {}});
+    queue.postedUnseen = true;
     Changed().notify_all();
     return TRUE;
 }
@@ -132,6 +134,7 @@ void WINAPI PostQuitMessage(int exitCode) {
     Queue &queue = St().queues[GetCurrentThreadId()];
     queue.quit = true;
     queue.quitCode = exitCode;
+    queue.postedUnseen = true;
     Changed().notify_all();
 }
 
@@ -147,6 +150,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         if (RunOneSentMessage(lock))
             continue;
         Queue &queue = St().queues[me];
+        queue.postedUnseen = false;
         for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
             if (Matches(*it, window, filterMin, filterMax)) {
                 *msg = *it;
@@ -159,6 +163,73 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
             *msg = MSG{NULL, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0, MessageTime(), {}};
             return FALSE;
         }
+        Changed().wait(lock);
+    }
+}
+
+// Runs every message sent to this thread, then looks for a posted one as GetMessageA would,
+// without waiting; a quit request is found only where the filter takes WM_QUIT.
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    Guard lock(Mutex());
+    while (RunOneSentMessage(lock)) {
+    }
+    Queue &queue = St().queues[GetCurrentThreadId()];
+    queue.postedUnseen = false;
+    for (auto it = queue.posted.begin(); it != queue.posted.end(); ++it) {
+        if (Matches(*it, window, filterMin, filterMax)) {
+            *msg = *it;
+            if (remove & PM_REMOVE)
+                queue.posted.erase(it);
+            return TRUE;
+        }
+    }
+    MSG quit{NULL, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0, MessageTime(), {}};
+    if (!queue.quit || !Matches(quit, NULL, filterMin, filterMax))
+        return FALSE;
+    *msg = quit;
+    if (remove & PM_REMOVE)
+        queue.quit = false;
+    return TRUE;
+}
+
+// Waits for any one of the objects, or for the input the wake mask names: a message sent to
+// this thread (QS_SENDMESSAGE), or one posted since the thread last looked at its queue
+// (QS_POSTMESSAGE). The time-out is measured on the simulation's clock.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL waitAll,
+                                       DWORD milliseconds, DWORD wakeMask) {
+    Guard lock(Mutex());
+    if (waitAll) {
+        AddProblem("MsgWaitForMultipleObjects waiting for all objects at once");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::vector<std::shared_ptr<Object>> objects;
+    for (DWORD i = 0; i < count; i++) {
+        std::shared_ptr<Object> object = FindObject(handles[i]);
+        if (!object || object->kind == Kind::File || object->kind == Kind::Find) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        objects.push_back(object);
+    }
+    DWORD me = GetCurrentThreadId();
+    unsigned generation = St().generation;
+    DWORD start = St().clock;
+    for (;;) {
+        if (Ending(generation)) {
+            SetLastError(ERROR_INVALID_HANDLE); // the process is ending
+            return WAIT_FAILED;
+        }
+        for (DWORD i = 0; i < count; i++)
+            if (TryAcquire(*objects[i], me))
+                return WAIT_OBJECT_0 + i;
+        const Queue &queue = St().queues[me];
+        if (((wakeMask & QS_SENDMESSAGE) && !queue.sent.empty()) ||
+            ((wakeMask & QS_POSTMESSAGE) && queue.postedUnseen))
+            return WAIT_OBJECT_0 + count;
+        if (milliseconds != INFINITE && St().clock - start >= milliseconds)
+            return WAIT_TIMEOUT;
         Changed().wait(lock);
     }
 }

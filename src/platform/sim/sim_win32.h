@@ -115,6 +115,14 @@ typedef struct tagHMENU *HMENU;
 #define RESTART_NO_PATCH 4u
 #define RESTART_NO_REBOOT 8u
 
+// Message queues and system metrics
+#define QS_POSTMESSAGE 0x0008u
+#define QS_SENDMESSAGE 0x0040u
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+#define SM_REMOTESESSION 0x1000
+#define SM_SHUTTINGDOWN 0x2000
+
 // Global memory
 #define GMEM_FIXED 0x0000u
 #define GMEM_MOVEABLE 0x0002u
@@ -374,6 +382,8 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL init
 HANDLE WINAPI OpenEventA(DWORD access, BOOL inheritHandle, LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD WINAPI GetTickCount(void);
+void WINAPI Sleep(DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
@@ -426,7 +436,23 @@ BOOL WINAPI TranslateMessage(const MSG *msg);
 LRESULT WINAPI DispatchMessageA(const MSG *msg);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exitCode);
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL waitAll,
+                                       DWORD milliseconds, DWORD wakeMask);
+int WINAPI GetSystemMetrics(int index);
 
 #ifdef __cplusplus
 }
 #endif
+
+// The two interlocked operations are compiler intrinsics in MinGW's headers, not imports; here
+// they are the same atomic operations on a 32-bit value.
+inline LONG InterlockedExchange(LONG volatile *target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+inline LONG InterlockedCompareExchange(LONG volatile *target, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
