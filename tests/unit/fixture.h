@@ -6,7 +6,11 @@
 
 #include "platform/sim/sim_control.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 // Zeroes every process-wide item of the program, as a new process would have it.
 void ResetProgramState();
@@ -26,4 +30,27 @@ class SimTest : public ::testing::Test {
     void TearDown() override;
     // Asserts that no global memory block, kernel handle or window is left behind.
     void ExpectNothingLeaked();
+};
+
+// A drive whose probe does not come back until the test lets it go, as FindFirstFileA stays on
+// a dying card reader or a scratched disc; with `answers` the probe comes back by itself, after
+// moving the clock by `clockStep` (a slow drive). Lets every probe go when it goes out of scope.
+class HungDrive {
+  public:
+    HungDrive(char letter, DWORD clockStep = 0, bool answers = false);
+    ~HungDrive();
+    HungDrive(const HungDrive &) = delete;
+    HungDrive &operator=(const HungDrive &) = delete;
+    void Release();
+    int Held();
+    // On a thread of its own until Release: moves the clock past any time limit once for each
+    // probe of the drive that is held while the program waits on the clock.
+    void PassLimitsWhileHeld();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    int held_ = 0;
+    std::thread passer_;
 };

@@ -8,6 +8,7 @@
 #include "control/messages.h"
 #include "control/monitor.h"
 
+#include <atomic>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -81,6 +82,91 @@ TEST_P(QueryTest, AnswersSessionEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, QueryTest, ::testing::ValuesIn(kQueryCases), CaseName());
+
+// ---- A drive that never answers: the hidden window keeps answering while the survey thread
+// waits on it, and within 5 s of the query the box is on the screen, naming that drive.
+
+struct HangCase {
+    const char *name;
+    const char *arguments;
+    bool terminate;      // /R while the probe hangs
+    const char *boxText; // shown once the limit has passed; NULL: none
+    UINT boxStyle;
+    LRESULT answer; // to the query; -1: no query (the test report)
+};
+
+void PrintTo(const HangCase &c, std::ostream *out) {
+    *out << c.name;
+}
+
+const HangCase kHangCases[] = {
+    {"QuestionNamesIt", "",
+     false, "In drive D: , the media is still inserted. Do you want to continue shutdown processing?",
+     0x1114u, 0},
+    {"RefusalNamesIt", "/F", false,
+     "In drive D: , the media is still inserted. Please remove it and try again shutdown "
+     "processing.",
+     MB_SYSTEMMODAL | MB_ICONERROR, 0},
+    {"ReportNamesIt", "/T", false,
+     "In drive A: , the media is not inserted.In drive D: , the media is still inserted.",
+     MB_ICONINFORMATION, -1},
+    {"TerminationEndsTheInstance", "", true, NULL, 0, 0},
+};
+
+class HangTest : public SimTest, public ::testing::WithParamInterface<HangCase> {};
+
+TEST_P(HangTest, AnsweredInTimeWhateverTheDriveDoes) {
+    const HangCase &c = GetParam();
+    sim::AddDrive('A', DRIVE_REMOVABLE, sim::Medium::None);
+    sim::AddDrive('D', DRIVE_CDROM, sim::Medium::None);
+    sim::ScriptBoxAnswers({IDNO, IDNO});
+    std::atomic<LRESULT> answer{-1};
+    std::thread query;
+    {
+        HungDrive hung('D');
+        ResidentRun run(c.arguments);
+        HWND window = c.answer >= 0 ? run.WaitForWindow() : NULL;
+        if (window != NULL)
+            query = std::thread([&] { answer = SendMessageA(window, WM_QUERYENDSESSION, 0, 0); });
+        ASSERT_TRUE(WaitUntil([&] { return hung.Held() == 1; }));
+        if (window != NULL) {
+            EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0) << "a nested query";
+            EXPECT_TRUE(sim::Boxes().empty());
+        }
+        if (c.terminate) {
+            RequestTermination();
+            EXPECT_EQ(run.Join(), 0) << "ended while the probe still hangs";
+            EXPECT_EQ(hung.Held(), 1);
+        } else {
+            hung.PassLimitsWhileHeld();
+            ASSERT_TRUE(WaitForBoxes(1));
+        }
+        if (query.joinable())
+            query.join();
+        EXPECT_EQ(answer, c.answer);
+        // A second query names the drive again, without a second look at it.
+        if (window != NULL && !c.terminate) {
+            EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 0);
+            ASSERT_TRUE(WaitForBoxes(2));
+            EXPECT_EQ(sim::Boxes()[1].text, c.boxText);
+            EXPECT_EQ(hung.Held(), 1);
+            RequestTermination();
+        }
+        if (!c.terminate) {
+            EXPECT_EQ(run.Join(), 0);
+        }
+    }
+    ASSERT_EQ(sim::Boxes().empty(), c.boxText == NULL);
+    if (c.boxText != NULL) {
+        EXPECT_EQ(sim::Boxes()[0].text, c.boxText);
+        EXPECT_EQ(sim::Boxes()[0].style, c.boxStyle);
+    }
+    // Let go, the look comes back and its search ends.
+    EXPECT_TRUE(WaitUntil([] { return sim::OpenHandles() == 0; }));
+    ExpectNothingLeaked();
+}
+
+INSTANTIATE_TEST_SUITE_P(Hangs, HangTest, ::testing::ValuesIn(kHangCases), CaseName());
 
 TEST_F(MonitorTest, ForcedRefusalAnswersAtOnceThenShowsBoxOwnedByWindow) {
     sim::AddDrive('E', DRIVE_REMOVABLE, sim::Medium::Files);

@@ -458,7 +458,8 @@ struct QueryFlagsCase {
     const char *name;
     const char *arguments;
     LPARAM lParam;
-    bool checked; // surveyed and asked (or refused with /F), else answered 1 at once
+    bool checked;   // surveyed and asked (or refused with /F), else answered 1 at once
+    int metric = 0; // the SM_* index that answers 1: the session ends, or it is a remote one
 };
 
 void PrintTo(const QueryFlagsCase &c, std::ostream *out) {
@@ -474,6 +475,13 @@ const QueryFlagsCase kQueryFlagsCases[] = {
     {"CriticalLogoff", "", (LPARAM)(ENDSESSION_CRITICAL | ENDSESSION_LOGOFF), false},
     {"CloseApp", "", (LPARAM)ENDSESSION_CLOSEAPP, false},
     {"CloseAppCritical", "", (LPARAM)(ENDSESSION_CLOSEAPP | ENDSESSION_CRITICAL), false},
+    // A restart that closes the programs registered for restart asks them so.
+    {"CloseAppWhileShuttingDown", "", (LPARAM)ENDSESSION_CLOSEAPP, true, SM_SHUTTINGDOWN},
+    {"CloseAppForcedWhileShuttingDown", "/F", (LPARAM)ENDSESSION_CLOSEAPP, true, SM_SHUTTINGDOWN},
+    // The host's drives stay where they are when a remote user signs out.
+    {"RemoteLogoff", "", (LPARAM)ENDSESSION_LOGOFF, false, SM_REMOTESESSION},
+    {"RemoteLogoffForced", "/F", (LPARAM)ENDSESSION_LOGOFF, false, SM_REMOTESESSION},
+    {"RemoteShutdown", "", 0, true, SM_REMOTESESSION},
 };
 
 class QueryFlagsTest : public SimTest, public ::testing::WithParamInterface<QueryFlagsCase> {};
@@ -483,6 +491,7 @@ class QueryFlagsTest : public SimTest, public ::testing::WithParamInterface<Quer
 TEST_P(QueryFlagsTest, ApplicationCloseAndCriticalEndsGoUnchecked) {
     const QueryFlagsCase &c = GetParam();
     sim::SetSystem(sim::System::WindowsVista);
+    sim::SetSystemMetric(c.metric, 1);
     AddMediaDrives("D");
     if (c.checked)
         sim::ScriptBoxAnswers({IDNO});

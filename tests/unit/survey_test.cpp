@@ -3,10 +3,12 @@
 #include "check_support.h"
 
 #include "check/survey.h"
+#include "check/survey_thread.h"
 #include "settings/settings.h"
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -436,6 +438,63 @@ TEST_F(SurveyTest, EverySurveyStartsAfresh) {
     EXPECT_EQ(sim::Probes('A'), 2);
     EXPECT_EQ(sim::Probes('D'), 2);
     ExpectNothingLeaked();
+}
+
+// A drive that has not answered when the limit passes counts as holding a medium and is named
+// with the others: so are the checked drives the survey did not reach behind it. A slow drive
+// that answers in time is listed as it answered. A second survey while the look still hangs
+// does not look at that drive again: it names it, and asks the drives behind it.
+TEST_F(SurveyTest, DrivesThatDoNotAnswerInTimeCountAsHoldingAMedium) {
+    const struct {
+        const char *name;
+        std::vector<Drive> drives;
+        char hung;
+        bool answers; // slow, but back before the limit
+        DWORD includeMask;
+        const char *mediaList[2]; // first and second survey
+        const char *emptyList[2];
+    } cases[] = {
+        {"hung CD-ROM",
+         {{'A', DRIVE_REMOVABLE, Medium::None},
+          {'D', DRIVE_CDROM, Medium::Files},
+          {'F', DRIVE_CDROM, Medium::None},
+          {'C', DRIVE_FIXED}},
+         'D',
+         false,
+         0,
+         {"D: F: ", "D: "},
+         {"A: ", "A: F: "}},
+        {"named network drive whose server is gone",
+         {{'A', DRIVE_REMOVABLE, Medium::None}, {'N', DRIVE_REMOTE}},
+         'N',
+         false,
+         Bit('N'),
+         {"N: ", "N: "},
+         {"A: ", "A: "}},
+        {"slow drive answers in time",
+         {{'D', DRIVE_CDROM, Medium::None}},
+         'D',
+         true,
+         0,
+         {"", ""},
+         {"D: ", "D: "}},
+    };
+    for (const auto &c : cases) {
+        gSettings.includeMask = c.includeMask;
+        AddDrives(c.drives);
+        {
+            HungDrive hung(c.hung, kSurveyLimit - 1, c.answers);
+            hung.PassLimitsWhileHeld();
+            for (int survey = 1; survey <= 2; survey++) {
+                EXPECT_TRUE(SurveyDrives()) << c.name;
+                EXPECT_STREQ(gMediaList, c.mediaList[survey - 1]) << c.name << survey;
+                EXPECT_STREQ(gEmptyList, c.emptyList[survey - 1]) << c.name << survey;
+                EXPECT_EQ(hung.Held(), c.answers ? 0 : 1) << c.name << survey;
+                EXPECT_EQ(sim::Probes(c.hung), c.answers ? survey : 0) << c.name << survey;
+            }
+        }
+        NextCase(c.name);
+    }
 }
 
 } // namespace

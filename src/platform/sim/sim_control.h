@@ -131,6 +131,8 @@ int SentMessagesWaiting(DWORD threadId);
 // says; after Reset it stands 10 s before the 32-bit wrap.
 void AdvanceClock(DWORD milliseconds);
 DWORD Clock();
+// How many threads wait in MsgWaitForMultipleObjects with a time-out, which only the clock ends.
+int ClockWaiters();
 // What GetSystemMetrics answers for an SM_* index (0 for any index not set, as Windows 2000
 // answers SM_SHUTTINGDOWN).
 void SetSystemMetric(int index, int value);

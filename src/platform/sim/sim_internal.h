@@ -174,6 +174,7 @@ struct State {
     // the clock GetTickCount reads: it moves only when a test advances it or a thread sleeps,
     // and starts just before its 32-bit wrap, so that a wait that forgets the wrap fails
     DWORD clock = kClockStart;
+    int clockWaiters = 0;             // threads in a wait whose time-out runs on that clock
     std::map<int, int> systemMetrics; // by SM_* index; 0 when not set
 
     // process end

@@ -230,7 +230,9 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL 
             return WAIT_OBJECT_0 + count;
         if (milliseconds != INFINITE && St().clock - start >= milliseconds)
             return WAIT_TIMEOUT;
+        St().clockWaiters += milliseconds != INFINITE ? 1 : 0;
         Changed().wait(lock);
+        St().clockWaiters -= milliseconds != INFINITE ? 1 : 0;
     }
 }
 

@@ -20,6 +20,11 @@ DWORD Clock() {
     return St().clock;
 }
 
+int ClockWaiters() {
+    Guard lock(Mutex());
+    return St().clockWaiters;
+}
+
 void SetSystemMetric(int index, int value) {
     Guard lock(Mutex());
     St().systemMetrics[index] = value;
