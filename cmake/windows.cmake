@@ -21,6 +21,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # program does not have; no frame may come near a page instead, and the build says so.
     target_compile_options(slotward PRIVATE -mno-accumulate-outgoing-args
         -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Wframe-larger-than=3072)
+    target_link_options(slotward PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/slotward-i686.ld)
+    set_property(TARGET slotward APPEND PROPERTY LINK_DEPENDS
+                 ${CMAKE_SOURCE_DIR}/cmake/slotward-i686.ld)
 else()
     set(SYMBOL_PREFIX "")
 endif()
