@@ -43,11 +43,18 @@ BENCH_ARGS = [sys.executable, os.path.join(ROOT, "tests", "wine", "bench.py"), "
 
 
 def exe_size():
+    """The file's size, and each section's bytes beside the room it takes in the file: every
+    section, and the headers, are padded to the file alignment (512 bytes)."""
     print("slotward.exe: %d bytes" % os.path.getsize(EXE))
     headers = subprocess.run(["i686-w64-mingw32-objdump", "-h", EXE], capture_output=True,
                              text=True, check=True).stdout
-    for name, size in re.findall(r"^\s*\d+\s+(\S+)\s+([0-9a-f]+)", headers, re.M):
-        print("  section %-8s %6d bytes" % (name, int(size, 16)))
+    sections = re.findall(r"^\s*\d+\s+(\S+)\s+([0-9a-f]+)\s+[0-9a-f]+\s+[0-9a-f]+\s+([0-9a-f]+)"
+                          r"\s+\S+\n\s+(.*)$", headers, re.M)
+    stored = [int(offset, 16) for _, _, offset, flags in sections if "CONTENTS" in flags]
+    print("  headers           %6d bytes in the file" % (min(stored) if stored else 0))
+    for name, size, offset, flags in sections:
+        room = (int(size, 16) + 511) // 512 * 512 if "CONTENTS" in flags else 0
+        print("  section %-8s %6d bytes, %6d in the file" % (name, int(size, 16), room))
 
 
 def test_counts():

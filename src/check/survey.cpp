@@ -143,8 +143,9 @@ void ListDrives(SurveyFindings *findings) {
             inFlight |= 1u << n;
     DWORD answered = static_cast<DWORD>(ReadShared(&findings->answered));
     DWORD media = static_cast<DWORD>(ReadShared(&findings->media));
-    DWORD unanswered = (static_cast<DWORD>(ReadShared(&findings->checked)) |
-                        gSettings.includeMask | inFlight) & ~answered;
+    DWORD unanswered =
+        (static_cast<DWORD>(ReadShared(&findings->checked)) | gSettings.includeMask | inFlight) &
+        ~answered;
     gMediaList[0] = '\0';
     gEmptyList[0] = '\0';
     for (int n = 0; n < kDriveCount; n++) {

@@ -100,8 +100,8 @@ void PrintTo(const HangCase &c, std::ostream *out) {
 }
 
 const HangCase kHangCases[] = {
-    {"QuestionNamesIt", "",
-     false, "In drive D: , the media is still inserted. Do you want to continue shutdown processing?",
+    {"QuestionNamesIt", "", false,
+     "In drive D: , the media is still inserted. Do you want to continue shutdown processing?",
      0x1114u, 0},
     {"RefusalNamesIt", "/F", false,
      "In drive D: , the media is still inserted. Please remove it and try again shutdown "
