@@ -19,8 +19,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     # arguments and no realigning of frames to 16 bytes make the code a sixth smaller. The
     # stack probe GCC would call for a frame of a page or more is the C runtime's, which the
     # program does not have; no frame may come near a page instead, and the build says so.
+    # No frame pointer either: the MinGW compiler keeps one by default on i686, three to five
+    # bytes a function.
     target_compile_options(slotward PRIVATE -mno-accumulate-outgoing-args
-        -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Wframe-larger-than=3072)
+        -mpreferred-stack-boundary=2 -mno-stack-arg-probe -Wframe-larger-than=3072
+        -fomit-frame-pointer)
     target_link_options(slotward PRIVATE -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/slotward-i686.ld)
     set_property(TARGET slotward APPEND PROPERTY LINK_DEPENDS
                  ${CMAKE_SOURCE_DIR}/cmake/slotward-i686.ld)

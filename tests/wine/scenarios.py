@@ -547,7 +547,7 @@ ENDINGS = [
              RELAYED_START +
              [Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0"),
               Trace(checking(EN), "GetLogicalDrives", "GetDriveTypeA", "GetDriveTypeA",
-                    "GetDriveTypeA", still(EN, "D"), one_thread=True), END], trace="relay"),
+                    "GetDriveTypeA", still(EN, "D"), survey_thread=True), END], trace="relay"),
     Scenario("cancelled_end_closes_question",
              [Start(),
               Send(WM_QUERYENDSESSION, [question(EN, "D")], answer="0", press="none",

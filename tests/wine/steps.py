@@ -518,10 +518,15 @@ class Trace:
     (traced scenarios only). A resident program may still be
     on its way to a call when the driver has seen what it waited for (the idle state of a fresh
     start), so the trace is read again for up to timeout ms while calls are missing.
-    one_thread: every line carries the id of one and the same thread."""
+    one_thread: every line carries the id of one and the same thread. survey_thread: the
+    drives are asked (GetDriveTypeA, FindFirstFileA) on one thread, every other call is made on
+    another one, the window's."""
 
-    def __init__(self, *calls, timeout=5000, one_thread=False):
+    DRIVE_CALLS = ("GetDriveTypeA", "FindFirstFileA")
+
+    def __init__(self, *calls, timeout=5000, one_thread=False, survey_thread=False):
         self.calls, self.timeout, self.one_thread = list(calls), timeout, one_thread
+        self.survey_thread = survey_thread
 
     def describe(self):
         return "trace of %d call(s)" % len(self.calls)
@@ -546,4 +551,9 @@ class Trace:
         threads = set(thread for thread, _ in lines)
         if self.one_thread and (len(threads) != 1 or "" in threads):
             return ["expected one thread for every call, got %r" % lines]
+        if self.survey_thread:
+            drives = set(t for t, call in lines if call.startswith(self.DRIVE_CALLS))
+            others = set(t for t, call in lines if not call.startswith(self.DRIVE_CALLS))
+            if len(drives) != 1 or len(others) != 1 or drives == others or "" in threads:
+                return ["expected the drives asked on a thread of their own, got %r" % lines]
         return []
