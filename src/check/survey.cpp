@@ -29,9 +29,8 @@ static LONG ReadShared(LONG *value) {
     return InterlockedCompareExchange(value, 0, 0);
 }
 
-// The survey thread is the only writer of its findings.
 static void Publish(LONG *mask, DWORD driveBit) {
-    InterlockedExchange(mask, ReadShared(mask) | static_cast<LONG>(driveBit));
+    InterlockedOr(mask, static_cast<LONG>(driveBit));
 }
 
 static BOOL BeginLook(int n) {
@@ -85,8 +84,11 @@ static BOOL HoldsMedium(char letter) {
 }
 
 void BeginSurvey(SurveyFindings *findings) {
-    MemoryFill(findings, 0, sizeof *findings);
-    findings->candidates = static_cast<LONG>(GetLogicalDrives() & ~gSettings.excludeMask);
+    InterlockedExchange(&findings->checked, 0);
+    InterlockedExchange(&findings->answered, 0);
+    InterlockedExchange(&findings->media, 0);
+    InterlockedExchange(&findings->candidates,
+                        static_cast<LONG>(GetLogicalDrives() & ~gSettings.excludeMask));
 }
 
 // A drive's answer is published before its look ends, so that whoever reads the look's flag
@@ -117,14 +119,15 @@ static void SurveyMedium(SurveyFindings *findings, int n) {
 
 // Every candidate has its type asked, included or not; the media are asked only once all types
 // are known, so that the checked drives after one that hangs are known too.
-void SurveyCandidates(SurveyFindings *findings) {
+void SurveyCandidates(SurveyFindings *findings, LONG number) {
     WindowsDisk windows;
     windows.letter = gSettings.externalDrives ? WindowsDriveLetter() : '\0';
     windows.asked = FALSE;
     for (int pass = 0; pass < 2; pass++) {
-        DWORD among = static_cast<DWORD>(pass == 0 ? findings->candidates : findings->checked);
+        DWORD among =
+            static_cast<DWORD>(ReadShared(pass == 0 ? &findings->candidates : &findings->checked));
         for (int n = 0; n < kDriveCount; n++) {
-            if ((among & (1u << n)) == 0 || ReadShared(&findings->abandoned))
+            if ((among & (1u << n)) == 0 || ReadShared(&findings->running) != number)
                 continue;
             if (pass == 0)
                 SurveyType(findings, n, &windows);
@@ -151,7 +154,7 @@ void ListDrives(SurveyFindings *findings) {
     for (int n = 0; n < kDriveCount; n++) {
         DWORD driveBit = 1u << n;
         char letter = static_cast<char>('A' + n);
-        if ((static_cast<DWORD>(findings->candidates) & driveBit) == 0)
+        if ((static_cast<DWORD>(ReadShared(&findings->candidates)) & driveBit) == 0)
             continue;
         if (((media | unanswered) & driveBit) != 0)
             AppendDriveEntry(gMediaList, letter);

@@ -12,23 +12,25 @@ enum { kDriveListCapacity = 80 };
 extern char gMediaList[kDriveListCapacity]; // checked drives that hold a medium
 extern char gEmptyList[kDriveListCapacity]; // checked drives that report no medium
 
-// What one survey found, bit n for drive n (A = 0). Only the survey thread writes, each value
-// whole and `media` before `answered`; the thread that waits may read at any moment.
+// What the survey found, bit n for drive n (A = 0). Survey threads write, each change whole;
+// the thread that waits may read at any moment. A thread that an earlier survey gave up on may
+// still come back from its drive and write here: what it writes is that drive's own answer.
 struct SurveyFindings {
     LONG candidates; // the drives that exist and are not excluded, set before the survey starts
     LONG checked;    // the candidates found to be checked so far
     LONG answered;   // the checked drives that answered whether they hold a medium
-    LONG media;      // of those, the ones that hold one
-    LONG abandoned;  // nobody waits for these findings any more: the survey stops
+    LONG media;      // of those, the ones that hold one, each written before its `answered`
+    LONG running;    // the number of the survey whose thread may go on; 0 when none may
 };
 
 // Clears the findings and names the candidates; asks the system only which drives exist.
 void BeginSurvey(SurveyFindings *findings);
 
-// On the survey thread: first which candidates are checked, then whether each checked one holds
-// a medium. A drive that an earlier survey's look has not left yet is not asked again: it stays
-// unanswered, and never more than one look at a drive is in flight.
-void SurveyCandidates(SurveyFindings *findings);
+// On the thread of survey `number`: first which candidates are checked, then whether each
+// checked one holds a medium, until the survey is given up. A drive that an earlier survey's
+// look has not left yet is not asked again: it stays unanswered, and never more than one look
+// at a drive is in flight.
+void SurveyCandidates(SurveyFindings *findings, LONG number);
 
 // Fills the two lists from the findings as they stand. A drive that has not answered counts as
 // holding a medium when it is checked, named by letter, or still held by a look in flight.

@@ -4,29 +4,13 @@
 #include "check/survey.h"
 #include "check/verdict.h"
 
-// A survey thread that never comes back keeps its slot, and holds a drive that no later survey
-// looks at: 26 such threads at most, and the one of the survey now running.
-enum { kSurveySlots = 26 + 1 };
+static SurveyFindings sFindings;
+// The number of the last survey; main thread only.
+static LONG sSurveys;
 
-struct SurveySlot {
-    LONG busy; // a survey thread works in this slot
-    SurveyFindings findings;
-};
-
-static SurveySlot sSlots[kSurveySlots];
-
-static DWORD WINAPI SurveyThread(LPVOID parameter) {
-    SurveySlot *slot = static_cast<SurveySlot *>(parameter);
-    SurveyCandidates(&slot->findings);
-    InterlockedExchange(&slot->busy, 0); // the last thing this thread touches
+static DWORD WINAPI SurveyThread(LPVOID number) {
+    SurveyCandidates(&sFindings, static_cast<LONG>(reinterpret_cast<INT_PTR>(number)));
     return 0;
-}
-
-static SurveySlot *TakeSlot(void) {
-    for (SurveySlot &slot : sSlots)
-        if (InterlockedCompareExchange(&slot.busy, 1, 0) == 0)
-            return &slot;
-    return NULL;
 }
 
 // TRUE once the survey thread has ended or the limit has passed, FALSE as soon as the watcher
@@ -48,26 +32,24 @@ static BOOL AwaitSurvey(HANDLE thread) {
     }
 }
 
-// Without a free slot every drive that has not answered is still held by a look, and counts
-// as holding a medium without being asked. Without a thread the drives are looked at here, as
-// the only way left to look at all.
+// A survey given up on stops before its next drive. Without a thread the drives are looked at
+// here, as the only way left to look at all.
 BOOL SurveyDrives(void) {
-    SurveyFindings spare;
-    SurveySlot *slot = TakeSlot();
-    SurveyFindings *findings = slot != NULL ? &slot->findings : &spare;
-    BeginSurvey(findings);
+    LONG number = ++sSurveys;
+    BeginSurvey(&sFindings);
+    InterlockedExchange(&sFindings.running, number);
     BOOL going = TRUE;
-    if (slot != NULL) {
-        DWORD threadId;
-        HANDLE thread = CreateThread(NULL, 4096, SurveyThread, slot, 0, &threadId);
-        if (thread == NULL) {
-            SurveyThread(slot);
-        } else {
-            going = AwaitSurvey(thread);
-            CloseHandle(thread);
-        }
+    DWORD threadId;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the survey's number as the thread's parameter
+    HANDLE thread =
+        CreateThread(NULL, 4096, SurveyThread, reinterpret_cast<LPVOID>(number), 0, &threadId);
+    if (thread == NULL) {
+        SurveyCandidates(&sFindings, number);
+    } else {
+        going = AwaitSurvey(thread);
+        CloseHandle(thread);
     }
-    InterlockedExchange(&findings->abandoned, 1);
-    ListDrives(findings);
+    InterlockedExchange(&sFindings.running, 0);
+    ListDrives(&sFindings);
     return going;
 }

@@ -445,10 +445,14 @@ int WINAPI GetSystemMetrics(int index);
 }
 #endif
 
-// The two interlocked operations are compiler intrinsics in MinGW's headers, not imports; here
+// The interlocked operations are compiler intrinsics in MinGW's headers, not imports; here
 // they are the same atomic operations on a 32-bit value.
 inline LONG InterlockedExchange(LONG volatile *target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+inline LONG InterlockedOr(LONG volatile *target, LONG value) {
+    return __atomic_fetch_or(target, value, __ATOMIC_SEQ_CST);
 }
 
 inline LONG InterlockedCompareExchange(LONG volatile *target, LONG exchange, LONG comparand) {
