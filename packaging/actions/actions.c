@@ -86,22 +86,51 @@ EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* Before anything is changed (an immediate action, as the installing user): the installation
- * folder must be one that only administrators and the system can change, or the installation
- * ends here. Its folder, the one the installed version is in and the folder to suggest instead
- * are the installation's own properties, which only an administrator's command line sets. */
-EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
-    static char folder[MAX_PATH];
-    static char installed[MAX_PATH];
-    static char suggested[MAX_PATH];
+/* The folder properties the checks read: only an administrator's command line sets them. */
+static char sFolder[MAX_PATH];
+static char sInstalled[MAX_PATH];
+static char sProgramFiles[MAX_PATH];
+
+static BOOL ReadFolders(MSIHANDLE install) {
     LogTo(install);
-    PropertyInto(install, "INSTALLDIR", folder, sizeof folder);
-    PropertyInto(install, "INSTALLEDDIR", installed, sizeof installed);
-    PropertyInto(install, "ProgramFilesFolder", suggested, sizeof suggested - 8);
-    lstrcpynA(suggested + lstrlenA(suggested), "SLOTWARD", 9);
-    BOOL byAdministrator = Property(install, "AdminUser")[0] != '\0';
-    return FolderAccepted(folder, installed, suggested, byAdministrator) ? ERROR_SUCCESS
-                                                                         : ERROR_INSTALL_FAILURE;
+    PropertyInto(install, "INSTALLDIR", sFolder, sizeof sFolder);
+    PropertyInto(install, "INSTALLEDDIR", sInstalled, sizeof sInstalled);
+    PropertyInto(install, "ProgramFilesFolder", sProgramFiles, sizeof sProgramFiles);
+    return Property(install, "AdminUser")[0] != '\0'; /* the installing user is an administrator */
+}
+
+/* Before the folders are resolved, where the command line names none and a version is installed
+ * (an immediate action, as the installing user): the installation stays in its folder, a repair
+ * always, an upgrade where the folder passes the check. An older version may have put SLOTWARD
+ * where the check refuses it now: that upgrade moves it to the default folder. */
+EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
+    BOOL byAdministrator = ReadFolders(install);
+    if (Property(install, "Installed")[0] != '\0' ||
+        InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
+                               ": the upgrade moves SLOTWARD to the default folder")) {
+        MsiSetPropertyA(install, "INSTALLDIR", sInstalled);
+    }
+    return ERROR_SUCCESS;
+}
+
+/* Before anything is changed (an immediate action, as the installing user): the installation
+ * folder must pass the check (folder_check.h), or the installation ends here. The installed
+ * version's folder is judged the same way, on the uninstallation too: where it fails, the
+ * helpers' data marks its program (InstalledByName, a private property, which no command line
+ * reaches on the server side). */
+EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
+    BOOL byAdministrator = ReadFolders(install);
+    BOOL trusted = sInstalled[0] == '\0' ||
+                   InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
+                                          ": its program is known by name only, and a rollback "
+                                          "starts nothing there");
+    MsiSetPropertyA(install, "InstalledByName", trusted ? "" : BY_NAME_MARK);
+    if (lstrcmpiA(Property(install, "REMOVE"), "ALL") == 0) {
+        return ERROR_SUCCESS;
+    }
+    return FolderAccepted(sFolder, sInstalled, sProgramFiles, byAdministrator)
+               ? ERROR_SUCCESS
+               : ERROR_INSTALL_FAILURE;
 }
 
 /* Once the files are in place: SLOTWARD back in every noted session. */
@@ -111,10 +140,21 @@ EXPORT UINT WINAPI StartEnded(MSIHANDLE install) {
 }
 
 /* The rollback of the stopper: the old files are back, and so is SLOTWARD, with the old options,
- * in every session whose copy was ended. */
+ * in every session whose copy was ended; not from a folder the check refused. */
 EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
+    char first[MAX_PATH];
     const char *data = StartData(install, "CustomActionData");
-    LogText("the installation is rolled back: %t comes back where it was ended",
+    const char *after = data != NULL ? NextArgument(data, first) : NULL;
+    if (after != NULL && lstrcmpA(first, BY_NAME_MARK) == 0) {
+        NextArgument(after, first);
+        LogText("the installation is rolled back: %t is not started, since the check refused "
+                "its folder; its users get SLOTWARD at the next logon",
+                first);
+        ForgetEndedSessions();
+        return ERROR_SUCCESS;
+    }
+    LogText("the installation is rolled back: the sessions whose copy was ended are served with "
+            "%t",
             data != NULL ? data : "SLOTWARD");
     StartInSessions(data, ProductCode(install));
     return ERROR_SUCCESS;
@@ -149,7 +189,7 @@ EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     LogTo(install);
     if (lookup != NULL && lookup(NULL, (PSID)kUsers, name, &nameSize, domain, &domainSize, &use)) {
         MsiSetPropertyA(install, "UsersGroup", name);
-        LogText("the installation folder is locked for the group \"%t\"", name);
+        LogText("the lock on the installation folder is to name the group \"%t\"", name);
     } else {
         LogNumbers("the Users group's name is unknown (error %1): its English name is used",
                    GetLastError(), 0, 0);

@@ -111,6 +111,10 @@ typedef struct EndWaiter {
 
 void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs);
 
+/* Whether WaitForSingleObject's answer says the process has ended: only WAIT_OBJECT_0 does; a
+ * timeout, a failure or an abandoned wait never reads as an end. */
+int EndedByWait(unsigned long answer);
+
 #ifdef __cplusplus
 }
 #endif
