@@ -17,32 +17,9 @@
 #ifndef SESSIONS_H
 #define SESSIONS_H
 
+#include "start_choice.h"
+
 #include <windows.h>
-
-/* More sessions than a terminal server holds at once; a copy in one beyond them is still ended,
- * and its user gets SLOTWARD back at the next logon. */
-#define MAX_SESSIONS 64
-/* SECURITY_MAX_SID_SIZE: the longest security identifier there is. */
-#define SID_BYTES 68
-
-typedef struct EndedCopy {
-    DWORD session;
-    DWORD sidLength; /* 0: the user could not be told, and no copy is started for it */
-    BYTE sid[SID_BYTES];
-} EndedCopy;
-
-typedef struct SessionList {
-    DWORD count;
-    EndedCopy copies[MAX_SESSIONS];
-} SessionList;
-
-/* Adds a session once, with the user of its ended copy; FALSE when it is already there or the
- * list is full. */
-BOOL AddSession(SessionList *list, DWORD session, const void *sid, DWORD sidLength);
-/* The session's entry, or NULL. */
-const EndedCopy *FindSession(const SessionList *list, DWORD session);
-/* Takes one session out; the rest keep their order. */
-void RemoveSession(SessionList *list, DWORD session);
 
 /* The list the stopper left, or an empty one; FALSE when there is none. */
 BOOL ReadEndedSessions(SessionList *list);
@@ -53,7 +30,8 @@ BOOL ListOwnedBy(const char *owner);
  * NULL to keep the key and the owner it has. FALSE when the registry refused (a caller without
  * the rights); GetLastError tells why. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
-/* Removes the list: nothing of it survives for a later installation. */
+/* Removes the list, and the product's key where nothing else is left in it: nothing survives for
+ * a later installation. FALSE when the registry refused; GetLastError tells why. */
 BOOL ForgetEndedSessions(void);
 
 /* The session of a process; FALSE when the system cannot tell (Windows NT 4) or may not. */

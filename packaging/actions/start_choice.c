@@ -99,3 +99,40 @@ ListFate FateOfList(const ListFacts *facts) {
         return facts->listed && facts->owned ? LIST_FORGOTTEN : LIST_UNCHANGED;
     }
 }
+
+int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,
+            unsigned int sidLength) {
+    if (sidLength > SID_BYTES) {
+        sidLength = 0;
+    }
+    if (FindCopy(list, session, sid, sidLength) != 0 || list->count >= MAX_SESSIONS) {
+        return 0;
+    }
+    EndedCopy *copy = &list->copies[list->count++];
+    copy->session = session;
+    copy->sidLength = sidLength;
+    for (unsigned i = 0; i < sidLength; i++) {
+        copy->sid[i] = sid[i];
+    }
+    return 1;
+}
+
+const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const unsigned char *sid,
+                          unsigned int sidLength) {
+    for (unsigned i = 0; i < list->count; i++) {
+        const EndedCopy *copy = &list->copies[i];
+        if (copy->session == session &&
+            (sid == 0 || SameSid(copy->sid, copy->sidLength, sid, sidLength))) {
+            return copy;
+        }
+    }
+    return 0;
+}
+
+void RemoveCopy(SessionList *list, const EndedCopy *copy) {
+    unsigned at = (unsigned)(copy - list->copies);
+    for (unsigned i = at; i + 1 < list->count; i++) {
+        list->copies[i] = list->copies[i + 1];
+    }
+    list->count--;
+}

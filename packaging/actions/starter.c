@@ -23,6 +23,7 @@
 
 #include "log.h"
 #include "sessions.h"
+#include "image_place.h"
 #include "start_choice.h"
 
 /* How long, all together, to give the started copies to become resident before the next step
@@ -55,6 +56,7 @@ typedef struct Started {
     HANDLE processes[MAX_SESSIONS];
     DWORD ids[MAX_SESSIONS];
     DWORD sessions[MAX_SESSIONS];
+    InputIdleProc inputIdle;
 } Started;
 
 /* The command line, the program and its folder. data NULL: it did not fit the action's room. */
@@ -93,25 +95,31 @@ static void Keep(Started *started, PROCESS_INFORMATION *process, DWORD session) 
     }
 }
 
-/* Until the copy is idle in its message loop (resident), has ended, or the one wait is over. */
-static void AwaitOne(InputIdleProc inputIdle, HANDLE process, DWORD begun) {
-    for (DWORD spent = GetTickCount() - begun; spent < IDLE_WAIT_MS;
-         spent = GetTickCount() - begun) {
-        if (inputIdle != NULL && inputIdle(process, IDLE_WAIT_MS - spent) != WAIT_FAILED) {
-            return;
+/* Until the copy is idle in its message loop (resident), has ended, or ms are over; nonzero
+ * unless the time ran out. */
+static int AwaitOne(void *context, int copy, unsigned int ms) {
+    const Started *started = (const Started *)context;
+    HANDLE process = started->processes[copy];
+    DWORD begun = GetTickCount();
+    for (DWORD spent = 0; spent < ms; spent = GetTickCount() - begun) {
+        if (started->inputIdle != NULL && started->inputIdle(process, ms - spent) != WAIT_FAILED) {
+            return 1;
         }
         /* No message queue yet, or no WaitForInputIdle: it may still end before it has one. */
-        if (WaitForSingleObject(process, IDLE_RETRY_MS) == WAIT_OBJECT_0) {
-            return;
+        if (EndedByWait(WaitForSingleObject(process, IDLE_RETRY_MS))) {
+            return 1;
         }
     }
+    return 0;
 }
 
 /* What became of a started copy: a copy that ended at once (it found an instance, or failed)
  * guards nothing, and the log says so with its exit code. */
-static void ReportStarted(const Started *started, DWORD i) {
+static void ReportStarted(void *context, int i, int waited) {
+    const Started *started = (const Started *)context;
     DWORD code = 0;
-    if (WaitForSingleObject(started->processes[i], 0) == WAIT_OBJECT_0 &&
+    (void)waited;
+    if (EndedByWait(WaitForSingleObject(started->processes[i], 0)) &&
         GetExitCodeProcess(started->processes[i], &code)) {
         Say("SLOTWARD ended at once in %tsession %1: process %2 exited with code %3",
             started->where, started->sessions[i], started->ids[i], code);
@@ -119,18 +127,21 @@ static void ReportStarted(const Started *started, DWORD i) {
         Say("started SLOTWARD in %tsession %1 as process %2", started->where, started->sessions[i],
             started->ids[i], 0);
     }
+    CloseHandle(started->processes[i]);
 }
 
-/* Lets the installation go on only once the copies are resident, or the one wait is over: an
- * interactive installation's own start that follows then finds its copy and stays quiet. */
+static unsigned int Now(void *context) {
+    (void)context;
+    return GetTickCount();
+}
+
+/* Lets the installation go on only once the copies are resident, or one wait for all of them is
+ * over (image_place.h): an interactive installation's own start that follows then finds its copy
+ * and stays quiet. */
 static void AwaitResident(Started *started) {
-    InputIdleProc inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
-    DWORD begun = GetTickCount();
-    for (DWORD i = 0; i < started->count; i++) {
-        AwaitOne(inputIdle, started->processes[i], begun);
-        ReportStarted(started, i);
-        CloseHandle(started->processes[i]);
-    }
+    const EndWaiter waiter = {started, Now, AwaitOne, ReportStarted};
+    started->inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
+    AwaitEnds(&waiter, (int)started->count, IDLE_WAIT_MS);
     started->count = 0;
 }
 
@@ -181,10 +192,11 @@ static void FreeEnvironment(LPVOID block) {
     }
 }
 
-/* Starts the copy in the token's session. The job the installer runs its actions in may end
- * what they leave behind, and a process in another session may not join it at all: the copy
- * breaks away where the job allows it, and is started plainly where it does not. */
-static BOOL StartAsUser(HANDLE token, Start *start, DWORD session, Started *started) {
+/* Starts the copy: in the token's session with that token (asUser), or with this process's own
+ * token (the installing user's, the environment's token). The job the installer runs its actions
+ * in may end what they leave behind, and a process in another session may not join it at all:
+ * the copy breaks away where the job allows it, and is started plainly where it does not. */
+static BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *started) {
     StartAsUserProc startAsUser =
         (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");
     static const DWORD kTries[2] = {CREATE_BREAKAWAY_FROM_JOB, 0};
@@ -199,18 +211,20 @@ static BOOL StartAsUser(HANDLE token, Start *start, DWORD session, Started *star
     }
     ClearBytes(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    startup.lpDesktop = desktop;
-    for (int i = 0; i < 2 && startAsUser != NULL && !ok; i++) {
-        ok = startAsUser(token, start->program, start->commandLine, NULL, NULL, FALSE,
-                         CREATE_UNICODE_ENVIRONMENT | kTries[i], block, start->folder, &startup,
-                         &process);
+    startup.lpDesktop = asUser ? desktop : NULL;
+    for (int i = 0; i < 2 && (startAsUser != NULL || !asUser) && !ok; i++) {
+        DWORD flags = CREATE_UNICODE_ENVIRONMENT | kTries[i];
+        ok = asUser ? startAsUser(token, start->program, start->commandLine, NULL, NULL, FALSE,
+                                  flags, block, start->folder, &startup, &process)
+                    : CreateProcessA(start->program, start->commandLine, NULL, NULL, FALSE, flags,
+                                     block, start->folder, &startup, &process);
         errors[i] = ok ? 0 : GetLastError();
     }
     FreeEnvironment(block);
     if (!ok) {
-        LogNumbers("not started in session %1: error %2 breaking away from the installer's job, "
-                   "error %3 without",
-                   session, errors[0], errors[1]);
+        Say("not started in %tsession %1: error %2 breaking away from the installer's job, error "
+            "%3 without",
+            started->where, session, errors[0], errors[1]);
         return FALSE;
     }
     Keep(started, &process, session);
@@ -235,8 +249,8 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
     if (RefusalReason(choice) != NULL) {
         LogNumbersText("not started in session %1: %t", copy->session, RefusalReason(choice));
     } else {
-        ok = StartAsUser(choice == START_WITH_LINKED ? linked : token, start, copy->session,
-                         started);
+        ok = StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, start, copy->session,
+                       started);
     }
     if (linked != NULL) {
         CloseHandle(linked);
@@ -251,8 +265,9 @@ static Start sStart;
 static SessionList sEnded;
 static Started sStarted;
 
-/* Writes what the step leaves of the list (start_choice.h). */
-static void KeepRest(ListFacts *facts, const char *owner) {
+/* Writes what the step leaves of the list (start_choice.h). ownRights: the installing user's
+ * start, whose refusal to a user who is not an administrator is expected and not logged. */
+static void KeepRest(ListFacts *facts, const char *owner, BOOL ownRights) {
     facts->after = sEnded.count;
     BOOL written = TRUE;
     switch (FateOfList(facts)) {
@@ -266,8 +281,9 @@ static void KeepRest(ListFacts *facts, const char *owner) {
     default:
         break;
     }
-    if (!written) {
-        LogNumbers("could not write the list of sessions: error %1", GetLastError(), 0, 0);
+    DWORD error = GetLastError();
+    if (!written && !(ownRights && error == ERROR_ACCESS_DENIED)) {
+        LogNumbers("could not write the list of sessions: error %1", error, 0, 0);
     }
 }
 
@@ -308,7 +324,7 @@ void StartInSessions(const char *data, const char *owner) {
         if (listed && !facts.owned) {
             LogLine("the list of sessions is left to the installation this removal is part of");
         }
-        KeepRest(&facts, owner);
+        KeepRest(&facts, owner, FALSE);
         return;
     }
     if (read == READ_TOO_LONG || (listed && userToken == NULL)) {
@@ -320,50 +336,21 @@ void StartInSessions(const char *data, const char *owner) {
                        sEnded.count, 0, 0);
         }
         facts.startable = FALSE;
-        KeepRest(&facts, owner);
+        KeepRest(&facts, owner, FALSE);
         return;
     }
     ServeAll(userToken);
-    KeepRest(&facts, owner);
+    KeepRest(&facts, owner, FALSE);
 }
 
-/* The installing user's choice, from its own process token: the one CreateProcess starts with,
+/* The installing user's own token facts: the process token, the one CreateProcess starts with,
  * whatever the thread may impersonate. */
-static StartChoice ChooseHere(const EndedCopy *copy) {
-    BYTE sid[SID_BYTES];
-    TokenFacts facts = {sid, 0, ELEVATION_UNKNOWN, 0};
+static void ReadOwnFacts(BYTE *sid, TokenFacts *facts) {
     HANDLE token = ProcessToken(GetCurrentProcess());
     if (token != NULL) {
-        ReadTokenFacts(token, sid, &facts, NULL);
+        ReadTokenFacts(token, sid, facts, NULL);
         CloseHandle(token);
     }
-    return ChooseOwnStart(copy->sid, copy->sidLength, &facts);
-}
-
-/* Starts with the process's own token and its user's own environment. */
-static BOOL StartHere(Start *start, DWORD session, Started *started) {
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    HANDLE token = ProcessToken(GetCurrentProcess());
-    LPVOID block = token != NULL ? UserEnvironment(token, started, session) : NULL;
-    if (token != NULL) {
-        CloseHandle(token);
-    }
-    if (block == NULL) {
-        return FALSE;
-    }
-    ClearBytes(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    BOOL ok = CreateProcessA(start->program, start->commandLine, NULL, NULL, FALSE,
-                             CREATE_UNICODE_ENVIRONMENT, block, start->folder, &startup, &process);
-    DWORD error = GetLastError();
-    FreeEnvironment(block);
-    if (!ok) {
-        LogNumbers("not started in session %1: error %2", session, error, 0);
-        return FALSE;
-    }
-    Keep(started, &process, session);
-    return TRUE;
 }
 
 void StartInOwnSession(const char *data) {
@@ -374,18 +361,23 @@ void StartInOwnSession(const char *data) {
     if (read == READ_TOO_LONG) {
         SayTooLong();
         facts.startable = FALSE;
-        KeepRest(&facts, NULL);
+        KeepRest(&facts, NULL, TRUE);
         return;
     }
     if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
         return;
     }
-    const EndedCopy *copy = FindSession(&sEnded, session);
+    BYTE sid[SID_BYTES];
+    TokenFacts own = {sid, 0, ELEVATION_UNKNOWN, 0};
+    ReadOwnFacts(sid, &own);
+    /* Its own copy where several users had one there; else the first, for the refusal. */
+    const EndedCopy *copy = FindCopy(&sEnded, session, own.user, own.userLength);
+    copy = copy != NULL ? copy : FindCopy(&sEnded, session, NULL, 0);
     if (copy == NULL) {
         LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
         return;
     }
-    StartChoice choice = ChooseHere(copy);
+    StartChoice choice = ChooseOwnStart(copy->sid, copy->sidLength, &own);
     if (RefusalReason(choice) != NULL) {
         Say("not started in session %1: %t; its user gets SLOTWARD at the next logon",
             RefusalReason(choice), session, 0, 0);
@@ -393,10 +385,15 @@ void StartInOwnSession(const char *data) {
     }
     sStarted.count = 0;
     sStarted.where = "the installing user's ";
-    if (!StartHere(&sStart, session, &sStarted)) {
+    HANDLE token = ProcessToken(GetCurrentProcess());
+    BOOL started = token != NULL && StartCopy(token, FALSE, &sStart, session, &sStarted);
+    if (token != NULL) {
+        CloseHandle(token);
+    }
+    if (!started) {
         return;
     }
     AwaitResident(&sStarted);
-    RemoveSession(&sEnded, session);
-    KeepRest(&facts, NULL); /* an installing user without the rights leaves it */
+    RemoveCopy(&sEnded, copy);
+    KeepRest(&facts, NULL, TRUE);
 }

@@ -137,7 +137,8 @@ static void EndCopy(Candidate *candidate, SessionList *ended) {
     waiting->session = session;
     waiting->sessionKnown = known;
     candidate->process = NULL;
-    if (known && !AddSession(ended, session, sid, sidLength) && !FindSession(ended, session)) {
+    if (known && !AddCopy(ended, session, sid, sidLength) &&
+        FindCopy(ended, session, sid, sidLength) == NULL) {
         LogNumbers("session %1 is beyond the list's room: its user gets SLOTWARD at the next logon",
                    session, 0, 0);
     }
