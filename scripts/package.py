@@ -128,16 +128,16 @@ LOCKS = [("INSTALLDIR", "CreateFolder", "Administrators", 0x10000000),
          ("INSTALLDIR", "CreateFolder", "[UsersGroup]", 0x1200A9)]
 # The check of the installation folder (folder_guard.h): immediate actions of the DLL (type 1), as
 # the installing user. KeepInstalledFolder, before the folders are resolved, in both sequences, in
-# place of the command line's INSTALLDIR where it gives none: a repair stays in the installed
-# version's folder, an upgrade too where that folder passes the check, and moves to the default
-# folder where it does not. CheckFolder, once the folders are resolved (CostFinalize, 1000) and
+# place of the command line's INSTALLDIR where an upgrade gives none: it stays in the installed
+# version's folder where that folder passes the check, and moves to the default folder where it
+# does not (a repair and the removal always stay: StayInInstalledFolder, slotward.wxs). CheckFolder, once the folders are resolved (CostFinalize, 1000) and
 # before the helpers' data is formatted (1401-1407) and the script starts (InstallInitialize,
 # 1500), so that a refusal ends the installation with nothing changed; on every installation,
 # upgrade and repair, and on the removal, where it only judges the installed version's folder for
 # the helpers (InstalledByName). Its result counts: a refusal fails the installation (1603).
 FOLDER_ACTIONS = [("CheckFolder", 1, "Actions", "CheckFolder", 1300, None)]
-KEEP_FOLDER = ("KeepInstalledFolder", 1, "Actions", "KeepInstalledFolder", 52,
-               "INSTALLEDDIR AND (Installed OR NOT INSTALLDIR)")
+KEEP_FOLDER = ("KeepInstalledFolder", 1, "Actions", "KeepInstalledFolder", 53,
+               "INSTALLEDDIR AND NOT Installed AND NOT INSTALLDIR")
 # The public properties that reach the installation's server side in a managed installation.
 SECURE_PROPERTIES = ";".join(ADMIN_ONLY + ("WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"))
 # For the Wine bench only (--start-late COMMAND): a command run right after the stopper's first

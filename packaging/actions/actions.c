@@ -99,14 +99,13 @@ static BOOL ReadFolders(MSIHANDLE install) {
     return Property(install, "AdminUser")[0] != '\0'; /* the installing user is an administrator */
 }
 
-/* Before the folders are resolved, where the command line names none and a version is installed
- * (an immediate action, as the installing user): the installation stays in its folder, a repair
- * always, an upgrade where the folder passes the check. An older version may have put SLOTWARD
- * where the check refuses it now: that upgrade moves it to the default folder. */
+/* Before the folders are resolved, in an upgrade whose command line names no folder (an immediate
+ * action, as the installing user): the installation stays in the installed version's folder
+ * where that folder passes the check. An older version may have put SLOTWARD where the check
+ * refuses it now: that upgrade moves it to the default folder. */
 EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
     BOOL byAdministrator = ReadFolders(install);
-    if (Property(install, "Installed")[0] != '\0' ||
-        InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
+    if (InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
                                ": the upgrade moves SLOTWARD to the default folder")) {
         MsiSetPropertyA(install, "INSTALLDIR", sInstalled);
     }
