@@ -91,7 +91,7 @@ HELPER_ACTIONS = [
      "NOT INSTALLEDDIR"),
     ("SetStopAndNote", 51, "StopAndNote", TARGETS, 1403, KEEPS_RUNNING),
     ("SetStopAndNoteRemoving", 51, "StopAndNote", "/add " + TARGETS, 1404, REMOVES),
-    ("SetStopLate", 51, "StopLate", "/add " + TARGETS, 1405, KEEPS_RUNNING),
+    ("SetStopLate", 51, "StopLate", "/late " + TARGETS, 1405, KEEPS_RUNNING),
     ("SetStartEnded", 51, "StartEnded", '"[#slotward.exe]" /Q [OPTIONS]', 1406, KEEPS_RUNNING),
     ("SetStartHere", 51, "StartHere", '"[#slotward.exe]" /Q [OPTIONS]', 1407, KEEPS_RUNNING),
     ("NameUsersGroup", 1, "Actions", "NameUsersGroup", 1408, KEEPS_RUNNING),

@@ -74,15 +74,16 @@ static const char *ProductCode(MSIHANDLE install) {
 
 /* Before anything is replaced or removed, and again right before the files are replaced (a copy
  * started since, from the Start menu or by a logon meanwhile, is ended too). The installation's
- * first pass starts its list of ended copies afresh; data that begins with /add (the later pass,
- * and an uninstallation, which may be an upgrade's removal of the old version inside the new
- * one's) adds to it. */
+ * first pass starts its list of ended copies afresh; data that begins with /late (the later
+ * pass, to this installation's own list only) or /add (an uninstallation, which may be an
+ * upgrade's removal of the old version inside the new one's) adds to it. */
 EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     char first[MAX_PATH];
     const char *data = ActionData(install);
     const char *after = NextArgument(data, first);
-    BOOL add = after != NULL && lstrcmpiA(first, "/add") == 0;
-    StopCopies(add ? after : data, add, ProductCode(install));
+    BOOL late = after != NULL && lstrcmpiA(first, "/late") == 0;
+    BOOL add = late || (after != NULL && lstrcmpiA(first, "/add") == 0);
+    StopCopies(add ? after : data, add, late, ProductCode(install));
     return ERROR_SUCCESS;
 }
 
@@ -161,7 +162,7 @@ EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
 
 /* After the installation, as the installing user, where the system could not start a copy. */
 EXPORT UINT WINAPI StartHere(MSIHANDLE install) {
-    StartInOwnSession(StartData(install, "StartHere"));
+    StartInOwnSession(StartData(install, "StartHere"), ProductCode(install));
     return ERROR_SUCCESS;
 }
 

@@ -57,14 +57,15 @@ static BOOL OpenSessionsKey(HKEY *key) {
            openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
-BOOL ReadEndedSessions(SessionList *list) {
+BOOL ReadEndedSessions(SessionList *list, const char *owner) {
     QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     HKEY key;
     DWORD type = 0;
     DWORD size = sizeof list->copies;
     list->count = 0;
-    if (queryValue == NULL || closeKey == NULL || !OpenSessionsKey(&key)) {
+    if (queryValue == NULL || closeKey == NULL || (owner != NULL && !ListOwnedBy(owner)) ||
+        !OpenSessionsKey(&key)) {
         return FALSE;
     }
     if (queryValue(key, ENDED_VALUE, NULL, &type, (LPBYTE)list->copies, &size) == ERROR_SUCCESS &&

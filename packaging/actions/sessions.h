@@ -21,8 +21,9 @@
 
 #include <windows.h>
 
-/* The list the stopper left, or an empty one; FALSE when there is none. */
-BOOL ReadEndedSessions(SessionList *list);
+/* The list the stopper left, or an empty one; FALSE when there is none. owner: only the list of
+ * that installation counts (a key its first pass refused to write is another's); NULL: any. */
+BOOL ReadEndedSessions(SessionList *list, const char *owner);
 /* Whether the list there is belongs to this installation. */
 BOOL ListOwnedBy(const char *owner);
 /* Replaces the list, empty or not; owner: the installation it belongs to, for a list made

@@ -315,9 +315,10 @@ static void ServeAll(UserTokenProc userToken) {
 
 void StartInSessions(const char *data, const char *owner) {
     UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
-    BOOL listed = ReadEndedSessions(&sEnded);
-    ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, userToken != NULL};
     StartRead read = ReadStart(data, &sStart);
+    /* An uninstallation looks at any list, to leave one of another installation alone. */
+    BOOL listed = ReadEndedSessions(&sEnded, read == READ_NO_PROGRAM ? NULL : owner);
+    ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, userToken != NULL};
     if (read == READ_NO_PROGRAM) {
         facts.step = STEP_NO_PROGRAM;
         facts.owned = listed && ListOwnedBy(owner);
@@ -353,9 +354,9 @@ static void ReadOwnFacts(BYTE *sid, TokenFacts *facts) {
     }
 }
 
-void StartInOwnSession(const char *data) {
+void StartInOwnSession(const char *data, const char *owner) {
     DWORD session;
-    BOOL listed = ReadEndedSessions(&sEnded);
+    BOOL listed = ReadEndedSessions(&sEnded, owner);
     ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, TRUE};
     StartRead read = ReadStart(data, &sStart);
     if (read == READ_TOO_LONG) {

@@ -202,7 +202,7 @@ static BOOL AlreadyTarget(const char *path, int count) {
     return FALSE;
 }
 
-void StopCopies(const char *data, BOOL addToList, const char *owner) {
+void StopCopies(const char *data, BOOL addToList, BOOL ownListOnly, const char *owner) {
     char argument[MAX_PATH];
     int count = 0;
     const char *at = data;
@@ -224,7 +224,7 @@ void StopCopies(const char *data, BOOL addToList, const char *owner) {
     /* The first pass starts the list afresh, even an empty one: one an interrupted installation
      * left must not be taken for this one's. A later pass adds to the list there is, or starts
      * one of its own where there is none. */
-    BOOL existed = addToList && ReadEndedSessions(&sEnded);
+    BOOL existed = addToList && ReadEndedSessions(&sEnded, ownListOnly ? owner : NULL);
     if (!existed) {
         sEnded.count = 0;
     }

@@ -97,7 +97,7 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("CustomAction", (0, 1, 2, 3), ("SetStopAndNote", "51", "StopAndNote", STOP_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("SetStopAndNoteRemoving", "51", "StopAndNote",
                                     "/add " + STOP_DATA)),
-    ("CustomAction", (0, 1, 2, 3), ("SetStopLate", "51", "StopLate", "/add " + STOP_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("SetStopLate", "51", "StopLate", "/late " + STOP_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("SetStartEnded", "51", "StartEnded", START_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("SetStartHere", "51", "StartHere", START_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("RestoreEnded", "3329", "Actions", "RestoreEnded")),
