@@ -1,17 +1,11 @@
 /* The installer's custom actions, in one DLL that Windows Installer loads from its Binary table.
  *
- * Each entry reads its data as the installer hands it over: a deferred action (the stopper, the
- * starter, the rollback's start) its CustomActionData, which an action that sets the property of
- * the same name formatted from the package's own values ([#slotward.exe], the remembered folder
- * and options) when the script was written; the installing user's start the property of its own
- * name. Nothing is read from a command line a user could type. Each says what it decided in the
- * installer's log (log.h) and returns success: a copy that could not be ended or started must not
- * fail the installation, which Windows Installer's handling of a file in use and the Startup
- * shortcut at the next logon cover.
- *
- * Only KERNEL32 and MSI are imported, both already loaded in the installer's process; every other
- * system library is loaded from the system folder when needed (sessions.h). No C runtime.
- */
+ * A deferred action reads its CustomActionData, formatted from the package's own values when the
+ * script was written; an immediate one the installation's properties. Nothing is read from a
+ * command line a user could type. Each says what it decided in the log (log.h); only the folder's
+ * check fails the installation: a copy that could not be ended or started must not. Only KERNEL32
+ * and MSI are imported (both loaded in the installer's process), other libraries are loaded from
+ * the system folder (sessions.h). No C runtime. */
 #include "folder_guard.h"
 #include "log.h"
 #include "sessions.h"

@@ -1,18 +1,11 @@
-/* Whether a folder may hold SLOTWARD: the installer's rule, decided before anything is changed.
- *
- * The program in that folder is started in every session by the all-users Startup shortcut, an
- * administrator's included, and by the installer's helpers, so nobody but administrators may be
- * able to put a program of their own there, now or later. Windows keeps every other user out of
- * its Program Files folder: they may neither make nor rename anything in it, nor below it unless
- * a folder's owner allowed them. So the folder must lie below the package's Program Files folder,
- * as Windows Installer resolved it (the long form, no "." or "..", not that folder itself), and
- * every folder of it that exists already must be a plain folder (no link, junction or mounted
- * volume) whose owner is the system, Administrators, TrustedInstaller or the administrator who
- * installs: an owner may always rewrite the folder's permissions.
- *
- * Plain C without system headers, so that the host's tests drive it with rows of paths and of
- * what a folder is.
- */
+/* Whether a folder may hold SLOTWARD, which the all-users Startup shortcut starts in every
+ * session: the installer's rule, decided before anything is changed. Windows lets no user but
+ * administrators make or rename anything in its Program Files folder. So the folder must lie below
+ * the package's Program Files folder as Windows Installer resolved it (the long form, no "." or
+ * "..", not that folder itself), and each of its folders that exists already must be a plain
+ * folder (no link, junction or mounted volume) owned by SYSTEM, Administrators, TrustedInstaller
+ * or the administrator who installs: an owner may always rewrite a folder's permissions. Plain C
+ * without system headers, so that the host's tests drive it with rows. */
 #ifndef FOLDER_CHECK_H
 #define FOLDER_CHECK_H
 

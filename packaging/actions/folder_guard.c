@@ -38,8 +38,10 @@ static int IsLeadByte(unsigned char c) {
 
 static const char *NameOf(const char *path) {
     const char *name = path;
-    for (const char *at = path; *at; at = CharNextA(at)) {
-        if (*at == '\\') {
+    for (const char *at = path; *at; at++) {
+        if (IsLeadByte((unsigned char)*at) && at[1] != '\0') {
+            at++;
+        } else if (*at == '\\') {
             name = at + 1;
         }
     }

@@ -1,12 +1,7 @@
-/* The check of the installation folder, before anything is changed: looks at the folders below
- * Program Files as folder_check.h asks and says why a folder is refused, in the installer's log
- * and in its UI (log.h). It judges the installed version's folder the same way, for the helpers
- * that would otherwise trust the program there.
- *
- * It runs in immediate actions, as the installing user: every folder is looked at with that
- * user's own rights, by its entry in the folder above, and opened for its owner only, never
- * through a link at its end.
- */
+/* The check of the installation folder and of the installed version's, before anything is
+ * changed: looks at the folders below Program Files as folder_check.h asks, as the installing
+ * user (immediate actions), each by its entry in the folder above and opened for its owner only,
+ * never through a link at its end; says why a folder is refused (log.h). */
 #ifndef FOLDER_GUARD_H
 #define FOLDER_GUARD_H
 

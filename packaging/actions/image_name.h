@@ -1,10 +1,7 @@
 /* The stopper's view of programs: the installed files it looks for and a running copy's image,
- * named as the system keeps them, and the copy's image opened only while acting as the copy's own
- * user; image_place.h decides from what this gathers.
- *
- * The installed file is opened as LocalSystem for its identity only where its folder passed the
- * installer's check; one in a folder the check refused is known by its names alone.
- */
+ * named as the system keeps them, the image opened only while acting as the copy's own user;
+ * image_place.h decides. An installed file is opened as LocalSystem only where its folder passed
+ * the installer's check; one in a refused folder is known by its names alone. */
 #ifndef IMAGE_NAME_H
 #define IMAGE_NAME_H
 

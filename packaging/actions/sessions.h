@@ -1,19 +1,11 @@
-/* What the installer's actions share: the copies of SLOTWARD the stopper ended, by session and
- * user, kept for the starter and for a rollback; the system's own libraries; and the walk over an
- * action's data.
+/* What the installer's actions share: the list of the copies the stopper ended (start_choice.h),
+ * the system's own libraries, and the walk over an action's data.
  *
- * The list lives in the volatile registry key HKLM\Software\SLOTWARD\Sessions (value "Ended")
- * from the stopper's run to the starter's, both parts of one installation. Only administrators
- * and the system may write there, so nobody else can choose the sessions a copy is started in;
- * and a volatile key never outlives a restart of Windows, so a list an interrupted installation
- * left behind cannot start anything after one. Each entry names the user whose copy was ended:
- * a copy is started again only as that user, never as whoever holds the session meanwhile.
- *
- * The list belongs to the installation that started it (value "Owner", its ProductCode). An
- * upgrade removes the old version inside its own installation, and that removal adds the copies
- * it ends to the upgrade's list and leaves the list alone at its end; only a removal that started
- * the list itself forgets it there.
- */
+ * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions (value "Ended") from the
+ * stopper's run to the starter's: only administrators and the system may write there, and it
+ * never outlives a restart of Windows. It belongs to the installation that started it (value
+ * "Owner", its ProductCode): an upgrade's removal of the old version adds to the upgrade's list
+ * and leaves it alone; only a removal that started the list itself forgets it. */
 #ifndef SESSIONS_H
 #define SESSIONS_H
 

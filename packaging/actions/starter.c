@@ -1,24 +1,10 @@
-/* Starts SLOTWARD again in each session in which the stopper ended a copy; see starter.h.
- *
- * The system's form takes the token of each noted session's user (WTSQueryUserToken, which only
- * LocalSystem may call) and reads its facts: its user, its elevation, the ordinary token Windows
- * keeps beside an elevated one. Whether and with which token to start is decided from those
- * facts alone (start_choice.h). It starts SLOTWARD with the program's path as the application
- * name, the user's own environment, on the session's desktop (winsta0\default), breaking away
- * from the job the installer runs its actions in where the job allows it, so that the copy
- * outlives the action. Every session is started first; then the starter waits once, at most
- * IDLE_WAIT_MS for all of them together, until they are resident, and says of each whether it
- * still runs or has already ended, with its exit code.
- *
- * The installing user's form is what is left where the first cannot work (Windows 2000 has no
- * WTSQueryUserToken): it starts SLOTWARD in its own session, with its own token, and only when
- * that token is the noted user's and not elevated; a session it may not serve gets SLOTWARD at
- * its user's next logon.
- *
- * Neither form gives anyone a new power: the first needs LocalSystem's privilege, the list can be
- * written by administrators only, and the second starts nothing but in its caller's own session
- * as the caller, who is the user whose copy was ended.
- */
+/* Starts SLOTWARD again in each session in which the stopper ended a copy; see starter.h. The
+ * system's form takes each noted session's user token (WTSQueryUserToken, LocalSystem only) and
+ * lets start_choice.h decide from its facts; the installing user's form, where that cannot work
+ * (Windows 2000), starts only in its own session as itself. Neither gives anyone a new power: the
+ * list can be written by administrators only, and a copy starts only as the user whose copy was
+ * ended, on winsta0\default, with that user's environment, breaking away from the installer's
+ * job where the job allows it. Every copy is started first, then waited for once. */
 #include "starter.h"
 
 #include "log.h"

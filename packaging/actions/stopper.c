@@ -1,23 +1,9 @@
 /* Ends every running copy of the installed program, in every session, then waits once for all of
- * them to go, and notes the session and user of each, for the starter and for a rollback.
- *
- * Runs inside the installer as LocalSystem (see actions.c), which may end processes of every
- * session; Windows Installer itself cannot close programs in other sessions, and a copy left
- * running there would keep the file in use and the installation would need a reboot.
- *
- * A copy is a process whose image is one of the target files, however it was started: through
- * another drive letter or a SUBST of the folder, by a short (8.3) name, in any case. The image's
- * name is the cheap first filter. Then the system's own name for the image (\Device\...) decides
- * where it lies before anything is opened (image_place.h): a copy on the network, on another
- * volume, or whose name cannot be read is left alone and never opened, so that LocalSystem never
- * presents the computer's credentials to a host a user picked; one named as the installed file
- * (its 8.3 form included) is ended without an open. On the installed file's own volume under
- * another name the file's identity decides (volume serial number and file id), which a copy
- * unpacked from the zip elsewhere on that volume does not share, and a hard link does. That name
- * was fixed when the copy started, and its user may since have put a link where its folder was:
- * the image is opened only while this thread acts as the copy's own user, so the open goes only
- * where that user may go anyway, with that user's credentials, never LocalSystem's.
- */
+ * them to go, and notes the session and user of each; see stopper.h. It runs as LocalSystem,
+ * which may end processes of every session (Windows Installer cannot close programs in other
+ * sessions, and a copy left running would keep the file in use). A copy is a process whose image
+ * is one of the target files, however it was started; its file name is the cheap first filter,
+ * then image_name.h gathers and image_place.h decides, before anything is opened. */
 #include "stopper.h"
 
 #include "image_name.h"
