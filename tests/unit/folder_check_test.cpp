@@ -261,7 +261,10 @@ TEST(FolderPathTest, DoubleByteNamesAndNoProgramFolder) {
     EXPECT_EQ(JudgeFolder(japanese, kProgramFiles, IsShiftJisLead, &look, &at), FOLDER_ACCEPTED);
     EXPECT_EQ(disk.looked, (std::vector<std::string>{"C:\\Program Files\\\x83\\"}));
     EXPECT_EQ(JudgeFolder(japanese, kProgramFiles, nullptr, &look, &at), FOLDER_OUTSIDE);
-    // Without a Program Files folder of drive-letter form nothing is below it.
+    // A Program Files folder without its final backslash: a name that only begins alike is not
+    // below it. Without one of drive-letter form nothing is below it.
+    EXPECT_EQ(JudgeFolder("C:\\Program FilesX\\SW", "C:\\Program Files", nullptr, &look, &at),
+              FOLDER_OUTSIDE);
     EXPECT_EQ(JudgeFolder("C:\\SLOTWARD", "", nullptr, &look, &at), FOLDER_OUTSIDE);
     EXPECT_EQ(JudgeFolder("\\\\host\\share\\SLOTWARD", "\\\\host\\share\\", nullptr, &look, &at),
               FOLDER_OUTSIDE);
