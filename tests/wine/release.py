@@ -544,21 +544,24 @@ RELEASE = [
              layout=CD, trace="sessions"),
     # Only a folder below Program Files is accepted: one where users may make folders, and one
     # that only administrators may change, are both refused before anything is changed, and the
-    # installation leaves nothing. An older version installed in the second, with a copy running
-    # from it, is moved by an upgrade that names no folder: the copy there is known by name only,
-    # ended, and brought back from the default folder; the old folder is gone. The rollback of
-    # that upgrade starts nothing from the old folder, and the folder refused once more on the
-    # command line keeps the installation where it is.
+    # installation leaves nothing.
     Scenario("installer_refused_folder",
-             [MakeInstallers(),
+             [MakeInstallers(["msi"]),
               msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (PROGRAM_DATA_FOLDER, OPTIONS),
                       logged=[refused(PROGRAM_DATA_FOLDER)], exit="1603")] +
              uninstalled(PROGRAM_DATA_FOLDER) +
              [FolderMode(DATA, 0o755),
               msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (DATA_FOLDER, OPTIONS),
                       logged=[refused(DATA_FOLDER)], exit="1603")] +
-             uninstalled(DATA_FOLDER) +
-             [msiexec('/i "{older_msi}" INSTALLDIR="%s" OPTIONS="%s"' % (DATA_FOLDER, OPTIONS)),
+             uninstalled(DATA_FOLDER), layout=CD),
+    # An older version installed outside Program Files, with a copy running from there, is moved
+    # by an upgrade that names no folder: the copy there is known by name only, ended, and
+    # brought back from the default folder; the old folder is gone. The rollback of that upgrade
+    # starts nothing from the old folder, and the folder given once more on the command line is
+    # refused, the installation kept where it is.
+    Scenario("installer_moved_folder",
+             [MakeInstallers(["msi", "older_msi", "later_msi"]), FolderMode(DATA, 0o755),
+              msiexec('/i "{older_msi}" INSTALLDIR="%s" OPTIONS="%s"' % (DATA_FOLDER, OPTIONS)),
               Installation(present=True, version=OLDER, folder=DATA_FOLDER),
               Start('"{installed}" /Q %s' % OPTIONS), Find(path="{installed}"),
               msiexec('/i "{msi}"',
