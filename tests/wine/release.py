@@ -14,8 +14,9 @@
   while a copy that runs from another folder is left running; copies started through a hard link
   to the installed program, opened as their user and ended before one wait, and a copy whose
   folder was renamed after it started, left alone. The installation folder is checked first: the
-  default one passes, one whose parent lets others write is refused with nothing changed, and so
-  is the upgrade of an installation there.
+  default one and a new one below Program Files pass, folders outside Program Files are refused
+  with nothing changed, and an older version's installation outside it is moved by an upgrade,
+  its old folder trusted for nothing meanwhile. No product key is left after an uninstallation.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
