@@ -54,24 +54,19 @@ StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength,
 }
 
 const char *RefusalReason(StartChoice choice) {
-    switch (choice) {
-    case REFUSE_UNKNOWN_NOTED:
-        return "the user of its ended copy is not known";
-    case REFUSE_USER_UNREADABLE:
-        return "its user could not be read";
-    case REFUSE_OTHER_USER:
-        return "another user is signed in there now";
-    case REFUSE_NO_ORDINARY:
-        return "its user's token is elevated and Windows gave no ordinary one beside it";
-    case REFUSE_OWN_UNREADABLE:
-        return "the installation's own token cannot be read";
-    case REFUSE_NOT_ENDED_USER:
-        return "the installation runs as another user than the one whose copy was ended";
-    case REFUSE_ELEVATED:
-        return "the installation runs elevated";
-    default:
-        return 0;
-    }
+    /* In the order of StartChoice. */
+    static const char *const kReasons[] = {
+        0,
+        0,
+        "the user of its ended copy is not known",
+        "its user could not be read",
+        "another user is signed in there now",
+        "its user's token is elevated and Windows gave no ordinary one beside it",
+        "the installation's own token cannot be read",
+        "the installation runs as another user than the one whose copy was ended",
+        "the installation runs elevated",
+    };
+    return kReasons[choice];
 }
 
 int LeavesList(StartChoice choice, int started) {

@@ -245,8 +245,7 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
     return LeavesList(choice, ok);
 }
 
-/* Zero-filled storage rather than the stack, which one page at a time is all a module without
- * the C runtime's stack probe may take. */
+/* Zero-filled storage rather than the stack (see actions.c). */
 static Start sStart;
 static SessionList sEnded;
 static Started sStarted;

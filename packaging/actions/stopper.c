@@ -25,28 +25,20 @@ typedef struct EndedProcess {
     BOOL sessionKnown;
 } EndedProcess;
 
-/* Why a copy was left alone; %1 the process, %2 the error where there is one. */
-static const char *LeftAloneLine(CandidateVerdict verdict) {
-    switch (verdict) {
-    case CANDIDATE_ON_NETWORK:
-        return "left process %1 alone: its program is on the network";
-    case CANDIDATE_OTHER_VOLUME:
-        return "left process %1 alone: its program is on another volume";
-    case CANDIDATE_OTHER_FILE:
-        return "left process %1 alone: its program is another file";
-    case CANDIDATE_UNOPENED:
-        return "left process %1 alone: could not open its program: error %2";
-    case CANDIDATE_NOT_AS_ITS_USER:
-        return "left process %1 alone: could not act as its user to open its program: error %2";
-    case CANDIDATE_UNCOMPARED:
-        return "left process %1 alone: the installed program could not be identified";
-    default:
-        return "left process %1 alone: its program's name cannot be read";
-    }
-}
+/* Why a copy was left alone, in the order of CandidateVerdict; %1 the process, %2 the error
+ * where there is one. */
+static const char *const kLeftAlone[] = {
+    "left process %1 alone: its program's name cannot be read",
+    "left process %1 alone: its program is on the network",
+    "left process %1 alone: its program is on another volume",
+    "left process %1 alone: the installed program could not be identified",
+    "left process %1 alone: could not act as its user to open its program: error %2",
+    "left process %1 alone: could not open its program: error %2",
+    "left process %1 alone: its program is another file",
+    "left process %1 alone: its program's name cannot be read",
+};
 
-/* Zero-filled storage rather than the stack, which one page at a time is all a module without
- * the C runtime's stack probe may take. */
+/* Zero-filled storage rather than the stack (see actions.c). */
 static EndedProcess sEndedProcesses[MAX_ENDED];
 static int sEndedCount;
 
@@ -147,7 +139,7 @@ static void ConsiderProcess(const PROCESSENTRY32 *entry, const Target *targets, 
     if (verdict == CANDIDATE_END) {
         EndCopy(&candidate, ended);
     } else {
-        LogNumbers(LeftAloneLine(verdict), candidate.processId, error, 0);
+        LogNumbers(kLeftAlone[verdict], candidate.processId, error, 0);
     }
     if (candidate.process != NULL) {
         CloseHandle(candidate.process);
@@ -173,8 +165,7 @@ static void EndCopies(const Target *targets, int count, SessionList *ended) {
     AwaitEnded();
 }
 
-/* Zero-filled storage rather than the stack, which one page at a time is all a module without
- * the C runtime's stack probe may take. */
+/* Zero-filled storage rather than the stack (see actions.c). */
 static Target sTargets[MAX_TARGETS];
 static SessionList sEnded;
 
