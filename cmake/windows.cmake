@@ -50,7 +50,8 @@ set_target_properties(slotward PROPERTIES OUTPUT_NAME slotward SUFFIX .exe)
 # system folder at run time), no C runtime. The entries
 # are exported by their plain names, as the CustomAction table names them.
 add_library(actions SHARED ${CMAKE_SOURCE_DIR}/packaging/actions/actions.c
-    ${CMAKE_SOURCE_DIR}/packaging/actions/stopper.c ${CMAKE_SOURCE_DIR}/packaging/actions/starter.c
+    ${CMAKE_SOURCE_DIR}/packaging/actions/stopper.c ${CMAKE_SOURCE_DIR}/packaging/actions/image_name.c
+    ${CMAKE_SOURCE_DIR}/packaging/actions/starter.c ${CMAKE_SOURCE_DIR}/packaging/actions/start_copy.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/sessions.c ${CMAKE_SOURCE_DIR}/packaging/actions/image_place.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/start_choice.c ${CMAKE_SOURCE_DIR}/packaging/actions/log.c
     ${CMAKE_SOURCE_DIR}/packaging/actions/folder_check.c ${CMAKE_SOURCE_DIR}/packaging/actions/folder_guard.c)

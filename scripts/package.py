@@ -81,16 +81,17 @@ TEXT_NAMES = ("README.txt", "README-ja.txt", "LICENSE.txt")
 # - NameUsersGroup gives the lock on the installation folder the Users group's local name.
 KEEPS_RUNNING = 'NOT REMOVE~="ALL"'
 REMOVES = 'REMOVE~="ALL"'
-TARGETS = '"[#slotward.exe]" "[INSTALLEDDIR]slotward.exe"'
+# InstalledByName: the mark CheckFolder sets where the installed version's folder fails the check.
+TARGETS = '"[#slotward.exe]" [InstalledByName] "[INSTALLEDDIR]slotward.exe"'
 DEFERRED_SYSTEM = 1 + 64 + 1024 + 2048
 HELPER_ACTIONS = [
-    ("SetRestoreEnded", 51, "RestoreEnded", '"[INSTALLEDDIR]slotward.exe" /Q [INSTALLEDOPTIONS]',
-     1401, "INSTALLEDDIR"),
+    ("SetRestoreEnded", 51, "RestoreEnded",
+     '[InstalledByName] "[INSTALLEDDIR]slotward.exe" /Q [INSTALLEDOPTIONS]', 1401, "INSTALLEDDIR"),
     ("SetRestoreEndedInPlace", 51, "RestoreEnded", '"[#slotward.exe]" /Q [INSTALLEDOPTIONS]', 1402,
      "NOT INSTALLEDDIR"),
     ("SetStopAndNote", 51, "StopAndNote", TARGETS, 1403, KEEPS_RUNNING),
     ("SetStopAndNoteRemoving", 51, "StopAndNote", "/add " + TARGETS, 1404, REMOVES),
-    ("SetStopLate", 51, "StopLate", "/add " + TARGETS, 1405, KEEPS_RUNNING),
+    ("SetStopLate", 51, "StopLate", "/late " + TARGETS, 1405, KEEPS_RUNNING),
     ("SetStartEnded", 51, "StartEnded", '"[#slotward.exe]" /Q [OPTIONS]', 1406, KEEPS_RUNNING),
     ("SetStartHere", 51, "StartHere", '"[#slotward.exe]" /Q [OPTIONS]', 1407, KEEPS_RUNNING),
     ("NameUsersGroup", 1, "Actions", "NameUsersGroup", 1408, KEEPS_RUNNING),
@@ -125,12 +126,18 @@ LOCK_TABLE = ("CREATE TABLE `LockPermissions` (`LockObject` CHAR(72) NOT NULL, "
               "`Permission` LONG PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`)")
 LOCKS = [("INSTALLDIR", "CreateFolder", "Administrators", 0x10000000),
          ("INSTALLDIR", "CreateFolder", "[UsersGroup]", 0x1200A9)]
-# The check of the installation folder (folder_guard.h): an immediate action of the DLL (type 1),
-# as the installing user, once the folders are resolved (CostFinalize, 1000) and before the script
-# starts (InstallInitialize, 1500), so that a refusal ends the installation with nothing changed;
-# on every installation, upgrade and repair, never on the removal. Its result counts: a refusal
-# fails the installation (1603).
-FOLDER_ACTIONS = [("CheckFolder", 1, "Actions", "CheckFolder", 1420, KEEPS_RUNNING)]
+# The check of the installation folder (folder_guard.h): immediate actions of the DLL (type 1), as
+# the installing user. KeepInstalledFolder, before the folders are resolved, in both sequences, in
+# place of the command line's INSTALLDIR where an upgrade gives none: it stays in the installed
+# version's folder where that folder passes the check, and moves to the default folder where it
+# does not (a repair and the removal always stay: StayInInstalledFolder, slotward.wxs). CheckFolder, once the folders are resolved (CostFinalize, 1000) and
+# before the helpers' data is formatted (1401-1407) and the script starts (InstallInitialize,
+# 1500), so that a refusal ends the installation with nothing changed; on every installation,
+# upgrade and repair, and on the removal, where it only judges the installed version's folder for
+# the helpers (InstalledByName). Its result counts: a refusal fails the installation (1603).
+FOLDER_ACTIONS = [("CheckFolder", 1, "Actions", "CheckFolder", 1300, None)]
+KEEP_FOLDER = ("KeepInstalledFolder", 1, "Actions", "KeepInstalledFolder", 53,
+               "INSTALLEDDIR AND NOT Installed AND NOT INSTALLDIR")
 # The public properties that reach the installation's server side in a managed installation.
 SECURE_PROPERTIES = ";".join(ADMIN_ONLY + ("WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"))
 # For the Wine bench only (--start-late COMMAND): a command run right after the stopper's first
@@ -281,6 +288,7 @@ def write_msi(path, files, version, epoch, stopper=True, start_late=None):
             sql(out, "INSERT INTO `LockPermissions` (`LockObject`, `Table`, `User`, `Permission`) "
                 "VALUES ('%s', '%s', '%s', %d)" % (lock_object, table, user, permission))
         if stopper:
+            add_action(out, *KEEP_FOLDER, sequences=("InstallUISequence", "InstallExecuteSequence"))
             late = [late_start(start_late)] if start_late else []
             for row in FOLDER_ACTIONS + HELPER_ACTIONS + late:
                 add_action(out, *row)

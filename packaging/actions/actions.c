@@ -1,17 +1,11 @@
 /* The installer's custom actions, in one DLL that Windows Installer loads from its Binary table.
  *
- * Each entry reads its data as the installer hands it over: a deferred action (the stopper, the
- * starter, the rollback's start) its CustomActionData, which an action that sets the property of
- * the same name formatted from the package's own values ([#slotward.exe], the remembered folder
- * and options) when the script was written; the installing user's start the property of its own
- * name. Nothing is read from a command line a user could type. Each says what it decided in the
- * installer's log (log.h) and returns success: a copy that could not be ended or started must not
- * fail the installation, which Windows Installer's handling of a file in use and the Startup
- * shortcut at the next logon cover.
- *
- * Only KERNEL32 and MSI are imported, both already loaded in the installer's process; every other
- * system library is loaded from the system folder when needed (sessions.h). No C runtime.
- */
+ * A deferred action reads its CustomActionData, formatted from the package's own values when the
+ * script was written; an immediate one the installation's properties. Nothing is read from a
+ * command line a user could type. Each says what it decided in the log (log.h); only the folder's
+ * check fails the installation: a copy that could not be ended or started must not. Only KERNEL32
+ * and MSI are imported (both loaded in the installer's process), other libraries are loaded from
+ * the system folder (sessions.h). No C runtime. */
 #include "folder_guard.h"
 #include "log.h"
 #include "sessions.h"
@@ -74,34 +68,63 @@ static const char *ProductCode(MSIHANDLE install) {
 
 /* Before anything is replaced or removed, and again right before the files are replaced (a copy
  * started since, from the Start menu or by a logon meanwhile, is ended too). The installation's
- * first pass starts its list of ended copies afresh; data that begins with /add (the later pass,
- * and an uninstallation, which may be an upgrade's removal of the old version inside the new
- * one's) adds to it. */
+ * first pass starts its list of ended copies afresh; data that begins with /late (the later
+ * pass, to this installation's own list only) or /add (an uninstallation, which may be an
+ * upgrade's removal of the old version inside the new one's) adds to it. */
 EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     char first[MAX_PATH];
     const char *data = ActionData(install);
     const char *after = NextArgument(data, first);
-    BOOL add = after != NULL && lstrcmpiA(first, "/add") == 0;
-    StopCopies(add ? after : data, add, ProductCode(install));
+    BOOL late = after != NULL && lstrcmpiA(first, "/late") == 0;
+    BOOL add = late || (after != NULL && lstrcmpiA(first, "/add") == 0);
+    StopCopies(add ? after : data, add, late, ProductCode(install));
+    return ERROR_SUCCESS;
+}
+
+/* The folder properties the checks read: only an administrator's command line sets them. */
+static char sFolder[MAX_PATH];
+static char sInstalled[MAX_PATH];
+static char sProgramFiles[MAX_PATH];
+
+static BOOL ReadFolders(MSIHANDLE install) {
+    LogTo(install);
+    PropertyInto(install, "INSTALLDIR", sFolder, sizeof sFolder);
+    PropertyInto(install, "INSTALLEDDIR", sInstalled, sizeof sInstalled);
+    PropertyInto(install, "ProgramFilesFolder", sProgramFiles, sizeof sProgramFiles);
+    return Property(install, "AdminUser")[0] != '\0'; /* the installing user is an administrator */
+}
+
+/* Before the folders are resolved, in an upgrade whose command line names no folder (an immediate
+ * action, as the installing user): the installation stays in the installed version's folder
+ * where that folder passes the check. An older version may have put SLOTWARD where the check
+ * refuses it now: that upgrade moves it to the default folder. */
+EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
+    BOOL byAdministrator = ReadFolders(install);
+    if (InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
+                               ": the upgrade moves SLOTWARD to the default folder")) {
+        MsiSetPropertyA(install, "INSTALLDIR", sInstalled);
+    }
     return ERROR_SUCCESS;
 }
 
 /* Before anything is changed (an immediate action, as the installing user): the installation
- * folder must be one that only administrators and the system can change, or the installation
- * ends here. Its folder, the one the installed version is in and the folder to suggest instead
- * are the installation's own properties, which only an administrator's command line sets. */
+ * folder must pass the check (folder_check.h), or the installation ends here. The installed
+ * version's folder is judged the same way, on the uninstallation too: where it fails, the
+ * helpers' data marks its program (InstalledByName, a private property, which no command line
+ * reaches on the server side). */
 EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
-    static char folder[MAX_PATH];
-    static char installed[MAX_PATH];
-    static char suggested[MAX_PATH];
-    LogTo(install);
-    PropertyInto(install, "INSTALLDIR", folder, sizeof folder);
-    PropertyInto(install, "INSTALLEDDIR", installed, sizeof installed);
-    PropertyInto(install, "ProgramFilesFolder", suggested, sizeof suggested - 8);
-    lstrcpynA(suggested + lstrlenA(suggested), "SLOTWARD", 9);
-    BOOL byAdministrator = Property(install, "AdminUser")[0] != '\0';
-    return FolderAccepted(folder, installed, suggested, byAdministrator) ? ERROR_SUCCESS
-                                                                         : ERROR_INSTALL_FAILURE;
+    BOOL byAdministrator = ReadFolders(install);
+    BOOL trusted = sInstalled[0] == '\0' ||
+                   InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
+                                          ": its program is known by name only, and a rollback "
+                                          "starts nothing there");
+    MsiSetPropertyA(install, "InstalledByName", trusted ? "" : BY_NAME_MARK);
+    if (lstrcmpiA(Property(install, "REMOVE"), "ALL") == 0) {
+        return ERROR_SUCCESS;
+    }
+    return FolderAccepted(sFolder, sInstalled, sProgramFiles, byAdministrator)
+               ? ERROR_SUCCESS
+               : ERROR_INSTALL_FAILURE;
 }
 
 /* Once the files are in place: SLOTWARD back in every noted session. */
@@ -111,10 +134,21 @@ EXPORT UINT WINAPI StartEnded(MSIHANDLE install) {
 }
 
 /* The rollback of the stopper: the old files are back, and so is SLOTWARD, with the old options,
- * in every session whose copy was ended. */
+ * in every session whose copy was ended; not from a folder the check refused. */
 EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
+    char first[MAX_PATH];
     const char *data = StartData(install, "CustomActionData");
-    LogText("the installation is rolled back: %t comes back where it was ended",
+    const char *after = data != NULL ? NextArgument(data, first) : NULL;
+    if (after != NULL && lstrcmpA(first, BY_NAME_MARK) == 0) {
+        NextArgument(after, first);
+        LogText("the installation is rolled back: %t is not started, since the check refused "
+                "its folder; its users get SLOTWARD at the next logon",
+                first);
+        ForgetEndedSessions();
+        return ERROR_SUCCESS;
+    }
+    LogText("the installation is rolled back: the sessions whose copy was ended are served with "
+            "%t",
             data != NULL ? data : "SLOTWARD");
     StartInSessions(data, ProductCode(install));
     return ERROR_SUCCESS;
@@ -122,7 +156,7 @@ EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
 
 /* After the installation, as the installing user, where the system could not start a copy. */
 EXPORT UINT WINAPI StartHere(MSIHANDLE install) {
-    StartInOwnSession(StartData(install, "StartHere"));
+    StartInOwnSession(StartData(install, "StartHere"), ProductCode(install));
     return ERROR_SUCCESS;
 }
 
@@ -149,7 +183,7 @@ EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     LogTo(install);
     if (lookup != NULL && lookup(NULL, (PSID)kUsers, name, &nameSize, domain, &domainSize, &use)) {
         MsiSetPropertyA(install, "UsersGroup", name);
-        LogText("the installation folder is locked for the group \"%t\"", name);
+        LogText("the lock on the installation folder is to name the group \"%t\"", name);
     } else {
         LogNumbers("the Users group's name is unknown (error %1): its English name is used",
                    GetLastError(), 0, 0);

@@ -154,3 +154,7 @@ void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs) {
         waiter->tell(waiter->context, copy, waiter->awaitEnd(waiter->context, copy, left));
     }
 }
+
+int EndedByWait(unsigned long answer) {
+    return answer == 0; /* WAIT_OBJECT_0 */
+}

@@ -1,13 +1,9 @@
-/* The stopper's decisions: where a running program's image lies, seen from the installed
- * program, and whether it is the installed program, from names first, before anything is
- * opened; and the one wait for the copies it ended.
- *
- * Both names are the system's own (NT) names: "\Device\HarddiskVolume2\Program Files\...". The
- * stopper runs as LocalSystem, and every path it opens on a network share or a WebDAV folder
- * would present the computer's credentials to a host a user picked; so a copy is opened only when
- * its image lies on the installed file's own volume. Plain C without system headers, so that the
- * host's tests drive it with a table of names.
- */
+/* The stopper's decisions: where a running program's image lies, seen from the installed program
+ * (both as the system's NT names, "\Device\HarddiskVolume2\..."), whether it is the installed
+ * program, from names first, before anything is opened; and the one wait for the copies ended.
+ * The stopper runs as LocalSystem, so a copy is opened only on the installed file's own volume:
+ * an open on a share would present the computer's credentials to a host a user picked. Plain C
+ * without system headers, so that the host's tests drive it with tables. */
 #ifndef IMAGE_PLACE_H
 #define IMAGE_PLACE_H
 
@@ -110,6 +106,10 @@ typedef struct EndWaiter {
 } EndWaiter;
 
 void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs);
+
+/* Whether WaitForSingleObject's answer says the process has ended: only WAIT_OBJECT_0 does; a
+ * timeout, a failure or an abandoned wait never reads as an end. */
+int EndedByWait(unsigned long answer);
 
 #ifdef __cplusplus
 }

@@ -81,7 +81,7 @@ void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3) {
     Send(INSTALLMESSAGE_INFO, line.text);
 }
 
-void Refuse(const char *const *formats, const char *const *texts) {
+void Tell(const char *const *formats, const char *const *texts, BOOL refusal) {
     static const DWORD kNoNumbers[3] = {0, 0, 0};
     Line line;
     line.length = 0;
@@ -90,6 +90,8 @@ void Refuse(const char *const *formats, const char *const *texts) {
         texts = Compose(&line, *formats, texts, kNoNumbers);
     }
     Send(INSTALLMESSAGE_INFO, line.text);
-    /* The box shows the sentence alone, without the log's mark. */
-    Send((INSTALLMESSAGE)(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), line.text + 10);
+    if (refusal) {
+        /* The box shows the sentence alone, without the log's mark. */
+        Send((INSTALLMESSAGE)(INSTALLMESSAGE_ERROR | MB_OK | MB_ICONERROR), line.text + 10);
+    }
 }

@@ -19,6 +19,8 @@ typedef LONG(WINAPI *OpenKeyProc)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
 typedef LONG(WINAPI *QueryValueProc)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
 typedef LONG(WINAPI *SetValueProc)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD);
 typedef LONG(WINAPI *DeleteKeyProc)(HKEY, LPCSTR);
+typedef LONG(WINAPI *QueryInfoKeyProc)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
+                                       LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
 typedef LONG(WINAPI *CloseKeyProc)(HKEY);
 typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
 typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
@@ -49,50 +51,21 @@ static AnyFunction Registry(const char *name) {
     return SystemFunction("advapi32.dll", name);
 }
 
-const EndedCopy *FindSession(const SessionList *list, DWORD session) {
-    for (DWORD i = 0; i < list->count; i++) {
-        if (list->copies[i].session == session) {
-            return &list->copies[i];
-        }
-    }
-    return NULL;
-}
-
-BOOL AddSession(SessionList *list, DWORD session, const void *sid, DWORD sidLength) {
-    if (FindSession(list, session) != NULL || list->count >= MAX_SESSIONS) {
-        return FALSE;
-    }
-    EndedCopy *copy = &list->copies[list->count++];
-    copy->session = session;
-    copy->sidLength = sidLength <= SID_BYTES ? sidLength : 0;
-    CopyBytes(copy->sid, sid, copy->sidLength);
-    return TRUE;
-}
-
-void RemoveSession(SessionList *list, DWORD session) {
-    DWORD kept = 0;
-    for (DWORD i = 0; i < list->count; i++) {
-        if (list->copies[i].session != session) {
-            CopyBytes(&list->copies[kept++], &list->copies[i], sizeof(EndedCopy));
-        }
-    }
-    list->count = kept;
-}
-
 static BOOL OpenSessionsKey(HKEY *key) {
     OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
     return openKey != NULL &&
            openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
-BOOL ReadEndedSessions(SessionList *list) {
+BOOL ReadEndedSessions(SessionList *list, const char *owner) {
     QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     HKEY key;
     DWORD type = 0;
     DWORD size = sizeof list->copies;
     list->count = 0;
-    if (queryValue == NULL || closeKey == NULL || !OpenSessionsKey(&key)) {
+    if (queryValue == NULL || closeKey == NULL || (owner != NULL && !ListOwnedBy(owner)) ||
+        !OpenSessionsKey(&key)) {
         return FALSE;
     }
     if (queryValue(key, ENDED_VALUE, NULL, &type, (LPBYTE)list->copies, &size) == ERROR_SUCCESS &&
@@ -196,11 +169,39 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
     return written == ERROR_SUCCESS;
 }
 
+/* Whether the product's key holds neither values nor keys. */
+static BOOL ProductKeyEmpty(void) {
+    OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
+    QueryInfoKeyProc queryInfo = (QueryInfoKeyProc)Registry("RegQueryInfoKeyA");
+    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
+    DWORD keys = 1;
+    DWORD values = 1;
+    HKEY key;
+    if (openKey == NULL || queryInfo == NULL || closeKey == NULL ||
+        openKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    LONG read =
+        queryInfo(key, NULL, NULL, NULL, &keys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    closeKey(key);
+    return read == ERROR_SUCCESS && keys == 0 && values == 0;
+}
+
+/* The product's key goes with the list once it is empty: on an uninstallation the list was made
+ * below it before the installer removed its own values, and the installer had to leave it. An
+ * installation's values keep it. */
 BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     LONG deleted =
-        deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_ACCESS_DENIED;
-    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+        deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_PROC_NOT_FOUND;
+    if (deleted == ERROR_FILE_NOT_FOUND) {
+        deleted = ERROR_SUCCESS;
+    }
+    if (deleted == ERROR_SUCCESS && ProductKeyEmpty()) {
+        deleteKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+    }
+    SetLastError((DWORD)deleted);
+    return deleted == ERROR_SUCCESS;
 }
 
 /* Looked up: Windows NT 4 has no sessions of this kind. */

@@ -1,51 +1,21 @@
-/* What the installer's actions share: the copies of SLOTWARD the stopper ended, by session and
- * user, kept for the starter and for a rollback; the system's own libraries; and the walk over an
- * action's data.
+/* What the installer's actions share: the list of the copies the stopper ended (start_choice.h),
+ * the system's own libraries, and the walk over an action's data.
  *
- * The list lives in the volatile registry key HKLM\Software\SLOTWARD\Sessions (value "Ended")
- * from the stopper's run to the starter's, both parts of one installation. Only administrators
- * and the system may write there, so nobody else can choose the sessions a copy is started in;
- * and a volatile key never outlives a restart of Windows, so a list an interrupted installation
- * left behind cannot start anything after one. Each entry names the user whose copy was ended:
- * a copy is started again only as that user, never as whoever holds the session meanwhile.
- *
- * The list belongs to the installation that started it (value "Owner", its ProductCode). An
- * upgrade removes the old version inside its own installation, and that removal adds the copies
- * it ends to the upgrade's list and leaves the list alone at its end; only a removal that started
- * the list itself forgets it there.
- */
+ * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions (value "Ended") from the
+ * stopper's run to the starter's: only administrators and the system may write there, and it
+ * never outlives a restart of Windows. It belongs to the installation that started it (value
+ * "Owner", its ProductCode): an upgrade's removal of the old version adds to the upgrade's list
+ * and leaves it alone; only a removal that started the list itself forgets it. */
 #ifndef SESSIONS_H
 #define SESSIONS_H
 
+#include "start_choice.h"
+
 #include <windows.h>
 
-/* More sessions than a terminal server holds at once; a copy in one beyond them is still ended,
- * and its user gets SLOTWARD back at the next logon. */
-#define MAX_SESSIONS 64
-/* SECURITY_MAX_SID_SIZE: the longest security identifier there is. */
-#define SID_BYTES 68
-
-typedef struct EndedCopy {
-    DWORD session;
-    DWORD sidLength; /* 0: the user could not be told, and no copy is started for it */
-    BYTE sid[SID_BYTES];
-} EndedCopy;
-
-typedef struct SessionList {
-    DWORD count;
-    EndedCopy copies[MAX_SESSIONS];
-} SessionList;
-
-/* Adds a session once, with the user of its ended copy; FALSE when it is already there or the
- * list is full. */
-BOOL AddSession(SessionList *list, DWORD session, const void *sid, DWORD sidLength);
-/* The session's entry, or NULL. */
-const EndedCopy *FindSession(const SessionList *list, DWORD session);
-/* Takes one session out; the rest keep their order. */
-void RemoveSession(SessionList *list, DWORD session);
-
-/* The list the stopper left, or an empty one; FALSE when there is none. */
-BOOL ReadEndedSessions(SessionList *list);
+/* The list the stopper left, or an empty one; FALSE when there is none. owner: only the list of
+ * that installation counts (a key its first pass refused to write is another's); NULL: any. */
+BOOL ReadEndedSessions(SessionList *list, const char *owner);
 /* Whether the list there is belongs to this installation. */
 BOOL ListOwnedBy(const char *owner);
 /* Replaces the list, empty or not; owner: the installation it belongs to, for a list made
@@ -53,7 +23,8 @@ BOOL ListOwnedBy(const char *owner);
  * NULL to keep the key and the owner it has. FALSE when the registry refused (a caller without
  * the rights); GetLastError tells why. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
-/* Removes the list: nothing of it survives for a later installation. */
+/* Removes the list, and the product's key where nothing else is left in it: nothing survives for
+ * a later installation. FALSE when the registry refused; GetLastError tells why. */
 BOOL ForgetEndedSessions(void);
 
 /* The session of a process; FALSE when the system cannot tell (Windows NT 4) or may not. */

@@ -54,24 +54,19 @@ StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength,
 }
 
 const char *RefusalReason(StartChoice choice) {
-    switch (choice) {
-    case REFUSE_UNKNOWN_NOTED:
-        return "the user of its ended copy is not known";
-    case REFUSE_USER_UNREADABLE:
-        return "its user could not be read";
-    case REFUSE_OTHER_USER:
-        return "another user is signed in there now";
-    case REFUSE_NO_ORDINARY:
-        return "its user's token is elevated and Windows gave no ordinary one beside it";
-    case REFUSE_OWN_UNREADABLE:
-        return "the installation's own token cannot be read";
-    case REFUSE_NOT_ENDED_USER:
-        return "the installation runs as another user than the one whose copy was ended";
-    case REFUSE_ELEVATED:
-        return "the installation runs elevated";
-    default:
-        return 0;
-    }
+    /* In the order of StartChoice. */
+    static const char *const kReasons[] = {
+        0,
+        0,
+        "the user of its ended copy is not known",
+        "its user could not be read",
+        "another user is signed in there now",
+        "its user's token is elevated and Windows gave no ordinary one beside it",
+        "the installation's own token cannot be read",
+        "the installation runs as another user than the one whose copy was ended",
+        "the installation runs elevated",
+    };
+    return kReasons[choice];
 }
 
 int LeavesList(StartChoice choice, int started) {
@@ -98,4 +93,41 @@ ListFate FateOfList(const ListFacts *facts) {
     default: /* an upgrade's removal of the old version leaves the list to the upgrade */
         return facts->listed && facts->owned ? LIST_FORGOTTEN : LIST_UNCHANGED;
     }
+}
+
+int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,
+            unsigned int sidLength) {
+    if (sidLength > SID_BYTES) {
+        sidLength = 0;
+    }
+    if (FindCopy(list, session, sid, sidLength) != 0 || list->count >= MAX_SESSIONS) {
+        return 0;
+    }
+    EndedCopy *copy = &list->copies[list->count++];
+    copy->session = session;
+    copy->sidLength = sidLength;
+    for (unsigned i = 0; i < sidLength; i++) {
+        copy->sid[i] = sid[i];
+    }
+    return 1;
+}
+
+const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const unsigned char *sid,
+                          unsigned int sidLength) {
+    for (unsigned i = 0; i < list->count; i++) {
+        const EndedCopy *copy = &list->copies[i];
+        if (copy->session == session &&
+            (sid == 0 || SameSid(copy->sid, copy->sidLength, sid, sidLength))) {
+            return copy;
+        }
+    }
+    return 0;
+}
+
+void RemoveCopy(SessionList *list, const EndedCopy *copy) {
+    unsigned at = (unsigned)(copy - list->copies);
+    for (unsigned i = at; i + 1 < list->count; i++) {
+        list->copies[i] = list->copies[i + 1];
+    }
+    list->count--;
 }

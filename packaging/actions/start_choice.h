@@ -13,6 +13,35 @@
 extern "C" {
 #endif
 
+/* More sessions than a terminal server holds at once; a copy in one beyond them is still ended,
+ * and its user gets SLOTWARD at the next logon. */
+#define MAX_SESSIONS 64
+/* SECURITY_MAX_SID_SIZE: the longest security identifier there is. */
+#define SID_BYTES 68
+
+/* One ended copy: its session and its user. Kept in the registry as it is laid out here. */
+typedef struct EndedCopy {
+    unsigned int session;
+    unsigned int sidLength; /* 0: the user could not be told, and no copy is started for it */
+    unsigned char sid[SID_BYTES];
+} EndedCopy;
+
+typedef struct SessionList {
+    unsigned int count;
+    EndedCopy copies[MAX_SESSIONS];
+} SessionList;
+
+/* Adds a session's ended copy once per user: several users may have run a copy in one session
+ * (runas), and each gets its own back. 0 when that user is noted there already or the list is
+ * full. */
+int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,
+            unsigned int sidLength);
+/* The session's copy of that user, or of anyone where sid is NULL; NULL when there is none. */
+const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const unsigned char *sid,
+                          unsigned int sidLength);
+/* Takes one copy out; the rest keep their order. */
+void RemoveCopy(SessionList *list, const EndedCopy *copy);
+
 /* TOKEN_ELEVATION_TYPE's values, and none where the system has no such class (before Vista). */
 typedef enum Elevation {
     ELEVATION_UNKNOWN = 0,

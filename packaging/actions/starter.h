@@ -20,6 +20,6 @@ void StartInSessions(const char *data, const char *owner);
 
 /* As the installing user, where the system could not: its own session only, and only when that
  * is the session's noted user and the installation does not run elevated. */
-void StartInOwnSession(const char *data);
+void StartInOwnSession(const char *data, const char *owner);
 
 #endif

@@ -68,8 +68,9 @@ SHORTCUTS = {("StartupFolder", "SLOTWARD", "/Q [OPTIONS]"),
 # before the older version's removal, its rollback (256) before it, its second pass right before
 # InstallFiles; the starter as the script's last action and again as the installing user after
 # it; the failure on request once the files are in place, before the starter; the check of the
-# installation folder before the script starts, its result counted (type 1 without 64).
-STOP_DATA = '"[#slotward.exe]" "[INSTALLEDDIR]slotward.exe"'
+# installation folder before the helpers' data is formatted, its result counted (type 1 without
+# 64), and the choice of the installed folder before the folders are resolved, in both sequences.
+STOP_DATA = '"[#slotward.exe]" [InstalledByName] "[INSTALLEDDIR]slotward.exe"'
 START_DATA = '"[#slotward.exe]" /Q [OPTIONS]'
 MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
             (("slotward.exe", "Program"), ("README.txt", "Documents"),
@@ -89,13 +90,14 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
                                           "1179817")),
     ("Binary", (0,), ("Actions",)),
     ("CustomAction", (0, 1, 2, 3), ("SetRestoreEnded", "51", "RestoreEnded",
-                                    '"[INSTALLEDDIR]slotward.exe" /Q [INSTALLEDOPTIONS]')),
+                                    '[InstalledByName] "[INSTALLEDDIR]slotward.exe" /Q '
+                                    '[INSTALLEDOPTIONS]')),
     ("CustomAction", (0, 1, 2, 3), ("SetRestoreEndedInPlace", "51", "RestoreEnded",
                                     '"[#slotward.exe]" /Q [INSTALLEDOPTIONS]')),
     ("CustomAction", (0, 1, 2, 3), ("SetStopAndNote", "51", "StopAndNote", STOP_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("SetStopAndNoteRemoving", "51", "StopAndNote",
                                     "/add " + STOP_DATA)),
-    ("CustomAction", (0, 1, 2, 3), ("SetStopLate", "51", "StopLate", "/add " + STOP_DATA)),
+    ("CustomAction", (0, 1, 2, 3), ("SetStopLate", "51", "StopLate", "/late " + STOP_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("SetStartEnded", "51", "StartEnded", START_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("SetStartHere", "51", "StartHere", START_DATA)),
     ("CustomAction", (0, 1, 2, 3), ("RestoreEnded", "3329", "Actions", "RestoreEnded")),
@@ -106,6 +108,8 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("CustomAction", (0, 1, 2, 3), ("StartHere", "65", "Actions", "StartHere")),
     ("CustomAction", (0, 1, 2, 3), ("NameUsersGroup", "1", "Actions", "NameUsersGroup")),
     ("CustomAction", (0, 1, 2, 3), ("CheckFolder", "1", "Actions", "CheckFolder")),
+    ("CustomAction", (0, 1, 2, 3), ("KeepInstalledFolder", "1", "Actions",
+                                    "KeepInstalledFolder")),
     ("CustomAction", (0, 1, 2, 3), ("DropGivenOptions", "51", "OPTIONS", "")),
     ("CustomAction", (0, 1, 2, 3), ("DropGivenFolder", "51", "INSTALLDIR", "")),
     ("CustomAction", (0, 1, 2, 3), ("DropGivenFailure", "51", "WIXFAILWHENDEFERRED", "")),
@@ -122,8 +126,15 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("InstallUISequence", (0, 2), ("ForgetGivenInstalledFolder", "43")),
     ("InstallUISequence", (0, 2), ("ForgetGivenInstalledOptions", "44")),
     ("InstallExecuteSequence", (0, 2), ("AppSearch", "50")),
-    ("InstallExecuteSequence", (0, 1, 2), ("StayInInstalledFolder",
-                                           "INSTALLEDDIR AND (Installed OR NOT INSTALLDIR)", "52")),
+    ("InstallExecuteSequence", (0, 1, 2), ("StayInInstalledFolder", "INSTALLEDDIR AND Installed",
+                                           "52")),
+    ("InstallUISequence", (0, 1, 2), ("StayInInstalledFolder", "INSTALLEDDIR AND Installed",
+                                      "52")),
+    ("InstallExecuteSequence", (0, 1, 2), ("KeepInstalledFolder",
+                                           "INSTALLEDDIR AND NOT Installed AND NOT INSTALLDIR",
+                                           "53")),
+    ("InstallUISequence", (0, 1, 2), ("KeepInstalledFolder",
+                                      "INSTALLEDDIR AND NOT Installed AND NOT INSTALLDIR", "53")),
     ("InstallExecuteSequence", (0, 2), ("CostFinalize", "1000")),
     ("InstallExecuteSequence", (0, 1, 2), ("SetRestoreEnded", "INSTALLEDDIR", "1401")),
     ("InstallExecuteSequence", (0, 1, 2), ("SetRestoreEndedInPlace", "NOT INSTALLEDDIR", "1402")),
@@ -133,7 +144,7 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
     ("InstallExecuteSequence", (0, 1, 2), ("SetStartEnded", 'NOT REMOVE~="ALL"', "1406")),
     ("InstallExecuteSequence", (0, 1, 2), ("SetStartHere", 'NOT REMOVE~="ALL"', "1407")),
     ("InstallExecuteSequence", (0, 1, 2), ("NameUsersGroup", 'NOT REMOVE~="ALL"', "1408")),
-    ("InstallExecuteSequence", (0, 1, 2), ("CheckFolder", 'NOT REMOVE~="ALL"', "1420")),
+    ("InstallExecuteSequence", (0, 1, 2), ("CheckFolder", "", "1300")),
     ("InstallExecuteSequence", (0, 2), ("InstallInitialize", "1500")),
     ("InstallExecuteSequence", (0, 1, 2), ("RestoreEnded", "", "1505")),
     ("InstallExecuteSequence", (0, 1, 2), ("StopAndNote", "", "1510")),
@@ -153,7 +164,8 @@ MSI_ROWS = [("File", (2, 1), (name, component)) for name, component in
 # installation, and the server drops the others'; what the installed version left is never taken
 # from a command line.
 SECURE = {"OPTIONS", "INSTALLDIR", "WIXFAILWHENDEFERRED"}
-NEVER_SECURE = {"INSTALLEDDIR", "INSTALLEDOPTIONS", "GivenOptions", "UsersGroup"}
+NEVER_SECURE = {"INSTALLEDDIR", "INSTALLEDOPTIONS", "GivenOptions", "UsersGroup",
+                "InstalledByName"}
 # What the installed version left, read from HKLM only (a command line's value is dropped).
 FROM_HKLM = {"INSTALLEDDIR", "INSTALLEDOPTIONS"}
 # What the installer's helper DLL may import: what Windows Installer's own process has loaded.

@@ -348,4 +348,12 @@ INSTANTIATE_TEST_SUITE_P(Waits, EndsTest, ::testing::ValuesIn(kEnds),
                              return std::string(info.param.name);
                          });
 
+// Only WAIT_OBJECT_0 says a copy has ended: a copy that outlived the limit is never logged "ended".
+TEST(EndedByWaitTest, OnlyTheObjectsSignal) {
+    EXPECT_TRUE(EndedByWait(0x00000000u));  // WAIT_OBJECT_0
+    EXPECT_FALSE(EndedByWait(0x00000102u)); // WAIT_TIMEOUT
+    EXPECT_FALSE(EndedByWait(0xFFFFFFFFu)); // WAIT_FAILED
+    EXPECT_FALSE(EndedByWait(0x00000080u)); // WAIT_ABANDONED
+}
+
 } // namespace

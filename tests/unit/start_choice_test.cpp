@@ -153,4 +153,35 @@ INSTANTIATE_TEST_SUITE_P(Steps, ListTest, ::testing::ValuesIn(kLists),
                              return std::string(info.param.name);
                          });
 
+// Each user whose copy ran in a session is noted there: a copy a user started with runas in
+// another's session does not take that session's own user's place.
+TEST(SessionListTest, KeepsEveryUserPerSession) {
+    SessionList list = {};
+    EXPECT_TRUE(AddCopy(&list, 1, kOther, sizeof kOther));
+    EXPECT_TRUE(AddCopy(&list, 1, kNoted, sizeof kNoted));
+    EXPECT_FALSE(AddCopy(&list, 1, kNoted, sizeof kNoted)); // a second copy of that user
+    EXPECT_TRUE(AddCopy(&list, 2, kNoted, sizeof kNoted));
+    ASSERT_EQ(list.count, 3u);
+    const EndedCopy *own = FindCopy(&list, 1, kNoted, sizeof kNoted);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(own, &list.copies[1]);
+    EXPECT_EQ(FindCopy(&list, 1, nullptr, 0), &list.copies[0]);
+    EXPECT_EQ(FindCopy(&list, 3, nullptr, 0), nullptr);
+    // The installing user's start takes out its own copy only.
+    RemoveCopy(&list, own);
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_EQ(FindCopy(&list, 1, kNoted, sizeof kNoted), nullptr);
+    EXPECT_NE(FindCopy(&list, 1, kOther, sizeof kOther), nullptr);
+    EXPECT_EQ(list.copies[1].session, 2u);
+}
+
+TEST(SessionListTest, FullListRefuses) {
+    SessionList list = {};
+    for (unsigned session = 0; session < MAX_SESSIONS; session++) {
+        EXPECT_TRUE(AddCopy(&list, session, kNoted, sizeof kNoted));
+    }
+    EXPECT_FALSE(AddCopy(&list, MAX_SESSIONS, kNoted, sizeof kNoted));
+    EXPECT_EQ(list.count, static_cast<unsigned>(MAX_SESSIONS));
+}
+
 } // namespace

@@ -14,8 +14,9 @@
   while a copy that runs from another folder is left running; copies started through a hard link
   to the installed program, opened as their user and ended before one wait, and a copy whose
   folder was renamed after it started, left alone. The installation folder is checked first: the
-  default one passes, one whose parent lets others write is refused with nothing changed, and so
-  is the upgrade of an installation there.
+  default one and a new one below Program Files pass, folders outside Program Files are refused
+  with nothing changed, and an older version's installation outside it is moved by an upgrade,
+  its old folder trusted for nothing meanwhile. No product key is left after an uninstallation.
 
 Wine's installer puts the shortcuts of a per-machine package in the user's folders instead of
 the all-users ones.
@@ -140,9 +141,10 @@ class FolderMode:
         return []
 
 
-def logged_problems(path, logged, context):
+def logged_problems(path, logged, context, counted=None):
     """SLOTWARD's lines in an installer log ("SLOTWARD: ..."): each of logged is a regular
-    expression that must match one of them, in this order; other lines may stand between."""
+    expression that must match one of them, in this order; other lines may stand between.
+    counted: regular expression -> how many lines match it, exactly."""
     with open(path, "rb") as f:
         lines = [line[len("SLOTWARD: "):] for line in f.read().decode("utf-8", "replace").splitlines()
                  if line.startswith("SLOTWARD: ")]
@@ -152,7 +154,13 @@ def logged_problems(path, logged, context):
             found += 1
     if found < len(logged):
         return ["the log lacks %r after what matched; its lines: %r" % (logged[found], lines)]
-    return []
+    problems = []
+    for pattern, count in (counted or {}).items():
+        matching = [line for line in lines if re.fullmatch(pattern.format(**context), line)]
+        if len(matching) != count:
+            problems.append("%d lines match %r, want %d: %r" % (len(matching), pattern, count,
+                                                                 matching))
+    return problems
 
 
 class Msiexec(Run):
@@ -160,10 +168,10 @@ class Msiexec(Run):
     with exit code 0 (no reboot needed: 3010 would show as 194) or the one given. logged: see
     logged_problems."""
 
-    def __init__(self, arguments, logged=(), exit="0", limited=False):
+    def __init__(self, arguments, logged=(), exit="0", limited=False, counted=None):
         super().__init__("msiexec %s /qn /norestart /l*v \"{log}\"" % arguments, [], exit=exit,
                          timeout=MSIEXEC_MS, limited=limited)
-        self.logged = list(logged)
+        self.logged, self.counted = list(logged), counted
 
     def execute(self, wine, context):
         context["log_path"] = os.path.join(wine.root, "msiexec.log")
@@ -171,11 +179,28 @@ class Msiexec(Run):
             os.remove(context["log_path"])
         context["log"] = "Z:" + context["log_path"].replace("/", "\\")
         return super().execute(wine, context) or logged_problems(context["log_path"], self.logged,
-                                                                 context)
+                                                                 context, self.counted)
 
 
-def msiexec(arguments, logged=(), exit="0", limited=False):
-    return Msiexec(arguments, logged, exit, limited)
+def msiexec(arguments, logged=(), exit="0", limited=False, counted=None):
+    return Msiexec(arguments, logged, exit, limited, counted)
+
+
+class Absent:
+    """Nothing left at these paths (a folder the installation moved away from)."""
+
+    def __init__(self, *paths):
+        self.paths = paths
+
+    def describe(self):
+        return "nothing at %s" % ", ".join(self.paths)
+
+    def execute(self, wine, context):
+        problems = []
+        for path in self.paths:
+            problems += ["%s: %s" % (path, p) for p in
+                         compare(wine.driver_run(["shortcut", path], 30), {"exists": "0"})]
+        return problems
 
 
 class RollBack:
@@ -300,11 +325,16 @@ NOTHING_TO_RESTORE = ["note 0", "list removed", "session of"]
 RESTORED = [Find(path="{installed}"), NoBox(1000)] + WITH_OPTIONS
 REMEMBERED_FOLDER = r"reg query HKLM\Software\SLOTWARD /v InstallDir /reg:32"
 SESSIONS_LIST = r"reg query HKLM\Software\SLOTWARD\Sessions /reg:32"
-# The uninstallation ends the resident copy and leaves nothing behind, in that folder either.
+# The product's key, in either registry view: the helpers' list is made below it in the DLL's
+# own view (the 64-bit one under the x86-64 build), the remembered values in the package's.
+PRODUCT_KEY = r"reg query HKLM\Software\SLOTWARD /reg:%d"
+# The uninstallation ends the resident copy and leaves nothing behind, in that folder either,
+# nor in the registry.
 def uninstalled(folder=None):
     return [Find(count=0), Installation(present=False, folder=folder),
             Run(REMEMBERED, [], exit="1"), Run(REMEMBERED_FOLDER, [], exit="1"),
-            Run(SESSIONS_LIST, [], exit="1")]
+            Run(SESSIONS_LIST, [], exit="1"), Run(PRODUCT_KEY % 32, [], exit="1"),
+            Run(PRODUCT_KEY % 64, [], exit="1")]
 
 
 UNINSTALLED = uninstalled()
@@ -315,13 +345,16 @@ WITH_TOKENS = r"reg delete HKCU\Software\Wine\DllOverrides /v wtsapi32 /f"
 # Nor userenv.dll: no user's environment can be built, and no copy is started with another's.
 WITHOUT_ENVIRONMENT = r'reg add HKCU\Software\Wine\DllOverrides /v userenv /d "" /f'
 WITH_ENVIRONMENT = r"reg delete HKCU\Software\Wine\DllOverrides /v userenv /f"
+# The package's Program Files folder: the 64-bit prefix's folder of 32-bit programs.
+PROGRAM_FILES = "C:\\Program Files (x86)"
 # A folder of the administrator's choice that the installer accepts, as the README's example:
 # a new folder below Program Files.
-CUSTOM = "C:\\Program Files\\Tools\\SLOTWARD"
-# A folder that others may replace once its parent lets them write, and one that is never so.
-SHARED = "C:\\Shared"
-SHARED_FOLDER = SHARED + "\\SLOTWARD"
-MOVED = "C:\\Moved\\SLOTWARD"
+CUSTOM = PROGRAM_FILES + "\\Tools\\SLOTWARD"
+# Folders outside Program Files: one where users may make folders, and one that only
+# administrators may change, where an older version may have put SLOTWARD.
+PROGRAM_DATA_FOLDER = "C:\\ProgramData\\SW"
+DATA = "C:\\Data"
+DATA_FOLDER = DATA + "\\SW"
 # Y: is another name of the installation folder: a copy started through it is the same file.
 MAPPED = dict(CD, y=("fixed", "installdir"))
 
@@ -347,22 +380,34 @@ OPENED_AS_ITS_USER = ["as its user", "revert"]
 STALE_LIST = r"reg add HKLM\Software\SLOTWARD\Sessions\Stale /f /reg:%d"
 FORGET_STALE_LIST = r"reg delete HKLM\Software\SLOTWARD\Sessions /f /reg:%d"
 REFUSED_LIST = r"could not write the list of sessions: error 183"
-# The check of the installation folder: accepted, refused for a first installation, refused for
-# the folder an installed version is in (saying how to move it).
+# The check of the installation folder: accepted, refused for a first installation, the folder
+# of an installed version refused, and the move away from it.
 def folder_accepted(folder):
-    return re.escape(folder + "\\") + " may hold SLOTWARD: it and the folders above it passed " \
-        "the check of owners and permissions"
+    return re.escape(folder + "\\") + r" may hold SLOTWARD: it lies below .*\\, in folders only " \
+        r"administrators can change"
 
 
 # The default folder, Program Files (x86) in a 64-bit prefix.
 DEFAULT_ACCEPTED = r"C:\\Program Files( \(x86\))?\\SLOTWARD\\ may hold SLOTWARD: .*"
-SHARED_REFUSED = (r"SLOTWARD cannot be installed in C:\\Shared\\SLOTWARD\\: users other than "
-                  r"administrators may delete, rename or change the permissions of C:\\Shared\. ")
-FRESH_ADVICE = (r'Choose a folder that only administrators can change, such as '
-                r'INSTALLDIR=".*\\SLOTWARD"\.')
-MOVE_ADVICE = (r'SLOTWARD is installed there now: to move it, install a later version with '
-               r'INSTALLDIR="(.*\\SLOTWARD)", or remove SLOTWARD and install it again with '
-               r'INSTALLDIR="\1"\.')
+OUTSIDE = (r"SLOTWARD installs only in a folder of its own below C:\\Program Files \(x86\)\\, "
+           r"where Windows lets no user but administrators make or rename anything")
+def refused(folder):
+    return (r"SLOTWARD cannot be installed in %s\\: %s\. Choose a folder below Program Files, "
+            r'such as INSTALLDIR="C:\\Program Files \(x86\)\\SLOTWARD"\.' % (re.escape(folder),
+                                                                             OUTSIDE))
+
+
+def untrusted(folder, consequence):
+    return r"the installed version's folder %s\\ is not trusted: %s: %s" % (
+        re.escape(folder), OUTSIDE, consequence)
+
+
+MOVED_FROM = r"C:\\Program Files \(x86\)\\SLOTWARD\\ may hold SLOTWARD: .*; SLOTWARD moves " \
+    r"there from %s\\"
+LOOKING_BY_NAME = r"looking for copies of %s\\slotward\.exe, by its name only"
+ROLLED_BACK_BY_NAME = (r"the installation is rolled back: %s\\slotward\.exe is not started, "
+                       r"since the check refused its folder; its users get SLOTWARD at the next "
+                       r"logon")
 
 RELEASE = [
     Scenario("version_record_en", [VersionRecord("040904B0")]),
@@ -462,7 +507,8 @@ RELEASE = [
               Installation(present=True, folder=CUSTOM), Run(REMEMBERED_FOLDER, [], exit="0"),
               Trace(*NOTHING_TO_RESTORE),
               msiexec('/i "{late_msi}" REINSTALL=ALL REINSTALLMODE=amus',
-                      logged=[LOOKING, LOOKING, LOOKING, ENDED, STARTED]),
+                      logged=[folder_accepted(CUSTOM), LOOKING, LOOKING, ENDED, STARTED],
+                      counted={LOOKING: 2}),
               Trace("note 0", FIRST_IN_SHUTDOWN, restart("/Q " + OPTIONS), "session of", "end",
                     "note 1", "token of session 1", "environment", FIRST_IN_SHUTDOWN,
                     restart("/Q " + OPTIONS), "resident", "list removed", "session of")] +
@@ -477,11 +523,11 @@ RELEASE = [
     # the installed file's identity, ends both before its one wait, and brings SLOTWARD back
     # from the installed folder. A copy whose folder was renamed after it started cannot be
     # opened and is left alone, its report still open. Before that, the installation refuses
-    # a key of the list's name that it did not make.
+    # a key of the list's name that it did not make, and no later step uses that key.
     Scenario("installer_hard_linked_copy",
              [MakeInstallers(), Run(STALE_LIST % 32, []), Run(STALE_LIST % 64, []),
               msiexec('/i "{msi}" OPTIONS="%s"' % OPTIONS, logged=[REFUSED_LIST]),
-              Installation(present=True), Trace("list removed", "session of"),
+              Installation(present=True), Trace("session of"),
               Run(FORGET_STALE_LIST % 32, []), Run(FORGET_STALE_LIST % 64, []),
               Run('fsutil hardlink create "%s" "{installed}"' % HARD_LINK, []),
               Run('cmd /c mkdir "{profile}\\away" && copy /y "{exe}" "{profile}\\away"', []),
@@ -497,25 +543,41 @@ RELEASE = [
                     *ended_and_restored()[3:])] +
              RESTORED + [msiexec('/x "{msi}"')] + UNINSTALLED,
              layout=CD, trace="sessions"),
-    # A folder whose parent lets others delete and rename it is refused before anything is
-    # changed: the installation fails and leaves nothing. Accepted while only its owner may
-    # write there; once others may, the upgrade of the installation there is refused too, and
-    # the installed version keeps running; with another folder the upgrade moves it.
+    # Only a folder below Program Files is accepted: one where users may make folders, and one
+    # that only administrators may change, are both refused before anything is changed, and the
+    # installation leaves nothing.
     Scenario("installer_refused_folder",
-             [MakeInstallers(), FolderMode(SHARED, 0o777),
-              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (SHARED_FOLDER, OPTIONS),
-                      logged=[SHARED_REFUSED + FRESH_ADVICE], exit="1603")] +
-             uninstalled(SHARED_FOLDER) +
-             [FolderMode(SHARED, 0o755),
-              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (SHARED_FOLDER, OPTIONS),
-                      logged=[folder_accepted(SHARED_FOLDER)]),
-              Installation(present=True, folder=SHARED_FOLDER),
-              Start('"{installed}" /Q %s' % OPTIONS), FolderMode(SHARED, 0o777),
-              msiexec('/i "{later_msi}"', logged=[SHARED_REFUSED + MOVE_ADVICE], exit="1603"),
-              Installation(present=True, folder=SHARED_FOLDER)] + RESTORED +
-             [msiexec('/i "{later_msi}" INSTALLDIR="%s"' % MOVED,
-                      logged=[folder_accepted(MOVED), ENDED, STARTED]),
-              Installation(present=True, version=LATER, folder=MOVED)] + RESTORED +
-             [msiexec('/x "{later_msi}"')] + uninstalled(MOVED) + [FolderMode(SHARED, 0o755)],
+             [MakeInstallers(["msi"]),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (PROGRAM_DATA_FOLDER, OPTIONS),
+                      logged=[refused(PROGRAM_DATA_FOLDER)], exit="1603")] +
+             uninstalled(PROGRAM_DATA_FOLDER) +
+             [FolderMode(DATA, 0o755),
+              msiexec('/i "{msi}" INSTALLDIR="%s" OPTIONS="%s"' % (DATA_FOLDER, OPTIONS),
+                      logged=[refused(DATA_FOLDER)], exit="1603")] +
+             uninstalled(DATA_FOLDER), layout=CD),
+    # An older version installed outside Program Files, with a copy running from there, is moved
+    # by an upgrade that names no folder: the copy there is known by name only, ended, and
+    # brought back from the default folder; the old folder is gone. The rollback of that upgrade
+    # starts nothing from the old folder, and the folder given once more on the command line is
+    # refused, the installation kept where it is.
+    Scenario("installer_moved_folder",
+             [MakeInstallers(["msi", "older_msi", "later_msi"]), FolderMode(DATA, 0o755),
+              msiexec('/i "{older_msi}" INSTALLDIR="%s" OPTIONS="%s"' % (DATA_FOLDER, OPTIONS)),
+              Installation(present=True, version=OLDER, folder=DATA_FOLDER),
+              Start('"{installed}" /Q %s' % OPTIONS), Find(path="{installed}"),
+              msiexec('/i "{msi}"',
+                      logged=[untrusted(DATA_FOLDER, "the upgrade moves SLOTWARD to the default "
+                                                     "folder"),
+                              untrusted(DATA_FOLDER, "its program is known by name only, and a "
+                                                     "rollback starts nothing there"),
+                              MOVED_FROM % re.escape(DATA_FOLDER),
+                              LOOKING_BY_NAME % re.escape(DATA_FOLDER), ENDED, STARTED]),
+              Installation(present=True)] + RESTORED +
+             [Absent(DATA_FOLDER + "\\slotward.exe", DATA_FOLDER),
+              RollBack([ROLLED_BACK_BY_NAME % re.escape(DATA_FOLDER)]), Find(path="{installed}"),
+              msiexec('/i "{later_msi}" INSTALLDIR="%s"' % DATA_FOLDER,
+                      logged=[refused(DATA_FOLDER)], exit="1603"),
+              Installation(present=True)] + RESTORED +
+             [msiexec('/x "{msi}"')] + UNINSTALLED,
              layout=CD),
 ]

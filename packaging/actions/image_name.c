@@ -1,0 +1,323 @@
+/* The installed files' and the running copies' names and identities; see image_name.h. */
+#include "image_name.h"
+
+#include "log.h"
+
+#include <tlhelp32.h>
+
+/* How often to ask again for a process's modules while it is still loading them. */
+#define SNAPSHOT_TRIES 5
+/* GetFinalPathNameByHandleA's VOLUME_NAME_NT, and FILE_INFO_BY_HANDLE_CLASS's FileIdInfo
+ * (Windows 8 and later), both looked up. */
+#define FINAL_NAME_NT 0x2
+#define FILE_ID_INFO_CLASS 18
+#define PROCESS_NAME_NT 0x1
+
+typedef BOOL(WINAPI *ImageNameProc)(HANDLE, DWORD, LPSTR, PDWORD);
+typedef DWORD(WINAPI *ImageFileNameProc)(HANDLE, LPSTR, DWORD);
+typedef DWORD(WINAPI *FinalNameProc)(HANDLE, LPSTR, DWORD, DWORD);
+typedef BOOL(WINAPI *FileInfoProc)(HANDLE, int, LPVOID, DWORD);
+typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI *ImpersonateProc)(HANDLE);
+typedef BOOL(WINAPI *RevertProc)(void);
+
+/* The system's functions, NULL where this Windows lacks them. */
+static struct {
+    FileInfoProc fileInfo;
+    FinalNameProc finalName;
+    ImageNameProc imageName;
+    ImageFileNameProc imageFileName;
+    OpenTokenProc openToken;
+    ImpersonateProc impersonate;
+    RevertProc revert;
+} sCalls;
+
+void ResolveImageCalls(void) {
+    sCalls.fileInfo = (FileInfoProc)SystemFunction("kernel32.dll", "GetFileInformationByHandleEx");
+    sCalls.finalName = (FinalNameProc)SystemFunction("kernel32.dll", "GetFinalPathNameByHandleA");
+    sCalls.imageName = (ImageNameProc)SystemFunction("kernel32.dll", "QueryFullProcessImageNameA");
+    sCalls.imageFileName =
+        (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
+    sCalls.openToken = (OpenTokenProc)SystemFunction("advapi32.dll", "OpenProcessToken");
+    sCalls.impersonate = (ImpersonateProc)SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser");
+    sCalls.revert = (RevertProc)SystemFunction("advapi32.dll", "RevertToSelf");
+}
+
+static const char *FileName(const char *path) {
+    const char *name = path;
+    for (; *path; path++) {
+        if (*path == '\\' || *path == '/') {
+            name = path + 1;
+        }
+    }
+    return name;
+}
+
+/* FileIdInfo where Windows has it: ReFS's file ids are 128 bits, and the older 64-bit index is
+ * not unique there. Otherwise the volume serial number and file index. */
+static BOOL IdentityOfHandle(HANDLE file, FileIdentity *identity) {
+    BY_HANDLE_FILE_INFORMATION information;
+    ClearBytes(identity, sizeof *identity);
+    if (sCalls.fileInfo != NULL &&
+        sCalls.fileInfo(file, FILE_ID_INFO_CLASS, identity, sizeof *identity)) {
+        return TRUE;
+    }
+    if (!GetFileInformationByHandle(file, &information)) {
+        return FALSE;
+    }
+    identity->volume = information.dwVolumeSerialNumber;
+    CopyBytes(identity->file, &information.nFileIndexLow, sizeof(DWORD));
+    CopyBytes(identity->file + sizeof(DWORD), &information.nFileIndexHigh, sizeof(DWORD));
+    return TRUE;
+}
+
+static HANDLE OpenForIdentity(const char *path) {
+    return CreateFileA(path, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       0, NULL);
+}
+
+/* A drive-letter path's system name: the letter's device, as this process sees the letters
+ * (LocalSystem's: a user's mapped or substituted letters are not among them, and the name stays
+ * unknown), then the rest of the path. UNC paths and anything else stay unknown too. */
+static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
+    char drive[3] = {path[0], ':', '\0'};
+    if (path[0] == '\0' || path[1] != ':' || path[2] != '\\') {
+        return FALSE;
+    }
+    DWORD length = QueryDosDeviceA(drive, ntPath, NT_PATH);
+    if (length == 0) {
+        return FALSE;
+    }
+    int device = lstrlenA(ntPath);
+    if (device + lstrlenA(path + 2) >= NT_PATH) {
+        return FALSE;
+    }
+    lstrcpynA(ntPath + device, path + 2, NT_PATH - device);
+    return TRUE;
+}
+
+/* The installed file's own system name, from its handle (Vista and later). */
+static void FinalNtName(HANDLE file, Target *target) {
+    DWORD length = sCalls.finalName != NULL
+                       ? sCalls.finalName(file, target->ntPaths[0], NT_PATH, FINAL_NAME_NT)
+                       : 0;
+    if (length == 0 || length >= NT_PATH) {
+        target->ntPaths[0][0] = '\0';
+    }
+}
+
+/* Only a drive-letter path names the installed file: an empty folder property leaves a bare
+ * name, and the installed program is never looked for on a share. */
+static BOOL IsLocalPath(const char *path) {
+    return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
+}
+
+BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
+    if (!IsLocalPath(path)) {
+        return FALSE;
+    }
+    ClearBytes(target, sizeof *target);
+    lstrcpynA(target->path, path, MAX_PATH);
+    /* A letter this process sees as a share (a global mapping) is the network too: not even
+     * the installed file is opened there. */
+    if (!NtNameOfDosPath(path, target->ntPaths[1]) || IsNetworkName(target->ntPaths[1])) {
+        LogText("the installed program is not on a local volume: no copy of %t is looked for",
+                path);
+        return FALSE;
+    }
+    if (byName) {
+        lstrcpynA(target->shortPath, path, MAX_PATH);
+        return TRUE;
+    }
+    DWORD length = GetShortPathNameA(path, target->shortPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        lstrcpynA(target->shortPath, path, MAX_PATH);
+    }
+    /* A copy started by the short name runs under that name: known by name, it needs no open. */
+    if (!NtNameOfDosPath(target->shortPath, target->ntPaths[2])) {
+        target->ntPaths[2][0] = '\0';
+    }
+    HANDLE file = OpenForIdentity(path);
+    if (file != INVALID_HANDLE_VALUE) {
+        target->identified = IdentityOfHandle(file, &target->identity);
+        FinalNtName(file, target);
+        CloseHandle(file);
+    }
+    return TRUE;
+}
+
+/* The path of the process's main module (the first of its module list), as the process knows
+ * it: with the user's drive letters. Read from the process's memory, not from the disk. */
+static void ReadModulePath(Candidate *candidate) {
+    MODULEENTRY32 module;
+    HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, candidate->processId);
+    /* ERROR_BAD_LENGTH: the module list changed while it was read; asking again is the cure. */
+    for (int tries = 1; modules == INVALID_HANDLE_VALUE && tries < SNAPSHOT_TRIES &&
+                        GetLastError() == ERROR_BAD_LENGTH;
+         tries++) {
+        modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, candidate->processId);
+    }
+    candidate->modulePath[0] = '\0';
+    if (modules == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    module.dwSize = sizeof(module);
+    if (Module32First(modules, &module)) {
+        lstrcpynA(candidate->modulePath, module.szExePath, MAX_PATH);
+    }
+    CloseHandle(modules);
+}
+
+/* The image's system name, as the system keeps it for the process: QueryFullProcessImageName
+ * (Vista and later), else GetProcessImageFileName (XP). Only where Windows has neither (Windows
+ * 2000) the module path the process keeps in its memory, by its drive letter as this process
+ * sees it. A name longer than the room cannot be read. None of them touches the file. */
+void ReadImageName(Candidate *candidate) {
+    ImageNameProc imageName = sCalls.imageName;
+    DWORD size = NT_PATH;
+    candidate->modulePath[0] = '\0';
+    if (imageName != NULL &&
+        imageName(candidate->process, PROCESS_NAME_NT, candidate->ntPath, &size)) {
+        return;
+    }
+    candidate->ntPath[0] = '\0';
+    ImageFileNameProc imageFileName = sCalls.imageFileName;
+    if (imageFileName != NULL) {
+        DWORD length = imageFileName(candidate->process, candidate->ntPath, NT_PATH);
+        /* A name that filled the room may have been cut. */
+        if (length == 0 || length >= NT_PATH - 1) {
+            candidate->ntPath[0] = '\0';
+        }
+        return;
+    }
+    if (imageName != NULL) {
+        return;
+    }
+    ReadModulePath(candidate);
+    if (!NtNameOfDosPath(candidate->modulePath, candidate->ntPath)) {
+        candidate->ntPath[0] = '\0';
+    }
+}
+
+/* A failure's error code, never 0: 0 would read as success, and the open would run as the
+ * system. */
+static DWORD FailureCode(void) {
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_ACCESS_DENIED;
+}
+
+/* The opener of a candidate's image (image_place.h), acting as its user. */
+static unsigned long ActAsItsUser(void *context) {
+    const Candidate *candidate = (const Candidate *)context;
+    OpenTokenProc openToken = sCalls.openToken;
+    ImpersonateProc impersonate = sCalls.impersonate;
+    HANDLE token;
+    if (openToken == NULL || impersonate == NULL) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    if (!openToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token)) {
+        return FailureCode();
+    }
+    DWORD error = impersonate(token) ? 0 : FailureCode();
+    CloseHandle(token);
+    return error;
+}
+
+/* Should the system refuse, the thread goes on with the user's rights, never more than its
+ * own. */
+static void Revert(void *context) {
+    (void)context;
+    if (sCalls.revert != NULL) {
+        sCalls.revert();
+    }
+}
+
+/* The drive-letter path of a system name: the first letter whose device is the name's volume,
+ * as this thread sees the letters, then the rest of the name. */
+static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
+    char device[NT_PATH];
+    int volume = VolumeLength(ntPath);
+    DWORD drives = GetLogicalDrives();
+    if (volume == 0 || lstrlenA(ntPath) - volume + 2 >= NT_PATH) {
+        return FALSE;
+    }
+    for (int letter = 0; letter < 26; letter++) {
+        char drive[3] = {(char)('A' + letter), ':', '\0'};
+        if ((drives & (1u << letter)) == 0 || QueryDosDeviceA(drive, device, NT_PATH) == 0 ||
+            lstrlenA(device) != volume) {
+            continue;
+        }
+        lstrcpynA(dosPath, ntPath, volume + 1);
+        if (lstrcmpiA(dosPath, device) == 0) {
+            lstrcpyA(dosPath, drive);
+            lstrcpyA(dosPath + 2, ntPath + volume);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+/* Opens the image by the system's name through the object manager's root, else by the drive
+ * letter of its volume (Wine opens no \\?\GLOBALROOT path; on Windows 2000 that is the module
+ * path's own letter). The caller acts as the copy's user meanwhile. */
+static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity) {
+    static const char kRoot[] = "\\\\?\\GLOBALROOT";
+    const Candidate *candidate = (const Candidate *)context;
+    char path[NT_PATH + sizeof kRoot];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    if (lstrlenA(candidate->ntPath) + sizeof kRoot <= sizeof path) {
+        lstrcpyA(path, kRoot);
+        lstrcpyA(path + sizeof kRoot - 1, candidate->ntPath);
+        file = OpenForIdentity(path);
+        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    if (file == INVALID_HANDLE_VALUE && DosNameOfNtName(candidate->ntPath, path)) {
+        file = OpenForIdentity(path);
+        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+    }
+    if (!IdentityOfHandle(file, identity)) {
+        error = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_FUNCTION;
+    }
+    CloseHandle(file);
+    return error;
+}
+
+/* The nearest verdict over all targets: the end as soon as one target is the candidate's. The
+ * candidate's image is opened once at most; what that found serves every target. */
+CandidateVerdict JudgeAgainstTargets(Candidate *candidate, const Target *targets, int count,
+                                     DWORD *error) {
+    ImageOpener opener = {candidate, ActAsItsUser, ReadCandidateIdentity, Revert};
+    CandidateVerdict nearest = CANDIDATE_UNREADABLE;
+    CandidateFacts facts;
+    ClearBytes(&facts, sizeof facts);
+    facts.image = candidate->ntPath;
+    *error = 0;
+    for (int i = 0; i < count && nearest != CANDIDATE_END; i++) {
+        unsigned long failure = 0;
+        for (int name = 0; name < INSTALLED_NAMES; name++) {
+            facts.installed[name] = targets[i].ntPaths[name];
+        }
+        facts.installedIdentity = targets[i].identified ? &targets[i].identity : NULL;
+        CandidateVerdict verdict = DecideCandidate(&facts, &opener, &failure);
+        *error = failure != 0 ? failure : *error;
+        nearest = verdict > nearest ? verdict : nearest;
+    }
+    return nearest;
+}
+
+/* Windows 2000 and later give the image's name in the snapshot, as it was started. */
+BOOL NamedLikeTarget(const char *image, const Target *targets, int count) {
+    const char *name = FileName(image);
+    for (int i = 0; i < count; i++) {
+        if (lstrcmpiA(name, FileName(targets[i].path)) == 0 ||
+            lstrcmpiA(name, FileName(targets[i].shortPath)) == 0) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}

@@ -1,0 +1,184 @@
+/* The starter's copies; see start_copy.h. */
+#include "start_copy.h"
+
+#include "image_place.h"
+#include "log.h"
+
+/* How long, all together, to give the started copies to become resident before the next step
+ * of the installation (which may start one of its own) goes on. */
+#define IDLE_WAIT_MS 10000
+/* A copy without a message queue yet cannot be idle: how often to look again. */
+#define IDLE_RETRY_MS 50
+
+typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+typedef BOOL(WINAPI *EnvironmentProc)(LPVOID *, HANDLE, BOOL);
+typedef BOOL(WINAPI *FreeEnvironmentProc)(LPVOID);
+typedef BOOL(WINAPI *StartAsUserProc)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
+                                      LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
+                                      LPSTARTUPINFOA, LPPROCESS_INFORMATION);
+
+StartRead ReadStart(const char *text, Start *start) {
+    if (text == NULL) {
+        return READ_TOO_LONG;
+    }
+    while (*text == ' ' || *text == '\t') {
+        text++;
+    }
+    if (NextArgument(text, start->program) == NULL) {
+        return *text == '\0' ? READ_NO_PROGRAM : READ_TOO_LONG;
+    }
+    if (lstrlenA(text) >= (int)sizeof start->commandLine) {
+        return READ_TOO_LONG;
+    }
+    lstrcpyA(start->commandLine, text);
+    lstrcpyA(start->folder, start->program);
+    for (int i = lstrlenA(start->folder); i > 0; i--) {
+        if (start->folder[i - 1] == '\\') {
+            start->folder[i] = '\0';
+            break;
+        }
+    }
+    return READ_READY;
+}
+
+static void Keep(Started *started, PROCESS_INFORMATION *process, DWORD session) {
+    CloseHandle(process->hThread);
+    if (started->count < MAX_SESSIONS) {
+        started->ids[started->count] = process->dwProcessId;
+        started->sessions[started->count] = session;
+        started->processes[started->count++] = process->hProcess;
+    } else {
+        CloseHandle(process->hProcess);
+    }
+}
+
+/* Until the copy is idle in its message loop (resident), has ended, or ms are over; nonzero
+ * unless the time ran out. */
+static int AwaitOne(void *context, int copy, unsigned int ms) {
+    const Started *started = (const Started *)context;
+    HANDLE process = started->processes[copy];
+    DWORD begun = GetTickCount();
+    for (DWORD spent = 0; spent < ms; spent = GetTickCount() - begun) {
+        if (started->inputIdle != NULL && started->inputIdle(process, ms - spent) != WAIT_FAILED) {
+            return 1;
+        }
+        /* No message queue yet, or no WaitForInputIdle: it may still end before it has one. */
+        if (EndedByWait(WaitForSingleObject(process, IDLE_RETRY_MS))) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* What became of a started copy: a copy that ended at once (it found an instance, or failed)
+ * guards nothing, and the log says so with its exit code. */
+static void ReportStarted(void *context, int i, int waited) {
+    const Started *started = (const Started *)context;
+    DWORD code = 0;
+    (void)waited;
+    if (EndedByWait(WaitForSingleObject(started->processes[i], 0)) &&
+        GetExitCodeProcess(started->processes[i], &code)) {
+        Say("SLOTWARD ended at once in %tsession %1: process %2 exited with code %3",
+            started->where, started->sessions[i], started->ids[i], code);
+    } else {
+        Say("started SLOTWARD in %tsession %1 as process %2", started->where, started->sessions[i],
+            started->ids[i], 0);
+    }
+    CloseHandle(started->processes[i]);
+}
+
+static unsigned int Now(void *context) {
+    (void)context;
+    return GetTickCount();
+}
+
+/* An interactive installation's own start that follows then finds its copy and stays quiet. */
+void AwaitResident(Started *started) {
+    const EndWaiter waiter = {started, Now, AwaitOne, ReportStarted};
+    started->inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
+    AwaitEnds(&waiter, (int)started->count, IDLE_WAIT_MS);
+    started->count = 0;
+}
+
+void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked) {
+    TokenInformationProc tokenInformation =
+        (TokenInformationProc)SystemFunction("advapi32.dll", "GetTokenInformation");
+    DWORD elevation = ELEVATION_UNKNOWN;
+    DWORD size;
+    facts->user = sid;
+    facts->userLength = UserOfToken(token, sid);
+    /* Before Vista the class does not exist and the call fails: no token is elevated there. */
+    if (tokenInformation == NULL ||
+        !tokenInformation(token, TokenElevationType, &elevation, sizeof elevation, &size)) {
+        elevation = ELEVATION_UNKNOWN;
+    }
+    facts->elevation = (Elevation)elevation;
+    facts->hasLinked = 0;
+    if (linked == NULL) {
+        return;
+    }
+    *linked = NULL;
+    if (facts->elevation == ELEVATION_FULL &&
+        tokenInformation(token, TokenLinkedToken, linked, sizeof *linked, &size)) {
+        facts->hasLinked = *linked != NULL;
+    }
+}
+
+/* The user's own environment, or NULL, logged: LocalSystem's must never reach a user's copy. */
+static LPVOID UserEnvironment(HANDLE token, const Started *started, DWORD session) {
+    EnvironmentProc environment =
+        (EnvironmentProc)SystemFunction("userenv.dll", "CreateEnvironmentBlock");
+    LPVOID block = NULL;
+    if (environment == NULL || !environment(&block, token, FALSE)) {
+        Say("not started in %tsession %1: no environment for its user, error %2", started->where,
+            session, GetLastError(), 0);
+        return NULL;
+    }
+    return block;
+}
+
+static void FreeEnvironment(LPVOID block) {
+    FreeEnvironmentProc freeEnvironment =
+        (FreeEnvironmentProc)SystemFunction("userenv.dll", "DestroyEnvironmentBlock");
+    if (freeEnvironment != NULL) {
+        freeEnvironment(block);
+    }
+}
+
+/* The job the installer runs its actions in may end what they leave behind, and a process in
+ * another session may not join it at all: the copy breaks away where the job allows it, and is
+ * started plainly where it does not. */
+BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *started) {
+    StartAsUserProc startAsUser =
+        (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");
+    static const DWORD kTries[2] = {CREATE_BREAKAWAY_FROM_JOB, 0};
+    DWORD errors[2] = {ERROR_PROC_NOT_FOUND, 0};
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    char desktop[] = "winsta0\\default";
+    BOOL ok = FALSE;
+    LPVOID block = UserEnvironment(token, started, session);
+    if (block == NULL) {
+        return FALSE;
+    }
+    ClearBytes(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.lpDesktop = asUser ? desktop : NULL;
+    for (int i = 0; i < 2 && (startAsUser != NULL || !asUser) && !ok; i++) {
+        DWORD flags = CREATE_UNICODE_ENVIRONMENT | kTries[i];
+        ok = asUser ? startAsUser(token, start->program, start->commandLine, NULL, NULL, FALSE,
+                                  flags, block, start->folder, &startup, &process)
+                    : CreateProcessA(start->program, start->commandLine, NULL, NULL, FALSE, flags,
+                                     block, start->folder, &startup, &process);
+        errors[i] = ok ? 0 : GetLastError();
+    }
+    FreeEnvironment(block);
+    if (!ok) {
+        Say("not started in %tsession %1: error %2 breaking away from the installer's job, error "
+            "%3 without",
+            started->where, session, errors[0], errors[1]);
+        return FALSE;
+    }
+    Keep(started, &process, session);
+    return TRUE;
+}
