@@ -6,7 +6,7 @@ The icon is drawn at 192 pixels and scaled down to each size (smooth edges), the
 icon's own 16-colour palette with a 1-bit transparency mask. The 16 and 32 pixel images are
 4-bit bitmaps, which every Windows reads (2000 and XP read no PNG icon image); the 48 pixel one
 is stored as PNG, which Windows reads from Vista on (XP scales the 32 pixel image instead). Both
-choices keep the icon under 2 KB: slotward.exe, resources included, must stay within 16 KiB.
+choices keep the icon under 2 KB: slotward.exe, resources included, must stay within 17 KiB.
 """
 
 import argparse

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the footprint of slotward.exe: a PE32 i386 GUI program of at most 16 KiB whose entry
+"""Checks the footprint of slotward.exe: a PE32 i386 GUI program of at most 17 KiB whose entry
 point is ProgramEntry, which imports from KERNEL32.dll and USER32.dll only, which is marked
 terminal-server aware, and which carries its resources: the icon in 16, 32 and 48 pixels, the
 version record in English and Japanese (each naming the installer's Manufacturer as
@@ -11,7 +11,11 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
-MAX_SIZE = 16 * 1024
+# 16 KiB until the drives were surveyed on a thread of their own within a time limit: that, the
+# wait for a terminated copy and the settings file by the module's wide path took one step of
+# 512 bytes more than the room the shared code and data section and a frame-pointer-less build
+# made (scripts/measure.py shows each section's room).
+MAX_SIZE = 17 * 1024
 WXS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging",
                    "slotward.wxs")
 BITMAP, PNG = b"\x28\0\0\0", b"\x89PNG"
