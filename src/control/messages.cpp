@@ -107,7 +107,12 @@ static constexpr char kCatalogue[] =
     // MsgWindowsError
     " Windows error code: \0"
     // Windows エラーコード：
-    "Windows \x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68\x81\x46\0";
+    "Windows \x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68\x81\x46\0"
+    // MsgEventNotCreated
+    "the instance event could not be created.\0"
+    // 常駐用のイベントを作成できませんでした。
+    "\x8F\xED\x92\x93\x97\x70\x82\xCC\x83\x43\x83\x78\x83\x93\x83\x67\x82\xF0\x8D\xEC"
+    "\x90\xAC\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\x81\x42\0";
 
 // Every text is there, each with its terminator: one missing would shift all that follow.
 static constexpr int CountTexts(const char *texts, size_t size) {

@@ -26,7 +26,8 @@ enum MessageId {
     MsgWindowNotCreated = 16,
     MsgWatcherNotStarted = 17,
     MsgWindowsError = 18,
-    kMessageCount = 19
+    MsgEventNotCreated = 19,
+    kMessageCount = 20
 };
 
 enum { kEnglish = 0, kJapanese = 1 };

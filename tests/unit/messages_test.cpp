@@ -49,6 +49,8 @@ const CatalogueRow kCatalogueRows[] = {
     {MsgWatcherNotStarted, "the watcher thread could not be started.",
      "監視スレッドを開始できませんでした。", 40, 36},
     {MsgWindowsError, " Windows error code: ", "Windows エラーコード：", 21, 22},
+    {MsgEventNotCreated, "the instance event could not be created.",
+     "常駐用のイベントを作成できませんでした。", 40, 40},
 };
 
 static_assert(sizeof kCatalogueRows / sizeof kCatalogueRows[0] == kMessageCount,
