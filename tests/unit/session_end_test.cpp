@@ -316,9 +316,9 @@ const RestartCase kRestartCases[] = {
     {"TabAfterQuotedName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"\t", "/F  e:", true,
      u"/Q /F  e:"},
     {"TabInsideOption", 1252, "C:\\SLOTWARD.EXE ", "/F\t/T d:", true, u"/Q /F\t/T d:"},
-    // The name with its tab is no path: the running copy read no settings file, a restarted one
-    // would read the one beside the program.
-    {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", false, u""},
+    // The tab joins the name and /F: the running copy took no /F, and the settings file beside
+    // the program is read by both copies.
+    {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", true, u"/Q "},
     // A quiet copy passes its arguments on as they are; the settings file's /Q counts as well.
     {"QuietAlready", 1252, "C:\\SLOTWARD.EXE ", "/F /q", true, u"/F /q"},
     {"QuietFromSettingsFile", 1252, "C:\\Quiet\\SLOTWARD.EXE ", "/F", true, u"/F"},
