@@ -122,6 +122,30 @@ bool Encode(UINT codePage, const std::u16string &wide, std::string &bytes) {
     return true;
 }
 
+int UnknownCodePage(const char *function, UINT page) {
+    Guard lock(Mutex());
+    AddProblem(std::string(function) + " for code page " + std::to_string(page) +
+               ", which the simulation does not know");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+// A conversion's result as both directions return it: the size asked for (a capacity of 0), the
+// whole result, or a filled buffer and ERROR_INSUFFICIENT_BUFFER.
+template <class Unit>
+int Deliver(const std::basic_string<Unit> &converted, Unit *out, int capacity) {
+    int needed = static_cast<int>(converted.size());
+    if (capacity == 0)
+        return needed;
+    std::memcpy(out, converted.data(),
+                static_cast<size_t>(needed < capacity ? needed : capacity) * sizeof(Unit));
+    if (needed > capacity) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return needed;
+}
+
 } // namespace
 
 namespace sim {
@@ -161,23 +185,9 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LP
     std::string bytes = length == -1 ? std::string(text, std::strlen(text) + 1)
                                      : std::string(text, static_cast<size_t>(length));
     std::u16string converted;
-    if (!Decode(page, bytes, converted)) {
-        Guard lock(Mutex());
-        AddProblem("MultiByteToWideChar for code page " + std::to_string(page) +
-                   ", which the simulation does not know");
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    int needed = static_cast<int>(converted.size());
-    if (capacity == 0)
-        return needed;
-    std::memcpy(wide, converted.data(),
-                static_cast<size_t>(needed < capacity ? needed : capacity) * sizeof(WCHAR));
-    if (needed > capacity) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    return needed;
+    if (!Decode(page, bytes, converted))
+        return UnknownCodePage("MultiByteToWideChar", page);
+    return Deliver(converted, wide, capacity);
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
@@ -203,22 +213,9 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int len
         units = static_cast<size_t>(length);
     }
     std::string converted;
-    if (!Encode(page, std::u16string(wide, units), converted)) {
-        Guard lock(Mutex());
-        AddProblem("WideCharToMultiByte for code page " + std::to_string(page) +
-                   ", which the simulation does not know");
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    int needed = static_cast<int>(converted.size());
-    if (capacity == 0)
-        return needed;
-    std::memcpy(text, converted.data(), static_cast<size_t>(needed < capacity ? needed : capacity));
-    if (needed > capacity) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    return needed;
+    if (!Encode(page, std::u16string(wide, units), converted))
+        return UnknownCodePage("WideCharToMultiByte", page);
+    return Deliver(converted, text, capacity);
 }
 
 } // extern "C"
