@@ -62,6 +62,8 @@ static void ReadSettingsText(HANDLE file) {
         length = WideCharToMultiByte(CP_ACP, 0, raw + 1, static_cast<int>(read - 2) / 2, text,
                                      kFileTextLimit, NULL, NULL);
     } else {
+        // ReadFile filled the first `read` bytes, and no byte beyond them is looked at.
+        // cppcheck-suppress uninitvar
         DWORD skip = read >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
         length -= static_cast<int>(skip);
         MemoryMove(text, bytes + skip, static_cast<size_t>(length));

@@ -190,6 +190,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LP
     return Deliver(converted, wide, capacity);
 }
 
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
                                int capacity, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
     UINT page;
