@@ -73,12 +73,22 @@ static BOOL ReadSettings(void) {
     return terminateRequest;
 }
 
-// The resident instance creates the event itself and holds it until its very end.
+// The current folder of a resident instance would hold its drive (a USB stick it was started
+// from) for as long as it runs, and Windows would refuse to remove that drive. The settings are
+// read by then, so no relative name is left to resolve.
+static void LeaveStartFolder(void) {
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    if (length > 0 && length < sizeof folder)
+        SetCurrentDirectoryA(folder);
+}
+
+// The resident instance creates the event itself and holds it until its very end: the process's
+// end closes it, since the watcher thread may still be waiting on it, and waiting on a closed
+// handle is undefined.
 static void RunResidentUntilEnd(void) {
+    LeaveStartFolder();
     RunResident();
-    // The handle variable keeps its value: a watcher thread may still be reading it.
-    if (gEventHandle != NULL)
-        CloseHandle(gEventHandle);
 }
 
 int ProgramMain(void) {

@@ -108,6 +108,11 @@ static constexpr char kCatalogue[] =
     " Windows error code: \0"
     // Windows エラーコード：
     "Windows \x83\x47\x83\x89\x81\x5B\x83\x52\x81\x5B\x83\x68\x81\x46\0"
+    // MsgEventNotCreated
+    "the instance event could not be created.\0"
+    // 常駐用のイベントを作成できませんでした。
+    "\x8F\xED\x92\x93\x97\x70\x82\xCC\x83\x43\x83\x78\x83\x93\x83\x67\x82\xF0\x8D\xEC"
+    "\x90\xAC\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\x81\x42\0"
     // MsgStillRunning
     "SLOTWARD was asked to end, but it is still running.\0"
     // SLOTWARD に終了を要求しましたが、まだ実行しています。

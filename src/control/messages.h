@@ -26,8 +26,9 @@ enum MessageId {
     MsgWindowNotCreated = 16,
     MsgWatcherNotStarted = 17,
     MsgWindowsError = 18,
-    MsgStillRunning = 19, // /R asked, but the resident copy has not ended
-    kMessageCount = 20
+    MsgEventNotCreated = 19,
+    MsgStillRunning = 20, // /R asked, but the resident copy has not ended
+    kMessageCount = 21
 };
 
 enum { kEnglish = 0, kJapanese = 1 };

@@ -23,7 +23,7 @@ BOOL IsHeldWithOtherRights(HANDLE event) {
 
 // Creates the instance event. Returns FALSE when another start created it first, between our
 // failed OpenEventA and now (that start is the resident one), or when a copy with other rights
-// did (we may then not even open it).
+// did (we may then not even open it). Any other failure leaves gEventHandle NULL and the error.
 static BOOL CreateInstanceEvent(void) {
     SetLastError(ERROR_SUCCESS);
     gEventHandle = CreateEventA(NULL, FALSE, FALSE, INSTANCE_EVENT_NAME);
@@ -97,8 +97,12 @@ static BOOL GiveUpStart(MessageId step, DWORD error) {
 }
 
 // The hidden window and the watcher; FALSE, with the box shown and neither left, when one of
-// them cannot be made. A block reason that cannot be registered later is no such failure.
+// them or the event cannot be made. Without the event /R could not reach this copy and the next
+// start would become a second one. A block reason that cannot be registered later is no such
+// failure.
 static BOOL BecomeResident(void) {
+    if (gEventHandle == NULL)
+        return GiveUpStart(MsgEventNotCreated, GetLastError());
     if (!RegisterHiddenWindowClass())
         return GiveUpStart(MsgClassNotRegistered, GetLastError());
     gHiddenWindow = CreateHiddenWindow();

@@ -36,14 +36,10 @@ __attribute__((noinline)) static AnyProc LookUp(HMODULE module, const char *name
 // after the program name is dropped whatever it is (a space, a tab, or the first byte of an option
 // right after a closing quote), then the spaces before the first token. Restart Manager puts it
 // after the program's quoted path, where the restarted copy's splitter takes it apart into the same
-// tokens. NULL when the program name holds a tab: it is then no path, and the settings file the
-// running copy looked for is not the one beside the program that a restarted copy would read.
+// tokens. The settings file both copies read is the one beside the program, whatever the
+// command line's program name holds.
 static const char *ArgumentText(void) {
-    const char *line = GetCommandLineA();
-    const char *at = ProgramNameEnd(line);
-    for (const char *name = line; name < at; name++)
-        if (*name == '\t')
-            return NULL;
+    const char *at = ProgramNameEnd(GetCommandLineA());
     if (*at != '\0')
         at++;
     while (*at == ' ')
@@ -76,8 +72,7 @@ void PrepareForSessionEnd(void) {
     arguments[0] = '/';
     arguments[1] = 'Q';
     arguments[2] = ' ';
-    const char *text = ArgumentText();
-    if (text != NULL && ToWide(text, arguments + quiet, kRestartCapacity - quiet) != NULL)
+    if (ToWide(ArgumentText(), arguments + quiet, kRestartCapacity - quiet) != NULL)
         registerRestart(arguments, RESTART_NO_REBOOT);
 }
 

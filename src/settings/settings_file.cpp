@@ -1,91 +1,75 @@
-// The settings file: finds the executable's path from the program name on the command line,
-// reads the first 255 bytes of the .CFG file beside it and applies them as options.
+// The settings file: the program's own module path with .CFG in place of .EXE, its first 255
+// bytes read (a byte-order mark skipped, UTF-16 text converted to the ANSI code page) and applied
+// as options.
 #include "settings/settings_file.h"
 
 #include "common/text.h"
-#include "settings/dbcs.h"
 #include "settings/options.h"
 #include "settings/tokens.h"
 
 enum { kPathCapacity = MAX_PATH, kFileTextLimit = 255 };
 
-static const char kSettingsExtension[] = ".CFG";
-static const size_t kExtensionLength = sizeof kSettingsExtension - 1;
+static const WCHAR kSettingsExtension[] = {'.', 'C', 'F', 'G', '\0'};
+static const size_t kExtensionLength = sizeof kSettingsExtension / sizeof(WCHAR) - 1;
 
-static char gSettingsPath[kPathCapacity];
 // A leading zero byte (the empty program name), the file text, and its terminator: together a
 // double text for the splitter.
 static char gSettingsText[1 + kFileTextLimit + 1];
 
-// The executable's path, found along the default search path when the program name holds no
-// backslash. A result that does not fit the buffer (the search then returns the size it needs)
-// counts as not found; the name as typed is used then, its quotes still on.
-static BOOL LocateProgram(const char *programName) {
-    size_t nameLength = TextLength(programName);
-    if (nameLength >= kPathCapacity)
-        return FALSE;
-    if (FindFirstChar(programName, '\\', nameLength, gLeadByteTable) == NULL) {
-        char *filePart;
-        DWORD found =
-            SearchPathA(NULL, programName, ".EXE", kPathCapacity, gSettingsPath, &filePart);
-        if (found > 0 && found < kPathCapacity)
-            return TRUE;
-    }
-    TextCopy(gSettingsPath, kPathCapacity, programName);
-    return TRUE;
+static bool IsUnitNoCase(WCHAR unit, char letter) {
+    return (unit | 0x20) == (letter | 0x20);
 }
 
-static void RemoveQuotes(void) {
-    size_t length = TextLength(gSettingsPath);
-    if (length > 0 && gSettingsPath[0] == '"') {
-        MemoryMove(gSettingsPath, gSettingsPath + 1, length);
-        length--;
-    }
-    if (length > 0 && gSettingsPath[length - 1] == '"')
-        gSettingsPath[length - 1] = '\0';
-}
-
-static bool EndsWithExe(const char *path, size_t length) {
+static bool EndsWithExe(const WCHAR *path, size_t length) {
     if (length < 4)
         return false;
-    const char *tail = path + length - 4;
-    return tail[0] == '.' && SameLetterNoCase(tail[1], 'E') && SameLetterNoCase(tail[2], 'X') &&
-           SameLetterNoCase(tail[3], 'E');
+    const WCHAR *tail = path + length - 4;
+    return tail[0] == '.' && IsUnitNoCase(tail[1], 'E') && IsUnitNoCase(tail[2], 'X') &&
+           IsUnitNoCase(tail[3], 'E');
 }
 
-// .CFG takes the place of .EXE in any case of letters, else it is appended; a path too long to
-// take it whole gives up the settings file rather than open a cut name.
-static BOOL SetSettingsExtension(void) {
-    size_t length = TextLength(gSettingsPath);
-    if (EndsWithExe(gSettingsPath, length))
+// The module path names the program in every script, where the command line's ANSI name holds
+// question marks, or even another folder that best-fit conversion names, for what the code page
+// cannot spell. Every path that the ANSI name could spell names the same file. A path that fills
+// the buffer counts as too long: Windows XP then returns it cut and unterminated. .CFG takes the
+// place of .EXE in any case of letters, else it is appended; a path that cannot take it whole
+// gives up the settings file rather than open a cut name.
+static BOOL BuildSettingsPath(WCHAR *path) {
+    size_t length = GetModuleFileNameW(NULL, path, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity)
+        return FALSE;
+    if (EndsWithExe(path, length))
         length -= 4;
     else if (length + kExtensionLength >= kPathCapacity)
         return FALSE;
-    gSettingsPath[length] = '\0';
-    TextAppend(gSettingsPath, kPathCapacity, kSettingsExtension);
+    MemoryMove(path + length, kSettingsExtension, sizeof kSettingsExtension);
     return TRUE;
 }
 
-// The path comes from entry 0 of the command line's own tokens; a command line that could not
-// be split names no program, and then no settings file is read.
-static BOOL BuildSettingsPath(void) {
-    SplitCommandLine();
-    BOOL built = gTokenTable.count > 0 && LocateProgram(gTokenTable.entries[0]);
-    if (built) {
-        RemoveQuotes();
-        built = SetSettingsExtension();
-    }
-    ReleaseTokens();
-    return built;
-}
-
-// A read that fails or returns nothing leaves an empty text.
+// What the text holds of the bytes read: after a UTF-8 mark the bytes that follow it, after a
+// UTF-16LE mark its whole units converted to the ANSI code page (126 units give at most 252
+// bytes, so the conversion always fits), else every byte. A read that fails or returns nothing,
+// or a conversion that fails, leaves an empty text.
 static void ReadSettingsText(HANDLE file) {
+    WCHAR raw[(kFileTextLimit + 1) / 2];
+    const BYTE *bytes = reinterpret_cast<const BYTE *>(raw);
+    char *text = gSettingsText + 1;
     DWORD read = 0;
-    if (!ReadFile(file, gSettingsText + 1, kFileTextLimit, &read, NULL) || read > kFileTextLimit)
+    if (!ReadFile(file, raw, kFileTextLimit, &read, NULL) || read > kFileTextLimit)
         read = 0;
+    int length = static_cast<int>(read);
+    if (read >= 2 && raw[0] == 0xFEFF) {
+        length = WideCharToMultiByte(CP_ACP, 0, raw + 1, static_cast<int>(read - 2) / 2, text,
+                                     kFileTextLimit, NULL, NULL);
+    } else {
+        // ReadFile filled the first `read` bytes, and no byte beyond them is looked at.
+        // cppcheck-suppress uninitvar
+        DWORD skip = read >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+        length -= static_cast<int>(skip);
+        MemoryMove(text, bytes + skip, static_cast<size_t>(length));
+    }
     gSettingsText[0] = '\0';
-    gSettingsText[1 + read] = '\0';
+    text[length] = '\0';
 }
 
 // Line ends and the end-of-file mark separate like spaces; tabs stay and join what they stand
@@ -99,9 +83,10 @@ static void LineEndsToSpaces(char *text) {
 
 // A termination request in the file has no effect: it counts only on the command line.
 void LoadSettingsFile(void) {
-    if (!BuildSettingsPath())
+    WCHAR path[kPathCapacity];
+    if (!BuildSettingsPath(path))
         return;
-    HANDLE file = CreateFileA(gSettingsPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;

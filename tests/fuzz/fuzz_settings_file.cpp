@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!fuzz::Prepare(data, size, &run, &text))
         return 0;
     sim::SetCommandLine("C:\\SW\\SLOTWARD.EXE c:");
+    sim::SetModulePath(u"C:\\SW\\SLOTWARD.EXE");
     sim::AddFile("C:\\SW\\SLOTWARD.CFG", text);
     LoadSettingsFile();
     fuzz::Require(gTokenTable.count == 0, "the file's table not released");

@@ -16,6 +16,7 @@ namespace {
 
 const char *kExePath = "C:\\Tools\\SLOTWARD.EXE";
 const char *kCfgPath = "C:\\Tools\\SLOTWARD.CFG";
+const char16_t *kExeModule = u"C:\\Tools\\SLOTWARD.EXE";
 
 struct ExpectedBox {
     MessageId text;
@@ -193,6 +194,8 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
     const DispatchCase &c = GetParam();
     sim::SetCodePages(c.oemCodePage, c.oemCodePage == 932 ? 932 : 1252);
     sim::SetCommandLine(std::string(kExePath) + " " + c.arguments);
+    sim::SetModulePath(kExeModule);
+    sim::SetCurrentDirectory("E:\\Stick");
     if (c.settingsFile)
         sim::AddFile(kCfgPath, c.settingsFile);
     // A resident copy ends on the request: its process goes, and with it its event.
@@ -243,6 +246,7 @@ TEST_P(DispatchTest, RunsTheModeItsSettingsSelect) {
     EXPECT_EQ(sim::Calls(sim::Api::CreateEventA), other != NULL ? 1 : 0)
         << "only a resident start creates the event";
     EXPECT_EQ(sim::Calls(sim::Api::CreateWindowExA), 0) << "no second resident";
+    EXPECT_EQ(sim::CurrentDirectory(), "E:\\Stick") << "only a resident start leaves it";
     if (other != NULL && !ends)
         CloseHandle(other);
     ExpectNothingLeaked();
@@ -333,10 +337,11 @@ INSTANTIATE_TEST_SUITE_P(Starts, BoxLeftOpenTest, ::testing::ValuesIn(kLeftOpenC
 
 TEST_F(SimTest, SettingsFileIsReadBeforeErrorModeIsSet) {
     sim::SetCommandLine(std::string(kExePath) + " /R");
+    sim::SetModulePath(kExeModule);
     sim::ScriptBoxAnswers({IDOK});
     ProgramMain();
-    ASSERT_EQ(sim::CreateFileLog().size(), 1u);
-    EXPECT_EQ(sim::CreateFileLog()[0], kCfgPath);
+    ASSERT_EQ(sim::CreateFileWLog().size(), 1u);
+    EXPECT_TRUE(sim::CreateFileWLog()[0] == u"C:\\Tools\\SLOTWARD.CFG");
     EXPECT_EQ(sim::ErrorMode(), SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 

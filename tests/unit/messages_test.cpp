@@ -49,6 +49,8 @@ const CatalogueRow kCatalogueRows[] = {
     {MsgWatcherNotStarted, "the watcher thread could not be started.",
      "監視スレッドを開始できませんでした。", 40, 36},
     {MsgWindowsError, " Windows error code: ", "Windows エラーコード：", 21, 22},
+    {MsgEventNotCreated, "the instance event could not be created.",
+     "常駐用のイベントを作成できませんでした。", 40, 40},
     {MsgStillRunning, "SLOTWARD was asked to end, but it is still running.",
      "SLOTWARD に終了を要求しましたが、まだ実行しています。", 51, 53},
 };

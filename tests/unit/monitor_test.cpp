@@ -7,6 +7,7 @@
 #include "control/main.h"
 #include "control/messages.h"
 #include "control/monitor.h"
+#include "settings/settings.h"
 
 #include <atomic>
 #include <ostream>
@@ -17,10 +18,17 @@ namespace {
 
 using MonitorTest = SimTest;
 
+// Started from a stick, it leaves the stick's folder for the system's, so that the stick can be
+// removed: the settings file beside the program was read from its full path before.
 TEST_F(MonitorTest, FirstStartHidesWindowAndEndsOnTerminationRequest) {
-    ResidentRun run("");
+    sim::SetCurrentDirectory("E:\\Tools");
+    sim::SetModulePath(u"E:\\Tools\\SLOTWARD.EXE");
+    sim::AddFile("E:\\Tools\\SLOTWARD.CFG", "/Q");
+    ResidentRun run("", "SLOTWARD ");
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
+    EXPECT_EQ(sim::CurrentDirectory(), "C:\\WINDOWS\\system32");
+    EXPECT_EQ(gSettings.quietStart, TRUE);
     EXPECT_EQ(sim::WindowTitle(window), "SLOTWARD");
     EXPECT_EQ(sim::WindowStyle(window), (DWORD)WS_OVERLAPPEDWINDOW);
     EXPECT_EQ(sim::WindowExStyle(window), 0u);
@@ -300,10 +308,18 @@ const char kClassFailed[] = "SLOTWARD cannot stay resident: the window class cou
                             "registered. Windows error code: 8";
 const char kWindowFailed[] = "SLOTWARD cannot stay resident: the hidden window could not be "
                              "created. Windows error code: 8";
+const char kEventFailed[] = "SLOTWARD cannot stay resident: the instance event could not be "
+                            "created. Windows error code: 8";
+const char kNameTaken[] = "SLOTWARD cannot stay resident: the instance event could not be "
+                          "created. Windows error code: 6";
 const char kWatcherFailed[] = "SLOTWARD cannot stay resident: the watcher thread could not be "
                               "started. Windows error code: 8";
 
+// sim::Api::Count: no call fails, but another program holds a mutex of the event's name.
 const StartFailureCase kStartFailureCases[] = {
+    {"Event", sim::Api::CreateEventA, "", MsgEventNotCreated, kEventFailed},
+    {"EventQuietJapanese", sim::Api::CreateEventA, "/Q", MsgEventNotCreated, NULL},
+    {"EventNameTaken", sim::Api::Count, "", MsgEventNotCreated, kNameTaken},
     {"Class", sim::Api::RegisterClassA, "", MsgClassNotRegistered, kClassFailed},
     {"ClassQuiet", sim::Api::RegisterClassA, "/Q", MsgClassNotRegistered, kClassFailed},
     {"Window", sim::Api::CreateWindowExA, "", MsgWindowNotCreated, kWindowFailed},
@@ -327,7 +343,11 @@ TEST_P(StartFailureTest, SaysWhichStepFailedAndEndsWithEventClosed) {
                                          Japanese(MsgWindowsError) + "8";
     sim::SetSystem(sim::System::WindowsVista);
     sim::SetCodePages(english ? 437 : 932, english ? 1252 : 932);
-    sim::FailCall(c.failing, 1);
+    int holder = sim::NewProcess();
+    if (c.failing == sim::Api::Count)
+        sim::RunInProcess(holder, [] { CreateMutexA(NULL, FALSE, INSTANCE_EVENT_NAME); });
+    else
+        sim::FailCall(c.failing, 1);
     bool eventWhileOpen = true, windowWhileOpen = true;
     sim::OnBox([&](const sim::Box &) {
         eventWhileOpen = sim::NamedEventExists(INSTANCE_EVENT_NAME);
@@ -352,23 +372,12 @@ TEST_P(StartFailureTest, SaysWhichStepFailedAndEndsWithEventClosed) {
     EXPECT_EQ(sim::Calls(sim::Api::CreateThread), c.failing == sim::Api::CreateThread ? 1 : 0)
         << "no watcher left waiting";
     EXPECT_TRUE(sim::SessionCalls().empty()) << "no restart registered, no place taken";
+    EXPECT_EQ(sim::LiveWindows(), 0) << "no window without the event";
+    sim::EndProcess(holder);
     ExpectNothingLeaked();
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, StartFailureTest, ::testing::ValuesIn(kStartFailureCases),
                          CaseName());
-
-// Without the event the instance still answers the session; only a posted WMU_QUIT can end it
-// then.
-TEST_F(MonitorTest, RunsOnWithoutEvent) {
-    sim::FailCall(sim::Api::CreateEventA, 1);
-    ResidentRun run("");
-    HWND window = run.WaitForWindow();
-    ASSERT_NE(window, (HWND)NULL);
-    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 1);
-    PostMessageA(window, WMU_QUIT, 0, 0);
-    EXPECT_EQ(run.Join(), 0);
-    ExpectNothingLeaked();
-}
 
 } // namespace

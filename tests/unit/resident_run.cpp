@@ -7,10 +7,11 @@
 
 #include <chrono>
 
-ResidentRun::ResidentRun(const std::string &arguments, const std::string &program) {
+ResidentRun::ResidentRun(const std::string &arguments, const std::string &program)
+    : process_(sim::NewProcess()) {
     sim::SetCommandLine(program + arguments);
     thread_ = std::thread([this] {
-        result_ = ProgramMain();
+        sim::RunInProcess(process_, [this] { result_ = ProgramMain(); });
         done_ = true;
     });
 }
@@ -36,6 +37,7 @@ int ResidentRun::Join() {
         sim::Reset();
     }
     thread_.join();
+    sim::EndProcess(process_);
     return result_;
 }
 

@@ -1,5 +1,7 @@
 // Running the program resident in a host test: the start runs ProgramMain on a thread of its own,
-// as the real program's main thread, and the test talks to it through its hidden window.
+// as the real program's main thread, in a process of its own, and the test talks to it through
+// its hidden window. The process ends when the run is joined, closing what it still holds (the
+// instance event, which the program leaves to the process's end).
 #pragma once
 
 #include "fixture.h"
@@ -18,11 +20,12 @@ class ResidentRun {
     // A test that failed half-way must not hang: ends the instance the way an outsider can.
     ~ResidentRun();
     HWND WaitForWindow();
-    // Waits for the run to end; one that does not end within seconds is a failure, and is then
-    // ended as the process's end would (every wait of the simulation fails).
+    // Waits for the run to end and ends its process; one that does not end within seconds is a
+    // failure, and is then ended as the process's end would (every wait of the simulation fails).
     int Join();
 
   private:
+    int process_;
     std::thread thread_;
     std::atomic<bool> done_{false};
     int result_ = -1;

@@ -316,9 +316,9 @@ const RestartCase kRestartCases[] = {
     {"TabAfterQuotedName", 1252, "\"C:\\Program Files\\SLOTWARD.EXE\"\t", "/F  e:", true,
      u"/Q /F  e:"},
     {"TabInsideOption", 1252, "C:\\SLOTWARD.EXE ", "/F\t/T d:", true, u"/Q /F\t/T d:"},
-    // The name with its tab is no path: the running copy read no settings file, a restarted one
-    // would read the one beside the program.
-    {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", false, u""},
+    // The tab joins the name and /F: the running copy took no /F, and the settings file beside
+    // the program is read by both copies.
+    {"TabAfterPlainName", 1252, "C:\\SLOTWARD.EXE\t", "/F", true, u"/Q "},
     // A quiet copy passes its arguments on as they are; the settings file's /Q counts as well.
     {"QuietAlready", 1252, "C:\\SLOTWARD.EXE ", "/F /q", true, u"/F /q"},
     {"QuietFromSettingsFile", 1252, "C:\\Quiet\\SLOTWARD.EXE ", "/F", true, u"/F"},
@@ -330,10 +330,28 @@ const RestartCase kRestartCases[] = {
     {"TooLongForTheSystem", 1252, "C:\\SLOTWARD.EXE ", "/M" + std::string(1019, 'x'), false, u""},
 };
 
+// The program's own path, as a command line that starts with it names it.
+std::string ProgramPath(const std::string &program) {
+    std::string path;
+    for (char c : program)
+        if (c != '"')
+            path += c;
+    while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
+        path.pop_back();
+    return path;
+}
+
+std::u16string ModulePath(const std::string &program) {
+    std::string path = ProgramPath(program);
+    return std::u16string(path.begin(), path.end());
+}
+
 // What a start makes of its command line and its settings file, as ProgramMain reads them.
-std::vector<std::string> SettingsOfStart(const std::string &commandLine) {
+std::vector<std::string> SettingsOfStart(const std::string &commandLine,
+                                         const std::string &program) {
     ResetProgramState();
     sim::SetCommandLine(commandLine);
+    sim::SetModulePath(ModulePath(program));
     BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
     SelectLanguage();
     LoadSettingsFile();
@@ -363,13 +381,7 @@ std::string ToAnsi(const std::u16string &text, UINT codePage) {
 
 // The program's path as a restart names it: quoted, whatever the running copy was started with.
 std::string RestartedProgram(const std::string &program) {
-    std::string path;
-    for (char c : program)
-        if (c != '"')
-            path += c;
-    while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
-        path.pop_back();
-    return "\"" + path + "\" ";
+    return "\"" + ProgramPath(program) + "\" ";
 }
 
 class RestartTest : public SimTest, public ::testing::WithParamInterface<RestartCase> {};
@@ -382,6 +394,7 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     sim::AddFile("C:\\SLOTWARD.CFG", "/X a:");
     sim::AddFile("C:\\Program Files\\SLOTWARD.CFG", "/X b:");
     sim::AddFile("C:\\Quiet\\SLOTWARD.CFG", "/Q");
+    sim::SetModulePath(ModulePath(c.program));
     ResidentRun run(c.arguments, c.program);
     HWND window = run.WaitForWindow();
     ASSERT_NE(window, (HWND)NULL);
@@ -403,10 +416,11 @@ TEST_P(RestartTest, ResidentStartTakesFirstPlaceAndRegistersItsArguments) {
     ExpectNothingLeaked();
     if (c.registered) {
         // The same settings, and quiet where it meets the copy started at sign-in.
-        std::vector<std::string> original = SettingsOfStart(c.program + c.arguments);
+        std::vector<std::string> original = SettingsOfStart(c.program + c.arguments, c.program);
         original.back() = "1";
-        EXPECT_EQ(SettingsOfStart(RestartedProgram(c.program) + ToAnsi(c.wanted, c.codePage)),
-                  original)
+        EXPECT_EQ(
+            SettingsOfStart(RestartedProgram(c.program) + ToAnsi(c.wanted, c.codePage), c.program),
+            original)
             << "the restarted copy runs with other settings";
     }
 }

@@ -42,83 +42,111 @@ class SettingsFileTest : public SimTest {
     // Only the file's effect: the command line carries no options.
     void LoadWithFile(const std::string &text) {
         sim::AddFile("C:\\SW\\SLOTWARD.CFG", text);
+        sim::SetModulePath(u"C:\\SW\\SLOTWARD.EXE");
         Start("C:\\SW\\SLOTWARD.EXE");
     }
 };
 
-// Which file is opened for which program name; `searched` is what the search was asked for.
-TEST_F(SettingsFileTest, FileNameFollowsTheProgramName) {
-    // Found as <dir>\fits.EXE in 259 bytes, and as <dir>\toolong.EXE in 260.
-    const std::string fitDir = "C:\\" + std::string(247, 'd');
-    const std::string tooDir = "C:\\" + std::string(245, 't');
+using WideStrings = std::vector<std::u16string>;
+
+// A file as Windows' own tools write UTF-16: the mark, then the units, low byte first.
+std::string Utf16File(const std::u16string &text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// Which file is opened for which module path, whatever the command line names: the module path
+// spells every folder, where the ANSI command line has question marks for what the code page
+// lacks.
+TEST_F(SettingsFileTest, FileNameFollowsTheModulePath) {
     const struct {
         UINT codePage;
+        std::u16string module;
         std::string commandLine;
-        Strings searched;
-        Strings opened;
+        WideStrings opened;
     } cases[] = {
-        {1252, "C:\\Tools\\slotward.exe /T", {}, {"C:\\Tools\\slotward.CFG"}},
-        {1252, "C:\\Tools\\slotward", {}, {"C:\\Tools\\slotward.CFG"}},
-        {1252, "C:\\Tools\\sw.com", {}, {"C:\\Tools\\sw.com.CFG"}},
-        {1252, "C:\\Tools\\SW.EXE.bak", {}, {"C:\\Tools\\SW.EXE.bak.CFG"}},
+        {1252, u"C:\\Tools\\slotward.exe", "slotward /T", {u"C:\\Tools\\slotward.CFG"}},
+        {1252, u"C:\\Tools\\sw.com", "C:\\Tools\\sw.com", {u"C:\\Tools\\sw.com.CFG"}},
+        {1252, u"C:\\Tools\\SW.EXE.bak", "x", {u"C:\\Tools\\SW.EXE.bak.CFG"}},
         {1252,
-         "\"C:\\Program Files\\SW\\SLOTWARD.EXE\" /T",
-         {},
-         {"C:\\Program Files\\SW\\SLOTWARD.CFG"}},
-        {1252, "slotward /F", {"slotward"}, {"C:\\Apps\\slotward.CFG"}},
-        {1252, "\"SLOTWARD.EXE\"", {"\"SLOTWARD.EXE\""}, {"SLOTWARD.CFG"}},
-        {1252, "NOWHERE.EXE", {"NOWHERE.EXE"}, {"NOWHERE.CFG"}},
-        {1252, "SW", {"SW"}, {"SW.CFG"}},
-        {1252, "EXE", {"EXE"}, {"EXE.CFG"}},
-        {1252, ".exe", {".exe"}, {".CFG"}},
-        {1252, "\"\" /T", {"\"\""}, {".CFG"}},
-        {1252, "\"", {"\""}, {".CFG"}},
-        // 0x95 0x5C is one character on 932, a letter and a backslash on 1252.
-        {932, "\x95\x5C.EXE", {"\x95\x5C.EXE"}, {"\x95\x5C.CFG"}},
-        {1252, "\x95\x5C.EXE", {}, {"\x95\x5C.CFG"}},
-        {932, "C:\\\x95\x5C\\SW.EXE", {}, {"C:\\\x95\x5C\\SW.CFG"}},
-        // A found path that just fits the buffer is used; one byte more counts as not found.
-        {1252, "fits", {"fits"}, {fitDir + "\\fits.CFG"}},
-        {1252, "toolong", {"toolong"}, {"toolong.CFG"}},
+         u"C:\\Program Files\\SW\\SLOTWARD.ExE",
+         "\"\"",
+         {u"C:\\Program Files\\SW\\SLOTWARD.CFG"}},
+        {1252, u"C:\\ツール\\SLOTWARD.EXE", "C:\\???\\SLOTWARD.EXE", {u"C:\\ツール\\SLOTWARD.CFG"}},
+        // U+0145 and U+0158 end in the bytes of 'E' and 'X': no extension of letters.
+        {1252, u"C:\\SW.\u0145\u0158\u0145", "C:\\SW.EXE", {u"C:\\SW.\u0145\u0158\u0145.CFG"}},
+        {932, u"C:\\表\\SW.EXE", "C:\\\x95\x5C\\SW.EXE", {u"C:\\表\\SW.CFG"}},
+        {1252, u"EXE", "", {u"EXE.CFG"}},
+        {1252, u".exe", "", {u".CFG"}},
     };
     for (const auto &c : cases) {
         FreshMachine();
         sim::SetCodePages(c.codePage, c.codePage);
-        sim::AddFile("C:\\Apps\\slotward.EXE", "");
-        sim::AddFile(fitDir + "\\fits.EXE", "");
-        sim::AddFile(tooDir + "\\toolong.EXE", "");
-        sim::SetSearchDirectories({"C:\\Apps", fitDir, tooDir});
+        sim::SetModulePath(c.module);
         Start(c.commandLine);
-        EXPECT_EQ(sim::SearchLog(), c.searched) << c.commandLine;
-        EXPECT_EQ(sim::CreateFileLog(), c.opened) << c.commandLine;
+        EXPECT_TRUE(sim::CreateFileWLog() == c.opened) << c.commandLine;
+        EXPECT_TRUE(sim::CreateFileLog().empty()) << c.commandLine;
     }
 }
 
-// A name or path that cannot take .CFG within the 260-byte buffer gives up the file.
+// The file beside the program is read whatever its folder is called, and where the code page
+// spells the folder it is the one the ANSI name would have opened.
+TEST_F(SettingsFileTest, FolderOutsideTheCodePageOrInItsDoubleBytes) {
+    sim::SetModulePath(u"C:\\ツール\\SLOTWARD.EXE");
+    sim::AddFileW(u"C:\\ツール\\SLOTWARD.CFG", "/F c:");
+    sim::AddFile("C:\\???\\SLOTWARD.CFG", "/T");
+    Start("C:\\???\\SLOTWARD.EXE");
+    EXPECT_EQ(gSettings.forceRefusal, TRUE);
+    EXPECT_EQ(gSettings.testReport, FALSE) << "the question marks' folder";
+    EXPECT_EQ(gSettings.includeMask, 0x4u);
+
+    FreshMachine();
+    sim::SetCodePages(932, 932);
+    sim::SetModulePath(u"C:\\表\\SLOTWARD.EXE");
+    sim::AddFile("C:\\\x95\x5C\\SLOTWARD.CFG", "/T");
+    Start("SLOTWARD");
+    EXPECT_EQ(gSettings.testReport, TRUE);
+}
+
+// A path that cannot take .CFG within the 260-unit buffer gives up the file; so does one that
+// fills the buffer, which Windows XP returns cut and unterminated and later systems cut.
 TEST_F(SettingsFileTest, OverlongPathsGiveUpTheFile) {
     const struct {
-        std::string commandLine;
+        sim::System system;
+        std::u16string module;
         size_t openedLength; // 0: no file opened
     } cases[] = {
-        {"C:\\" + std::string(252, 'n') + ".EXE", 259}, // .EXE replaced in place
-        {"C:\\" + std::string(253, 'n') + ".EXE", 0},   // 260 bytes do not fit at all
-        {"C:\\" + std::string(252, 'n'), 259},          // 255 + .CFG
-        {"C:\\" + std::string(253, 'n'), 0},            // 256 + .CFG would be 260
-        // The quotes count while the name is copied, before they are removed.
-        {"\"C:\\" + std::string(252, 'n') + ".EXE\"", 0},
+        {sim::System::WindowsVista, u"C:\\" + std::u16string(252, u'n') + u".EXE", 259},
+        {sim::System::WindowsXp, u"C:\\" + std::u16string(252, u'n') + u".EXE", 259},
+        {sim::System::WindowsVista, u"C:\\" + std::u16string(253, u'n') + u".EXE", 0},
+        {sim::System::WindowsXp, u"C:\\" + std::u16string(253, u'n') + u".EXE", 0},
+        {sim::System::WindowsXp, u"C:\\" + std::u16string(300, u'n') + u".EXE", 0},
+        {sim::System::WindowsVista, u"C:\\" + std::u16string(252, u'n'), 259}, // 255 + .CFG
+        {sim::System::WindowsVista, u"C:\\" + std::u16string(253, u'n'), 0},   // 256 + .CFG: 260
     };
     for (const auto &c : cases) {
         FreshMachine();
-        Start(c.commandLine);
-        const Strings &opened = sim::CreateFileLog();
-        EXPECT_EQ(opened.size(), c.openedLength ? 1u : 0u) << c.commandLine.size();
+        sim::SetSystem(c.system);
+        sim::SetModulePath(c.module);
+        Start("SLOTWARD.EXE");
+        const WideStrings &opened = sim::CreateFileWLog();
+        EXPECT_EQ(opened.size(), c.openedLength ? 1u : 0u) << c.module.size();
         if (!opened.empty()) {
             EXPECT_EQ(opened[0].size(), c.openedLength);
         }
     }
+    FreshMachine();
+    sim::FailCall(sim::Api::GetModuleFileNameW, 1);
+    Start("C:\\SLOTWARD.EXE");
+    EXPECT_TRUE(sim::CreateFileWLog().empty()) << "no path, no file";
 }
 
 TEST_F(SettingsFileTest, FileOptionsApplyAndTheCommandLineOverrides) {
+    sim::SetModulePath(u"C:\\SW\\SLOTWARD.EXE");
     sim::AddFile("C:\\SW\\SLOTWARD.CFG",
                  "/F\r\nb:\r\n/X d:\r\n/U\r\n/T\r\n/M\"File $DRIVE$,FileCap\"\x1A");
     gLanguageIndex = kJapanese;
@@ -144,6 +172,7 @@ TEST_F(SettingsFileTest, FileTemplateOutlivesItsTokens) {
 }
 
 TEST_F(SettingsFileTest, MasksOnlyGainBits) {
+    sim::SetModulePath(u"C:\\SW\\SLOTWARD.EXE");
     sim::AddFile("C:\\SW\\SLOTWARD.CFG", "a: /X b:");
     Start("C:\\SW\\SLOTWARD.EXE c: /X d: a:");
     EXPECT_EQ(gSettings.includeMask, 0x1u | 0x4u);
@@ -151,6 +180,7 @@ TEST_F(SettingsFileTest, MasksOnlyGainBits) {
 }
 
 TEST_F(SettingsFileTest, TerminationRequestCountsOnlyFromTheCommandLine) {
+    sim::SetModulePath(u"C:\\SW\\SLOTWARD.EXE");
     sim::AddFile("C:\\SW\\SLOTWARD.CFG", "/R /E");
     gLanguageIndex = kJapanese;
     EXPECT_EQ(Start("C:\\SW\\SLOTWARD.EXE"), FALSE);
@@ -176,6 +206,18 @@ TEST_F(SettingsFileTest, FileTextIsReadLikeACommandLine) {
         {std::string(254, ' ') + "c:", 0, 0, 0},
         {std::string(250, ' ') + "/F" + std::string(48, 'x'), 1, 0, 0},
         {"", 0, 0, 0},
+        // A UTF-8 mark is skipped, and counts among the 255 bytes.
+        {"\xEF\xBB\xBF/F\r\nc:", 1, 0, 0x4},
+        {"\xEF\xBB\xBF" + std::string(250, ' ') + "c:", 0, 0, 0x4},
+        {"\xEF\xBB\xBF" + std::string(251, ' ') + "c:", 0, 0, 0},
+        {"\xEF\xBB/F c:", 0, 0, 0x4}, // no whole mark: the bytes stay
+        // UTF-16LE: 126 whole units follow the mark in 255 bytes; a zero unit ends the text.
+        {Utf16File(u"/F\r\n/T\r\nc:\r\n"), 1, 1, 0x4},
+        {Utf16File(std::u16string(124, u' ') + u"c:"), 0, 0, 0x4},
+        {Utf16File(std::u16string(125, u' ') + u"c:"), 0, 0, 0},
+        {Utf16File(std::u16string(u"/F\0/T c:", 8)), 1, 0, 0},
+        {"\xFF\xFE", 0, 0, 0},
+        {"\xFE\xFF\0c\0:", 0, 0, 0}, // big-endian: no mark, and a zero byte ends the text
     };
     for (const auto &c : cases) {
         FreshMachine();
@@ -193,43 +235,56 @@ TEST_F(SettingsFileTest, LongFileIsCutInsideAToken) {
     EXPECT_EQ(gSettings.templatePrefix, nullptr);
 }
 
+// UTF-16 text reaches the options in the ANSI code page, as a file saved in that code page would.
+TEST_F(SettingsFileTest, Utf16FileIsConvertedToTheAnsiCodePage) {
+    const struct {
+        UINT codePage;
+        std::u16string text;
+        std::string prefix;
+    } cases[] = {
+        {1252, u"/M\"\u00E9 $DRIVE$\"\r\n", "\xE9  "},
+        {932, u"/M\"\u3042 $DRIVE$\"\r\n", "\x82\xA0  "},
+    };
+    for (const auto &c : cases) {
+        FreshMachine();
+        sim::SetCodePages(c.codePage == 932 ? 932 : 437, c.codePage);
+        LoadWithFile(Utf16File(c.text));
+        ASSERT_NE(gSettings.templatePrefix, nullptr) << c.codePage;
+        EXPECT_EQ(std::string(gSettings.templatePrefix), c.prefix) << c.codePage;
+    }
+}
+
 TEST_F(SettingsFileTest, NoFileOrAFailingReadGivesNoOptions) {
+    sim::SetModulePath(u"C:\\SW\\SLOTWARD.EXE");
     Start("C:\\SW\\SLOTWARD.EXE");
-    EXPECT_EQ(sim::CreateFileLog(), Strings{"C:\\SW\\SLOTWARD.CFG"});
+    EXPECT_TRUE(sim::CreateFileWLog() == WideStrings{u"C:\\SW\\SLOTWARD.CFG"});
 
     sim::AddFile("C:\\SW\\SLOTWARD.CFG", "/F");
     sim::FailCall(sim::Api::ReadFile, 1);
     Start("C:\\SW\\SLOTWARD.EXE");
-    sim::FailCall(sim::Api::CreateFileA, 1);
+    sim::FailCall(sim::Api::CreateFileW, 1);
     Start("C:\\SW\\SLOTWARD.EXE");
     EXPECT_EQ(gSettings.forceRefusal, FALSE);
 }
 
-// The load makes, in order: the command line's copy, entry array and storage, then the file's
-// entry array and storage; each a GlobalAlloc and a GlobalLock. Failing the command line's
-// gives no program name and so no file; failing the file's gives a file without options.
+// The load makes the file's entry array and storage, each a GlobalAlloc and a GlobalLock, and
+// the table's mutex; the file is opened before, so every failure gives a file without options.
 TEST_F(SettingsFileTest, EveryFailureLeavesNoTableAndNoLeak) {
     const struct {
         sim::Api api;
         int nth;
-        bool opened;
     } cases[] = {
-        {sim::Api::GlobalAlloc, 1, false},  {sim::Api::GlobalAlloc, 2, false},
-        {sim::Api::GlobalAlloc, 3, false},  {sim::Api::GlobalAlloc, 4, true},
-        {sim::Api::GlobalAlloc, 5, true},   {sim::Api::GlobalLock, 1, false},
-        {sim::Api::GlobalLock, 2, false},   {sim::Api::GlobalLock, 3, false},
-        {sim::Api::GlobalLock, 4, true},    {sim::Api::GlobalLock, 5, true},
-        {sim::Api::CreateMutexA, 1, false}, {sim::Api::CreateMutexA, 2, true},
+        {sim::Api::GlobalAlloc, 1}, {sim::Api::GlobalAlloc, 2},  {sim::Api::GlobalLock, 1},
+        {sim::Api::GlobalLock, 2},  {sim::Api::CreateMutexA, 1},
     };
     for (const auto &c : cases) {
         FreshMachine();
-        sim::AddFile("C:\\SW\\SLOTWARD.CFG", "/F c:");
-        sim::SetCommandLine("C:\\SW\\SLOTWARD.EXE");
+        sim::AddFile("C:\\SLOTWARD.CFG", "/F c:");
         BuildLeadByteTable(gLeadByteTable, kLeadByteTableCapacity);
         sim::FailCall(c.api, c.nth);
         LoadSettingsFile();
         const std::string label = std::to_string(int(c.api)) + " #" + std::to_string(c.nth);
-        EXPECT_EQ(sim::CreateFileLog().size(), c.opened ? 1u : 0u) << label;
+        EXPECT_EQ(sim::CreateFileWLog().size(), 1u) << label;
         EXPECT_EQ(gTokenTable.count, 0) << label;
         EXPECT_EQ(gSettings.forceRefusal, FALSE) << label;
         EXPECT_EQ(gSettings.includeMask, 0u) << label;
@@ -237,12 +292,11 @@ TEST_F(SettingsFileTest, EveryFailureLeavesNoTableAndNoLeak) {
     }
     // Without failures the same load makes exactly the calls counted above.
     FreshMachine();
-    sim::AddFile("C:\\SW\\SLOTWARD.CFG", "/F c:");
-    sim::SetCommandLine("C:\\SW\\SLOTWARD.EXE");
+    sim::AddFile("C:\\SLOTWARD.CFG", "/F c:");
     LoadSettingsFile();
-    EXPECT_EQ(sim::Calls(sim::Api::GlobalAlloc), 5);
-    EXPECT_EQ(sim::Calls(sim::Api::GlobalLock), 5);
-    EXPECT_EQ(sim::Calls(sim::Api::CreateMutexA), 2);
+    EXPECT_EQ(sim::Calls(sim::Api::GlobalAlloc), 2);
+    EXPECT_EQ(sim::Calls(sim::Api::GlobalLock), 2);
+    EXPECT_EQ(sim::Calls(sim::Api::CreateMutexA), 1);
     EXPECT_EQ(gSettings.forceRefusal, TRUE);
 }
 

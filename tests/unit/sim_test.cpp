@@ -1,8 +1,9 @@
 // Tests of the simulated platform itself, on the behaviour the program's tests lean on: event
-// and mutex semantics, memory accounting, failure injection, file search, drive probes,
+// and mutex semantics, memory accounting, failure injection, files and folders, drive probes,
 // message boxes, cross-thread messages and Reset.
 #include "fixture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <chrono>
@@ -182,38 +183,86 @@ TEST_F(SimPlatform, FailureInjectionCountsFromWhenItIsSet) {
     ExpectNothingLeaked();
 }
 
-TEST_F(SimPlatform, SearchPathFindsCutsAndSizes) {
-    sim::SetSearchDirectories({"C:\\WIN", "D:\\APP\\"});
-    sim::AddFile("d:\\app\\tool.exe", "");
-    sim::AddFile("C:\\WIN\\NOTE.TXT", "");
-    struct Row {
-        const char *name;
-        DWORD length;
-        DWORD result;
-        const char *path; // null: nothing written
+// A buffer that cannot take the path and its terminator: XP returns its size with the path cut
+// and unterminated, Vista and later terminate the cut path and say so.
+TEST_F(SimPlatform, ModulePathIsCutAsEachSystemCutsIt) {
+    sim::SetModulePath(u"C:\\ツール\\SW.EXE");
+    const struct {
+        sim::System system;
+        DWORD size, result;
+        std::u16string text; // the buffer's first `size` units
+        DWORD error;
     } rows[] = {
-        {"TOOL", 260, 15, "D:\\APP\\TOOL.EXE"},
-        {"tool.exe", 260, 15, "D:\\APP\\tool.exe"},
-        {"NOTE.TXT", 260, 15, "C:\\WIN\\NOTE.TXT"},
-        {"TOOL", 16, 15, "D:\\APP\\TOOL.EXE"},
-        {"TOOL", 15, 16, nullptr},
-        {"\"TOOL\"", 260, 0, nullptr},
-        {"NOTE", 260, 0, nullptr},
+        {sim::System::WindowsVista, 14, 13, std::u16string(u"C:\\ツール\\SW.EXE\0", 14), 0},
+        {sim::System::WindowsXp, 13, 13, u"C:\\ツール\\SW.EXE", 0},
+        {sim::System::WindowsVista, 13, 13, std::u16string(u"C:\\ツール\\SW.EX\0", 13),
+         ERROR_INSUFFICIENT_BUFFER},
+        {sim::System::Windows2000, 3, 3, u"C:\\", 0},
     };
-    for (const Row &row : rows) {
-        char buffer[260] = "untouched";
-        LPSTR filePart = nullptr;
-        DWORD result = SearchPathA(NULL, row.name, ".EXE", row.length, buffer, &filePart);
-        EXPECT_EQ(result, row.result) << row.name << " into " << row.length;
-        EXPECT_STREQ(buffer, row.path ? row.path : "untouched") << row.name;
-        if (row.path) {
-            EXPECT_EQ(filePart, buffer + 7) << row.name;
-        }
-        if (result == 0) {
-            EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << row.name;
-        }
+    for (const auto &row : rows) {
+        sim::SetSystem(row.system);
+        WCHAR buffer[20];
+        std::fill(buffer, buffer + 20, u'#');
+        SetLastError(0);
+        EXPECT_EQ(GetModuleFileNameW(NULL, buffer, row.size), row.result) << row.size;
+        EXPECT_TRUE(std::u16string(buffer, row.size) == row.text) << row.size;
+        EXPECT_EQ(buffer[row.size], u'#') << "written past the buffer";
+        EXPECT_EQ(GetLastError(), row.error) << row.size;
     }
-    EXPECT_EQ(sim::SearchLog().size(), 7u);
+}
+
+// The file system holds UTF-16 names: an ANSI name reaches the file its code page spells, and a
+// wide name reaches a file that no ANSI name can.
+TEST_F(SimPlatform, WideAndAnsiNamesReachTheSameFiles) {
+    sim::SetCodePages(932, 932);
+    sim::AddFile("C:\\\x95\x5C\\A.CFG", "sjis");
+    sim::AddFileW(u"C:\\Ü\\b.cfg", "latin");
+    auto readW = [](const std::u16string &name) {
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            return std::string("error ") + std::to_string(GetLastError());
+        char text[8];
+        DWORD read = 0;
+        ReadFile(file, text, sizeof text, &read, NULL);
+        CloseHandle(file);
+        return std::string(text, read);
+    };
+    EXPECT_EQ(readW(u"c:\\表\\a.cfg"), "sjis");
+    EXPECT_EQ(readW(u"C:/Ü/B.CFG"), "latin");
+    EXPECT_EQ(readW(u"C:\\U\\B.CFG"), "error 2");
+    sim::SetCurrentDirectory("C:\\\x95\x5C");
+    EXPECT_EQ(readW(u"A.CFG"), "sjis");
+    EXPECT_EQ(CreateFileA("C:\\?\\B.CFG", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sim::CreateFileWLog().size(), 4u);
+    ExpectNothingLeaked();
+}
+
+TEST_F(SimPlatform, FoldersOfTheSystemAndTheCurrentOne) {
+    char folder[32];
+    EXPECT_EQ(GetSystemDirectoryA(folder, sizeof folder), 19u);
+    EXPECT_STREQ(folder, "C:\\WINDOWS\\system32");
+    EXPECT_EQ(GetSystemDirectoryA(folder, 19), 20u) << "the size needed";
+    EXPECT_TRUE(SetCurrentDirectoryA(folder));
+    EXPECT_EQ(sim::CurrentDirectory(), "C:\\WINDOWS\\system32");
+    sim::FailCall(sim::Api::SetCurrentDirectoryA, 1);
+    EXPECT_FALSE(SetCurrentDirectoryA("D:\\"));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(sim::CurrentDirectory(), "C:\\WINDOWS\\system32");
+}
+
+// Waiting on a handle that another thread closes is undefined on Windows: a problem here.
+TEST_F(SimPlatform, ClosingAHandleSomeoneWaitsOnIsAProblem) {
+    Waiter waiter;
+    waiter.event = CreateEventA(NULL, FALSE, FALSE, NULL);
+    HANDLE thread = CreateThread(NULL, 0, WaitOnEvent, &waiter, 0, NULL);
+    ASSERT_TRUE(Eventually([&] { return sim::WaitingThreads(waiter.event) == 1; }));
+    CloseHandle(waiter.event);
+    ASSERT_EQ(sim::Problems().size(), 1u);
+    EXPECT_NE(sim::Problems()[0].find("while a thread waits on it"), std::string::npos);
+    CloseHandle(thread);
+    sim::Reset(); // the waiter wakes with a failure; the problem was the point
 }
 
 TEST_F(SimPlatform, FilesOpenCaseBlindRelativeToTheCurrentDirectory) {
@@ -519,6 +568,37 @@ TEST_F(SimPlatform, MultiByteToWideCharFollowsTheAnsiCodePage) {
         }
     }
     EXPECT_EQ(MultiByteToWideChar(1252, 0, "\x80", 1, NULL, 0), 1) << "an explicit code page";
+}
+
+// Back to the ANSI code page; a character it cannot spell becomes '?'.
+TEST_F(SimPlatform, WideCharToMultiByteFollowsTheAnsiCodePage) {
+    const struct {
+        UINT ansi;
+        std::u16string wide;
+        std::string bytes;
+    } cases[] = {
+        {1252, u"A\u20AC\u2013\u00E9\u0081", "A\x80\x96\xE9\x81"},
+        {1252, u"\u3042", "?"},
+        {932, u"\u3042\\\uFF71\u00E9", "\x82\xA0\x5C\xB1?"},
+    };
+    for (const auto &c : cases) {
+        sim::SetCodePages(c.ansi == 932 ? 932 : 437, c.ansi);
+        int units = static_cast<int>(c.wide.size());
+        int size = static_cast<int>(c.bytes.size());
+        char text[8];
+        EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, c.wide.data(), units, NULL, 0, NULL, NULL), size);
+        EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, c.wide.data(), units, text, 8, NULL, NULL), size);
+        EXPECT_EQ(std::string(text, static_cast<size_t>(size)), c.bytes) << Hex(c.bytes);
+        if (size > 1) {
+            EXPECT_EQ(
+                WideCharToMultiByte(CP_ACP, 0, c.wide.data(), units, text, size - 1, NULL, NULL),
+                0);
+            EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+        }
+    }
+    char text[4];
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"x", 0, text, 4, NULL, NULL), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << "no units at all";
 }
 
 TEST_F(SimPlatform, LookUpsFindOnlyTheOfferedFunctionsInTheirModule) {

@@ -308,20 +308,21 @@ class Wine:
         self.log("layout %s, locale %s: %.1f s" % (sorted(layout), locale,
                                                    time.monotonic() - started))
 
-    def install(self, name):
-        """The program as C:\\slotward\\<name>.exe; returns that Windows path."""
-        path = os.path.join(self.exe_dir, name + ".exe")
+    def install(self, name, folder=EXE_DIR):
+        """The program as C:\\<folder>\\<name>.exe; returns that Windows path."""
+        os.makedirs(os.path.join(self.prefix, "drive_c", folder), exist_ok=True)
+        path = os.path.join(self.prefix, "drive_c", folder, name + ".exe")
         # A session's prefix may hold another program under that name (the probe, or an older
         # build): it is replaced.
         if not os.path.exists(path) or not filecmp.cmp(self.program, path, shallow=False):
             shutil.copyfile(self.program, path)
-        return "C:\\%s\\%s.exe" % (EXE_DIR, name)
+        return "C:\\%s\\%s.exe" % (folder, name)
 
-    def set_settings(self, name, content):
-        """The settings file beside C:\\slotward\\<name>.exe, or none (content None)."""
+    def set_settings(self, name, content, folder=EXE_DIR):
+        """The settings file beside C:\\<folder>\\<name>.exe, or none (content None)."""
         if self.settings_path and os.path.exists(self.settings_path):
             os.remove(self.settings_path)
-        self.settings_path = os.path.join(self.exe_dir, name + ".CFG")
+        self.settings_path = os.path.join(self.prefix, "drive_c", folder, name + ".CFG")
         if os.path.exists(self.settings_path):  # left by a session's run that was killed
             os.remove(self.settings_path)
         if content is not None:
@@ -389,8 +390,8 @@ def run_scenario(wine, scenario):
     """Carries out one scenario; returns a list of failure descriptions (empty: passed)."""
     wine.set_layout(scenario.layout, scenario.locale)
     # exe: the program's Windows path; image: the name its processes show.
-    context = {"exe": wine.install(scenario.exe), "image": scenario.exe + ".exe"}
-    wine.set_settings(scenario.exe, scenario.settings)
+    context = {"exe": wine.install(scenario.exe, scenario.folder), "image": scenario.exe + ".exe"}
+    wine.set_settings(scenario.exe, scenario.settings, scenario.folder)
     wine.set_trace(scenario.trace)
     context["trace_offset"] = 0
     failures = []
@@ -410,7 +411,7 @@ def run_scenario(wine, scenario):
         left = wine.driver_run(["kill", image], 30).get("killed", "?")
         if left != "0" and not failures:
             failures.append("%s %s process(es) still running at the end" % (left, image))
-        wine.set_settings(scenario.exe, None)
+        wine.set_settings(scenario.exe, None, scenario.folder)
         wine.set_trace(False)
     return failures
 

@@ -18,17 +18,17 @@ from steps import (Box, Boxes, Find, NoBox, Post, Run, Send, Start, Trace, Usage
 
 
 class Scenario:
-    """exe: the program is started as C:\\slotward\\<exe>.exe, its settings file being
-    C:\\slotward\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
+    """exe: the program is started as C:\\<folder>\\<exe>.exe, its settings file being
+    C:\\<folder>\\<exe>.CFG; settings: that file's text (str, written in the locale's code page,
     or bytes), or None for no file; trace: Wine's trace of the session-end stubs is recorded for
     the Trace steps, with trace="devices" also the relay trace of the device calls, with
     trace="sessions" that of the installer's helpers."""
 
     def __init__(self, name, steps, layout=None, locale="en", settings=None, exe="slotward",
-                 trace=False):
+                 trace=False, folder="slotward"):
         self.name, self.steps, self.locale, self.settings = name, steps, locale, settings
         self.layout = layout if layout is not None else CD
-        self.exe, self.trace = exe, trace
+        self.exe, self.trace, self.folder = exe, trace, folder
 
 
 CD = {"d": ("cdrom", "files")}
@@ -264,6 +264,23 @@ SETTINGS_FILE = [
              locale="ja", settings="/T", exe="表"),
     Scenario("file_found_for_double_byte_path", [Run("{exe} /E", [report(EN, media="D")])],
              locale="ja", settings="/T", exe="表"),
+    # A folder that the ANSI code page cannot spell (Japanese on an English system), started
+    # with CreateProcessW as the driver starts every program: the ANSI command line holds
+    # question marks there, the module path the folder's name.
+    Scenario("file_found_in_folder_outside_code_page", [Run("{exe}", [report(EN, media="D")])],
+             settings="/T", folder="ツール"),
+    # Saved as UTF-8 with a byte-order mark: the mark is skipped, so the first option counts and
+    # the empty floppy A: is spared.
+    Scenario("file_utf8_with_mark", [Run("{exe}", [report(EN, media="DE")])], layout=MIXED,
+             settings=b"\xef\xbb\xbf/X A: /T"),
+    # Saved as UTF-16LE with its mark and CRLF line ends, as Windows PowerShell 5.1's Out-File
+    # writes it; a template reaches the box in the ANSI code page.
+    Scenario("file_utf16_as_powershell_writes_it", [Run("{exe}", [report(EN, media="ADEF")])],
+             layout=MIXED, settings=b"\xff\xfe" + "/T\r\nf:\r\n".encode("utf-16-le")),
+    Scenario("file_utf16_template_on_japanese_system",
+             [Run("{exe}", [Box("注意", "取り出して  A:  下さい", QUESTION, owner="none")])],
+             locale="ja",
+             settings=b"\xff\xfe" + '/M?"取り出して $DRIVE$ 下さい,注意"\r\n'.encode("utf-16-le")),
     # /R counts only on the command line: this start becomes resident.
     Scenario("file_terminate_request_ignored",
              [Start("{exe}"), Find(), Run("{exe}", [already(EN)], **ALIVE), END, WaitGone()],

@@ -1,9 +1,12 @@
-// MultiByteToWideChar for the ANSI code pages the simulation offers: 1252 by its table, and
-// 932 (Shift-JIS) through the host's iconv, one character at a time so that a pair the code
-// page does not map becomes U+30FB, the code page's default character, as on Windows. Sizes
-// and failures follow Windows: a length of -1 takes the terminator too, a capacity of 0 asks
-// for the size, and a result that does not fit fails with ERROR_INSUFFICIENT_BUFFER after
-// filling the buffer.
+// MultiByteToWideChar and WideCharToMultiByte for the ANSI code pages the simulation offers:
+// 1252 by its table, and 932 (Shift-JIS) through the host's iconv, one character at a time so
+// that a pair the code page does not map becomes U+30FB, the code page's default character, as
+// on Windows, and a character it cannot spell becomes '?'. The simulation knows no best-fit
+// table: where Windows would give a look-alike (U+0100 as 'A' in 1252), it gives '?', as Windows
+// does with WC_NO_BEST_FIT_CHARS. Sizes and failures follow Windows: a length of -1 takes the
+// terminator too, a length of 0 fails with ERROR_INVALID_PARAMETER, a capacity of 0 asks for the
+// size, and a result that does not fit fails with ERROR_INSUFFICIENT_BUFFER after filling the
+// buffer.
 #include "sim_internal.h"
 
 #include <cstring>
@@ -71,7 +74,95 @@ bool Decode(UINT codePage, const std::string &bytes, std::u16string &wide) {
     return true;
 }
 
+// One UTF-16 unit in code page 1252: its own byte where 1252 and Latin-1 agree, its byte
+// among 0x80..0x9F, or '?'.
+void To1252(char16_t unit, std::string &bytes) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+        bytes.push_back(static_cast<char>(unit));
+        return;
+    }
+    for (int high = 0; high < 32; high++)
+        if (k1252High[high] == unit) {
+            bytes.push_back(static_cast<char>(0x80 + high));
+            return;
+        }
+    bytes.push_back('?');
+}
+
+// One UTF-16 unit in Shift-JIS, or '?' (a surrogate too: code page 932 has no such character).
+void To932(iconv_t converter, char16_t unit, std::string &bytes) {
+    char input[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    char output[4];
+    char *in = input;
+    char *out = output;
+    size_t inLeft = sizeof input;
+    size_t outLeft = sizeof output;
+    if (unit < 0x80)
+        bytes.push_back(static_cast<char>(unit));
+    else if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+        bytes.push_back('?');
+    else
+        bytes.append(output, sizeof output - outLeft);
+}
+
+bool Encode(UINT codePage, const std::u16string &wide, std::string &bytes) {
+    if (codePage == 1252) {
+        for (char16_t unit : wide)
+            To1252(unit, bytes);
+        return true;
+    }
+    if (codePage != 932)
+        return false;
+    iconv_t converter = iconv_open("CP932", "UTF-16LE");
+    if (reinterpret_cast<intptr_t>(converter) == -1)
+        return false;
+    for (char16_t unit : wide)
+        To932(converter, unit, bytes);
+    iconv_close(converter);
+    return true;
+}
+
+int UnknownCodePage(const char *function, UINT page) {
+    Guard lock(Mutex());
+    AddProblem(std::string(function) + " for code page " + std::to_string(page) +
+               ", which the simulation does not know");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+// A conversion's result as both directions return it: the size asked for (a capacity of 0), the
+// whole result, or a filled buffer and ERROR_INSUFFICIENT_BUFFER.
+template <class Unit>
+int Deliver(const std::basic_string<Unit> &converted, Unit *out, int capacity) {
+    int needed = static_cast<int>(converted.size());
+    if (capacity == 0)
+        return needed;
+    std::memcpy(out, converted.data(),
+                static_cast<size_t>(needed < capacity ? needed : capacity) * sizeof(Unit));
+    if (needed > capacity) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return needed;
+}
+
 } // namespace
+
+namespace sim {
+namespace detail {
+
+std::u16string Widen(const std::string &bytes) {
+    std::u16string wide;
+    if (!Decode(St().ansiCodePage, bytes, wide)) {
+        AddProblem("a path in code page " + std::to_string(St().ansiCodePage) +
+                   ", which the simulation does not know");
+        wide.assign(bytes.begin(), bytes.end());
+    }
+    return wide;
+}
+
+} // namespace detail
+} // namespace sim
 
 extern "C" {
 
@@ -94,23 +185,38 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LP
     std::string bytes = length == -1 ? std::string(text, std::strlen(text) + 1)
                                      : std::string(text, static_cast<size_t>(length));
     std::u16string converted;
-    if (!Decode(page, bytes, converted)) {
+    if (!Decode(page, bytes, converted))
+        return UnknownCodePage("MultiByteToWideChar", page);
+    return Deliver(converted, wide, capacity);
+}
+
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
+                               int capacity, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+    UINT page;
+    {
         Guard lock(Mutex());
-        AddProblem("MultiByteToWideChar for code page " + std::to_string(page) +
-                   ", which the simulation does not know");
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        if (!wide || length < -1 || length == 0 || capacity < 0 || (capacity > 0 && !text)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        if (flags != 0 || defaultChar || usedDefaultChar)
+            AddProblem("WideCharToMultiByte with flags or a default character of its own, "
+                       "which the simulation does not model");
+        page = codePage == CP_ACP ? St().ansiCodePage : codePage;
     }
-    int needed = static_cast<int>(converted.size());
-    if (capacity == 0)
-        return needed;
-    std::memcpy(wide, converted.data(),
-                static_cast<size_t>(needed < capacity ? needed : capacity) * sizeof(WCHAR));
-    if (needed > capacity) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
+    size_t units = 0;
+    if (length == -1) {
+        while (wide[units] != 0)
+            units++;
+        units++;
+    } else {
+        units = static_cast<size_t>(length);
     }
-    return needed;
+    std::string converted;
+    if (!Encode(page, std::u16string(wide, units), converted))
+        return UnknownCodePage("WideCharToMultiByte", page);
+    return Deliver(converted, text, capacity);
 }
 
 } // extern "C"

@@ -16,8 +16,9 @@ namespace sim {
 
 // Back to a fresh machine: no drives, code pages 437/1252, no files, no windows, no named
 // objects, empty box script and log, no failure injection, error mode 0, command line
-// "SLOTWARD.EXE". Threads the program left waiting (as a watcher thread would be when the
-// process ends) are woken with WAIT_FAILED and joined first, as ExitProcess would end them.
+// "SLOTWARD.EXE", module path "C:\\SLOTWARD.EXE". Threads the program left waiting (as a watcher
+// thread would be when the process ends) are woken with WAIT_FAILED and joined first, as
+// ExitProcess would end them.
 void Reset();
 
 // Every log below that is returned by reference is a copy taken at the call, kept per thread
@@ -25,8 +26,9 @@ void Reset();
 // threads still run.
 
 // Everything that went wrong without the test asking for it: an unscripted message box, an
-// invalid or double-closed handle, a double free, a lock of a freed block, a window message
-// sent to a missing window from a thread that does not own it, and so on.
+// invalid or double-closed handle, a handle closed while another thread waits on it, a double free,
+// a lock of a freed block, a window message sent to a missing window from a thread that does not
+// own it, and so on.
 const std::vector<std::string> &Problems();
 
 // ---- Code pages and command line
@@ -83,14 +85,19 @@ void SetWindowsDirectory(const std::string &path);
 int CriticalErrorDialogs();
 
 // ---- Files
-// Paths are compared without regard to case. A relative path (no drive, no leading backslash)
-// is taken relative to the current directory.
+// Paths are compared without regard to case (ASCII letters). A relative path (no drive, no
+// leading backslash) is taken relative to the current directory. The file system holds names in
+// UTF-16: an ANSI path is converted by the ANSI code page in force when it is used, so set the
+// code pages first.
 void AddFile(const std::string &path, const std::string &bytes);
-void SetCurrentDirectory(const std::string &dir); // default "C:\\"
-// The directories SearchPathA looks in, in order (default: none).
-void SetSearchDirectories(const std::vector<std::string> &dirs);
-const std::vector<std::string> &CreateFileLog(); // paths passed to CreateFileA, in order
-const std::vector<std::string> &SearchLog();     // file names passed to SearchPathA, in order
+void AddFileW(const std::u16string &path, const std::string &bytes); // any name at all
+void SetCurrentDirectory(const std::string &dir);                    // default "C:\\"
+std::string CurrentDirectory(); // as SetCurrentDirectoryA or the line above left it
+// What GetModuleFileNameW(NULL, ...) gives (default "C:\\SLOTWARD.EXE"); the command line is
+// set apart and may name anything.
+void SetModulePath(const std::u16string &path);
+const std::vector<std::string> &CreateFileLog();     // paths passed to CreateFileA, in order
+const std::vector<std::u16string> &CreateFileWLog(); // paths passed to CreateFileW, in order
 
 // ---- Message boxes
 struct Box {
@@ -150,8 +157,10 @@ enum class Api {
     MessageBoxA,
     PostMessageA,
     CreateFileA,
+    CreateFileW,
     ReadFile,
-    SearchPathA,
+    GetModuleFileNameW,
+    SetCurrentDirectoryA,
     GetModuleHandleA,
     MultiByteToWideChar,
     ShutdownBlockReasonCreate,
@@ -214,7 +223,8 @@ const std::vector<std::string> &CallOrder();
 int LiveGlobalBlocks();   // GlobalAlloc blocks not yet freed
 int LockedGlobalBlocks(); // of those, blocks with a lock count above zero
 int OpenHandles();        // kernel handles (events, mutexes, threads, files, searches) not closed
-int LiveWindows();        // windows created and not destroyed
+int WaitingThreads(HANDLE handle); // threads inside WaitForSingleObject on that handle now
+int LiveWindows();                 // windows created and not destroyed
 bool NamedEventExists(const std::string &name);
 bool EventSignalled(const std::string &name); // state of a named event, without consuming it
 

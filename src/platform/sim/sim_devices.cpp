@@ -201,14 +201,30 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
     }
 }
 
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    Guard lock(Mutex());
-    const std::string &path = St().windowsDirectory;
+} // extern "C"
+
+namespace {
+
+UINT CopyFolder(const std::string &path, LPSTR buffer, UINT size) {
     UINT length = static_cast<UINT>(path.size());
     if (!buffer || size <= length)
         return length + 1; // the size needed, terminator included; nothing is written
     std::memcpy(buffer, path.c_str(), length + 1);
     return length;
+}
+
+} // namespace
+
+extern "C" {
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    Guard lock(Mutex());
+    return CopyFolder(St().windowsDirectory, buffer, size);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    Guard lock(Mutex());
+    return CopyFolder(St().windowsDirectory + "\\system32", buffer, size);
 }
 
 } // extern "C"

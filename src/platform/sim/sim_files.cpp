@@ -1,7 +1,9 @@
-// Files of the simulated machine: a table of read-only files by full path (case-insensitive),
-// the current directory, SearchPathA over the test's search directories, CreateFileA and
-// ReadFile (CreateFileA of "\\.\X:" opens a drive's device instead: sim_devices.cpp). Path
-// scanning respects double-byte characters, whose second byte may be 0x5C.
+// Files of the simulated machine: a table of read-only files by full path (case-insensitive,
+// held in UTF-16 as the file system holds names), the current directory, the program's own
+// module path, CreateFileA (its path converted from the ANSI code page, as Windows converts it),
+// CreateFileW and ReadFile (CreateFileA of "\\.\X:" opens a drive's device instead:
+// sim_devices.cpp). Path scanning respects double-byte characters, whose second byte may be 0x5C.
+// Letters compare without case in ASCII only: the tests name no other letters twice.
 #include "sim_internal.h"
 
 #include <algorithm>
@@ -41,10 +43,6 @@ bool HasDrive(const std::string &path) {
     return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
 }
 
-bool IsAbsolute(const std::string &path) {
-    return HasDrive(path) || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
-}
-
 std::string FullPath(const std::string &path) {
     const std::string &current = St().currentDirectory;
     if (HasDrive(path)) {
@@ -61,52 +59,47 @@ std::string FullPath(const std::string &path) {
     return Join(current, path);
 }
 
-// The table key: the full path with '/' as '\' and letters in upper case, second bytes of
-// double-byte characters left alone.
-std::string Key(const std::string &path) {
-    std::string key = FullPath(path);
-    for (size_t i = 0; i < key.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(key[i]);
-        if (Lead(c) && i + 1 < key.size())
-            i++;
-        else if (c == '/')
-            key[i] = '\\';
-        else if (c >= 'a' && c <= 'z')
-            key[i] = static_cast<char>(c - 'a' + 'A');
+// The table key: the full path in UTF-16, '/' as '\\' and ASCII letters in upper case.
+std::u16string WideKey(std::u16string path) {
+    for (char16_t &unit : path) {
+        if (unit == u'/')
+            unit = u'\\';
+        else if (unit >= u'a' && unit <= u'z')
+            unit = static_cast<char16_t>(unit - u'a' + u'A');
     }
-    return key;
+    return path;
 }
 
-bool FileExists(const std::string &path) {
-    return St().files.count(Key(path)) != 0;
+// An ANSI path as CreateFileA takes it: made full in the ANSI code page, then converted.
+std::u16string Key(const std::string &path) {
+    return WideKey(Widen(FullPath(path)));
 }
 
-std::vector<std::string> SplitList(const char *list) {
-    std::vector<std::string> parts(1);
-    for (const char *p = list; *p; p++) {
-        if (*p == ';')
-            parts.emplace_back();
-        else
-            parts.back() += *p;
-    }
-    return parts;
+// A wide path with a drive and a backslash is full; any other is taken relative to the current
+// directory, as FullPath takes an ANSI one.
+std::u16string Key(const std::u16string &path) {
+    bool full = path.size() > 2 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/');
+    if (full)
+        return WideKey(path);
+    std::u16string current = Widen(FullPath(""));
+    return WideKey(current.back() == u'\\' ? current + path : current + u'\\' + path);
 }
 
-// Where SearchPathA finds `name`, or "" when it does not.
-std::string Search(const char *path, const std::string &name, const char *extension) {
-    if (name.empty() || name.find('"') != std::string::npos)
-        return ""; // no file name can hold a double quote
-    std::string candidate = name;
-    if (extension && name.find('.', LastComponentStart(name)) == std::string::npos)
-        candidate += extension;
-    if (IsAbsolute(candidate))
-        return FileExists(candidate) ? FullPath(candidate) : "";
-    std::vector<std::string> dirs = path ? SplitList(path) : St().searchDirectories;
-    for (const std::string &dir : dirs) {
-        if (!dir.empty() && FileExists(Join(dir, candidate)))
-            return Join(dir, candidate);
+HANDLE OpenFile(const std::u16string &key) {
+    auto found = St().files.find(key);
+    if (found == St().files.end()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
     }
-    return "";
+    auto file = std::make_shared<Object>();
+    file->kind = Kind::File;
+    file->bytes = found->second;
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(file);
+}
+
+bool MayWrite(DWORD access, DWORD creation) {
+    return (access & GENERIC_WRITE) || creation != OPEN_EXISTING;
 }
 
 } // namespace
@@ -123,42 +116,62 @@ void SetCurrentDirectory(const std::string &dir) {
     St().currentDirectory = dir;
 }
 
-void SetSearchDirectories(const std::vector<std::string> &dirs) {
+void AddFileW(const std::u16string &path, const std::string &bytes) {
     Guard lock(Mutex());
-    St().searchDirectories = dirs;
+    St().files[Key(path)] = bytes;
+}
+
+std::string CurrentDirectory() {
+    Guard lock(Mutex());
+    return St().currentDirectory;
+}
+
+void SetModulePath(const std::u16string &path) {
+    Guard lock(Mutex());
+    St().modulePath = path;
 }
 
 const std::vector<std::string> &CreateFileLog() {
     return Snapshot<&State::createFileLog>();
 }
-const std::vector<std::string> &SearchLog() {
-    return Snapshot<&State::searchLog>();
+const std::vector<std::u16string> &CreateFileWLog() {
+    return Snapshot<&State::createFileWLog>();
 }
 
 } // namespace sim
 
 extern "C" {
 
-DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension, DWORD bufferLength,
-                         LPSTR buffer, LPSTR *filePart) {
+// The path of the program's own module (NULL; no other module is asked for). A buffer that
+// cannot take the path and its terminator gets what fits and the result is the buffer's size:
+// Windows 2000 and XP leave the cut path unterminated and the last error alone, later systems
+// terminate it and say ERROR_INSUFFICIENT_BUFFER.
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     Guard lock(Mutex());
-    St().searchLog.push_back(fileName ? fileName : "");
-    if (ShouldFail(sim::Api::SearchPathA) || !fileName) {
-        SetLastError(fileName ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    if (ShouldFail(sim::Api::GetModuleFileNameW)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
-    std::string found = Search(path, fileName, extension);
-    if (found.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (module != NULL || !buffer) {
+        AddProblem("GetModuleFileNameW of another module or into no buffer");
+        SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    DWORD length = static_cast<DWORD>(found.size());
-    if (!buffer || length + 1 > bufferLength)
-        return length + 1; // the size needed, terminator included; nothing is written
-    std::memcpy(buffer, found.c_str(), length + 1);
-    if (filePart)
-        *filePart = buffer + LastComponentStart(found);
-    return length;
+    const std::u16string &path = St().modulePath;
+    DWORD length = static_cast<DWORD>(path.size());
+    if (length < size) {
+        std::memcpy(buffer, path.c_str(), (length + 1) * sizeof(WCHAR));
+        return length;
+    }
+    if (size == 0)
+        return 0;
+    bool older = St().system == sim::System::Windows2000 || St().system == sim::System::WindowsXp;
+    std::memcpy(buffer, path.data(), (older ? size : size - 1) * sizeof(WCHAR));
+    if (!older) {
+        buffer[size - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    }
+    return size;
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
@@ -177,21 +190,46 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD share, LPSECURITY
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if ((access & GENERIC_WRITE) || creation != OPEN_EXISTING) {
+    if (MayWrite(access, creation)) {
         AddProblem(std::string("CreateFileA that may write or create a file: ") + fileName);
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    auto found = St().files.find(Key(fileName));
-    if (found == St().files.end()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    return OpenFile(Key(std::string(fileName)));
+}
+
+// Files only: the program opens no device by a wide name.
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD creation, DWORD, HANDLE) {
+    Guard lock(Mutex());
+    std::u16string name = fileName ? std::u16string(fileName) : std::u16string();
+    St().createFileWLog.push_back(name);
+    if (ShouldFail(sim::Api::CreateFileW)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    auto file = std::make_shared<Object>();
-    file->kind = Kind::File;
-    file->bytes = found->second;
-    SetLastError(ERROR_SUCCESS);
-    return AddHandle(file);
+    if (!fileName || name.empty() || MayWrite(access, creation) || name.rfind(u"\\\\.\\", 0) == 0) {
+        AddProblem("CreateFileW that may write, names no file or names a device");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return OpenFile(Key(name));
+}
+
+// The simulation holds no folders: a full path is taken as one that exists.
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+    Guard lock(Mutex());
+    if (ShouldFail(sim::Api::SetCurrentDirectoryA)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!path || !HasDrive(path) || (path[2] != '\\' && path[2] != '/')) {
+        AddProblem(std::string("SetCurrentDirectoryA of no full path: ") + (path ? path : ""));
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    St().currentDirectory = path;
+    return TRUE;
 }
 
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature

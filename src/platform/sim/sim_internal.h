@@ -137,16 +137,17 @@ struct State {
     // kernel objects and memory
     std::map<uintptr_t, std::shared_ptr<Object>> handles;
     std::map<uintptr_t, int> handleProcesses; // the process that holds each open handle
+    std::map<uintptr_t, int> waits;           // threads waiting on each handle right now
     std::map<std::string, std::shared_ptr<Object>> names;
     std::map<uintptr_t, Block> blocks; // by block handle (the pointer for fixed blocks)
     std::vector<std::thread> threads;
 
     // files and drives
-    std::map<std::string, std::string> files; // by normalised (upper-case) full path
+    std::map<std::u16string, std::string> files; // by normalised (upper-case) full path
     std::string currentDirectory = "C:\\";
-    std::vector<std::string> searchDirectories;
+    std::u16string modulePath = u"C:\\SLOTWARD.EXE";
     std::vector<std::string> createFileLog;
-    std::vector<std::string> searchLog;
+    std::vector<std::u16string> createFileWLog;
     std::array<Drive, 26> drives{};
     std::vector<std::string> probePatterns;
     std::vector<std::string> typeQueryRoots;
@@ -202,6 +203,7 @@ void AddProblem(const std::string &text);                // lock held
 bool ShouldFail(Api api);                                // lock held; counts the call
 std::string Upper(const std::string &text);              // ASCII letters only
 bool LeadByte(UINT codePage, unsigned char c);           // lock not needed
+std::u16string Widen(const std::string &bytes);          // lock held; by the ANSI code page
 uintptr_t NewHandleValue();                              // never reused, not even after Reset
 DWORD NewThreadId();                                     // for a thread CreateThread starts
 void AdoptThreadId(DWORD id);                            // called first on that thread

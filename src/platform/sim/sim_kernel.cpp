@@ -50,6 +50,12 @@ int OpenHandles() {
     return static_cast<int>(St().handles.size());
 }
 
+int WaitingThreads(HANDLE handle) {
+    Guard lock(Mutex());
+    auto found = St().waits.find(reinterpret_cast<uintptr_t>(handle));
+    return found == St().waits.end() ? 0 : found->second;
+}
+
 int NewProcess() {
     return gNextProcess.fetch_add(1);
 }
@@ -182,6 +188,25 @@ void RunThread(const std::shared_ptr<Object> &thread, DWORD id, LPTHREAD_START_R
     Changed().notify_all();
 }
 
+// Counts a thread's wait on a handle for as long as it lasts, so that CloseHandle can tell.
+// Lock held at both ends.
+class Waiting {
+  public:
+    explicit Waiting(uintptr_t handle) : handle_(handle), generation_(St().generation) {
+        St().waits[handle_]++;
+    }
+    ~Waiting() {
+        if (St().generation == generation_ && --St().waits[handle_] == 0)
+            St().waits.erase(handle_);
+    }
+    Waiting(const Waiting &) = delete;
+    Waiting &operator=(const Waiting &) = delete;
+
+  private:
+    uintptr_t handle_;
+    unsigned generation_;
+};
+
 } // namespace
 
 extern "C" {
@@ -280,6 +305,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     DWORD me = GetCurrentThreadId();
     unsigned generation = St().generation;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    Waiting waiting(reinterpret_cast<uintptr_t>(handle));
     for (;;) {
         if (St().resetting || St().generation != generation) {
             SetLastError(ERROR_INVALID_HANDLE); // the process is ending
@@ -305,6 +331,10 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // "If this handle is closed while the wait is still pending, the function's behavior is
+    // undefined" (WaitForSingleObject).
+    if (St().waits.count(reinterpret_cast<uintptr_t>(handle)) != 0)
+        AddProblem("CloseHandle of " + HandleText(handle) + " while a thread waits on it");
     DropHandle(handle);
     return TRUE;
 }

@@ -389,15 +389,18 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES sa, SIZE_T stackSize, LPTHREAD_
                            LPVOID parameter, DWORD creationFlags, LPDWORD threadId);
 DWORD WINAPI GetCurrentThreadId(void);
 
-DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension, DWORD bufferLength,
-                         LPSTR buffer, LPSTR *filePart);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
+                          DWORD creation, DWORD flags, HANDLE templateFile);
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                           DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                             DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
 
 // The newer session-end functions are not declared: as on Windows, only GetProcAddress finds
 // them, and only on a simulated system that has them (sim_control.h).
@@ -405,6 +408,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
                                int capacity);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int length, LPSTR text,
+                               int capacity, LPCSTR defaultChar, LPBOOL usedDefaultChar);
 
 UINT WINAPI SetErrorMode(UINT mode);
 DWORD WINAPI GetLastError(void);
