@@ -102,6 +102,7 @@ bool StartProcess(const Launch &launch, Report &report, PROCESS_INFORMATION &pi)
         return false;
     }
     report.Set("launch", "ok");
+    report.Set("launch.ms", ElapsedMs());
     report.Set("pid", (long long)pi.dwProcessId);
     return true;
 }
