@@ -185,7 +185,7 @@ def fuse_unavailable():
     if not shutil.which("fusermount"):
         return "fusermount is missing (scripts/setup.sh installs fuse3)", None
     for python in FUSE_PYTHONS:
-        if python and subprocess.run([python, "-c", "import fusepy"], stdin=subprocess.DEVNULL,
+        if python and os.access(python, os.X_OK) and subprocess.run([python, "-c", "import fusepy"], stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                      timeout=30).returncode == 0:
             return None, python
