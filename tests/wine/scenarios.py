@@ -2,8 +2,9 @@
 style, answer, exit code). Each row is a Scenario; bench.py runs them in this order.
 
 Drive layouts map a drive letter to (type, content): type cdrom, floppy (removable) or fixed;
-content "files" (a medium with files), "empty" (an empty formatted medium) or "dangling" (the
-letter points nowhere). C: (the program's drive) and Z: (the host's root) are always there, both
+content "files" (a medium with files), "empty" (an empty formatted medium), "dangling" (the
+letter points nowhere) or "hanging" (a listing of the drive never returns: bench.HANG_FS).
+C: (the program's drive) and Z: (the host's root) are always there, both
 fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, which never reports
 that error for a folder mapping: that case is covered by the host tests only.
 """
