@@ -607,14 +607,15 @@ HUNG_DRIVES = [
     Scenario("hung_drive_report_in_time",
              [Run("{exe} /T", [report(EN, media="DK")],
                   within=ANSWER_LIMIT_MS + PROGRAM_START_MS)], layout=HUNG_REMOVABLE),
-    # The copy's look at K: still waits when /R asks it to end: it ends all the same, and only
-    # then is it reported as ended.
+    # The copy's look at K: still waits when /R asks it to end: it ends all the same, it is
+    # reported as ended only once it has, and the next start guards again.
     Scenario("hung_drive_terminate_ends_copy",
              [Start("{exe} K:"),
               Send(WM_QUERYENDSESSION, [question(EN, "D", "K")], answer="0", press="no",
                    within=ANSWER_LIMIT_MS),
-              Run("{exe} /R", [terminated(EN)], watch=5000, watched_exit="0"), WaitGone(),
-              Find(count=0), Run("{exe} /R", [not_running(EN)])], layout=HUNG_NAMED),
+              Run("{exe} /R", [terminated(EN)], watch=5000, watched_exit="0", gone_first=True),
+              WaitGone(), Find(count=0), Run("{exe} /R", [not_running(EN)]), Start(), NoBox(300),
+              Find(), END], layout=HUNG_NAMED),
 ]
 
 SUITES["slotward"] += HUNG_DRIVES

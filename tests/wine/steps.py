@@ -97,12 +97,13 @@ class Run:
     watched_exit: "running" when it must still run afterwards, else its exit code;
     limited: with the user's ordinary token (Wine gives every program an administrator's elevated
     one, as UAC does, with the ordinary one linked to it); within: the first box is on screen
-    within that many ms of the start."""
+    within that many ms of the start; gone_first: the watched process had ended when the first
+    box came."""
 
     def __init__(self, cmd, boxes, press=None, exit="0", app=None, cwd=None, watch=None,
-                 watched_exit=None, timeout=8000, limited=False, within=None):
+                 watched_exit=None, timeout=8000, limited=False, within=None, gone_first=False):
         self.cmd, self.boxes, self.exit, self.limited = cmd, boxes, exit, limited
-        self.within = within
+        self.within, self.gone_first = within, gone_first
         self.press = presses(press, boxes)
         self.app, self.cwd, self.timeout = app, cwd, timeout
         self.watch, self.watched_exit = watch, watched_exit
@@ -128,7 +129,11 @@ class Run:
         if self.watch is not None:
             expected["watched.found"] = "1"
             expected["watched.exit"] = self.watched_exit
-        return compare(record, expected) + late(record, "launch.ms", "box1.ms", self.within)
+        problems = compare(record, expected) + late(record, "launch.ms", "box1.ms", self.within)
+        if not problems and self.gone_first:
+            problems += late(record, "box1.ms", "watched.exit.ms", 0) if \
+                "watched.exit.ms" in record else ["the watched process ran on past the run"]
+        return problems
 
 
 class Start:
