@@ -396,6 +396,16 @@ class Wine:
                     raise Skip("FUSE cannot mount %s here: %s" % (folder, f.read().strip()))
             self.log("drive %s: never-listed file system mounted" % letter.upper())
 
+    def looks(self):
+        """How many times the drives that never answer have been opened for a listing since they
+        were mounted (hang_fs.py writes a line for each to its log)."""
+        count = 0
+        for name in os.listdir(self.root):
+            if name.startswith("hang-") and name.endswith(".log"):
+                with open(os.path.join(self.root, name), encoding="utf-8", errors="replace") as f:
+                    count += f.read().splitlines().count("open")
+        return count
+
     def install(self, name):
         """The program as C:\\slotward\\<name>.exe; returns that Windows path."""
         path = os.path.join(self.exe_dir, name + ".exe")

@@ -597,13 +597,17 @@ ANSWER_LIMIT_MS = 5000
 # A one-shot run's limit counts from its own start, which the driver sees earlier.
 PROGRAM_START_MS = 1000
 
+from steps import Looks  # noqa: E402
+
 HUNG_DRIVES = [
-    # The second query finds the first look at K: still waiting, and is answered in time too.
+    # The second query finds the first look at K: still waiting, starts no other, and is
+    # answered in time too.
     Scenario("hung_drive_session_end_asked_in_time",
              [Start("{exe} K:"), WineBoot([question(EN, "D", "K")], rc=1, press="no"),
+              Looks(new=True),
               Send(WM_QUERYENDSESSION, [question(EN, "D", "K")], answer="0", press="no",
                    within=ANSWER_LIMIT_MS),
-              END], layout=HUNG_NAMED),
+              Looks(new=False), END], layout=HUNG_NAMED),
     Scenario("hung_drive_report_in_time",
              [Run("{exe} /T", [report(EN, media="DK")],
                   within=ANSWER_LIMIT_MS + PROGRAM_START_MS)], layout=HUNG_REMOVABLE),

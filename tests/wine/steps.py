@@ -355,6 +355,26 @@ class Burst:
         return compare(record, expected)
 
 
+class Looks:
+    """Whether the drives that never answer have been opened for a listing since the previous
+    Looks step (or the scenario's start): new=True, some were, new=False, none. A look at such a
+    drive never ends, so a new one while an earlier one waits is a second look in flight. Wine
+    opens the folder more than once for one directory search, so only "some" or "none" counts."""
+
+    def __init__(self, new):
+        self.new = new
+
+    def describe(self):
+        return "%s look at the drives that never answer" % ("a new" if self.new else "no new")
+
+    def execute(self, wine, context):
+        before, context["looks"] = context.get("looks", 0), wine.looks()
+        if (context["looks"] > before) == self.new:
+            return []
+        return ["expected %s opening for a listing, got %d" % (
+            "a new" if self.new else "no new", context["looks"] - before)]
+
+
 class Kill:
     """Ends every process of the program at once, as the task manager would: no message, no
     clean-up of its own."""
