@@ -185,9 +185,9 @@ def fuse_unavailable():
     if not shutil.which("fusermount"):
         return "fusermount is missing (scripts/setup.sh installs fuse3)", None
     for python in FUSE_PYTHONS:
-        if python and os.access(python, os.X_OK) and subprocess.run([python, "-c", "import fusepy"], stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     timeout=30).returncode == 0:
+        if python and os.access(python, os.X_OK) and subprocess.run(
+                [python, "-c", "import fusepy"], stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30).returncode == 0:
             return None, python
     return "the Python module fusepy is missing (scripts/setup.sh installs python3-fusepy)", None
 
@@ -201,11 +201,13 @@ def mounts_under(folder):
 
 
 def release_hanging(root):
-    """Ends every never-listed file system started for root and removes its mount. The process
-    goes first: that fails each listing still waiting on it at once, so that the Wine process
-    that waits gets its answer and nothing stays stuck; the dead mount is then detached (-z:
-    even while a process still has it open)."""
+    """Ends every never-listed file system started for root and removes its mount and its log.
+    The process goes first: that fails each listing still waiting on it at once, so that the
+    Wine process that waits gets its answer and nothing stays stuck; the dead mount is then
+    detached (-z: even while a process still has it open)."""
     for name in sorted(os.listdir(root)) if os.path.isdir(root) else []:
+        if name.startswith("hang-") and name.endswith(".log"):
+            os.remove(os.path.join(root, name))
         if name.startswith("hang-") and name.endswith(".json"):
             record = os.path.join(root, name)
             try:
@@ -391,9 +393,10 @@ class Wine:
                     and time.monotonic() < deadline:
                 time.sleep(0.05)
             if folder not in mounts_under(folder):
-                release_hanging(self.root)
                 with open(log_path, encoding="utf-8", errors="replace") as f:
-                    raise Skip("FUSE cannot mount %s here: %s" % (folder, f.read().strip()))
+                    why = f.read().strip()
+                release_hanging(self.root)
+                raise Skip("FUSE cannot mount %s here: %s" % (folder, why))
             self.log("drive %s: never-listed file system mounted" % letter.upper())
 
     def looks(self):
@@ -550,7 +553,7 @@ def run_table(wine, table):
     failed, skipped = [], []
     for scenario in table:
         t0 = time.monotonic()
-        status = "FAIL"
+        status = None
         try:
             failures = run_scenario(wine, scenario)
         except (BenchError, subprocess.TimeoutExpired) as e:
@@ -560,11 +563,11 @@ def run_table(wine, table):
         except Skip as e:
             failures, status = ["skipped: %s" % e], "SKIP"
             skipped.append(scenario.name)
-        status = status if failures else "ok"
+        status = status or ("FAIL" if failures else "ok")
         print("%-4s %-44s %5.1f s" % (status, scenario.name, time.monotonic() - t0), flush=True)
         for f in failures:
             print("       " + f.replace("\n", "\n       "), flush=True)
-        if failures and status == "FAIL":
+        if status == "FAIL":
             failed.append(scenario.name)
     return failed, skipped
 

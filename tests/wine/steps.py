@@ -131,8 +131,9 @@ class Run:
             expected["watched.exit"] = self.watched_exit
         problems = compare(record, expected) + late(record, "launch.ms", "box1.ms", self.within)
         if not problems and self.gone_first:
-            problems += late(record, "box1.ms", "watched.exit.ms", 0) if \
-                "watched.exit.ms" in record else ["the watched process ran on past the run"]
+            if "watched.exit.ms" not in record:
+                problems.append("the watched process ran on past the run")
+            problems += late(record, "box1.ms", "watched.exit.ms", 0)
         return problems
 
 
