@@ -104,6 +104,7 @@ def wine_measurements(rounds):
         answer_times(wine, exe, rounds)
         resident_usage(wine, exe)
     finally:
+        bench.release_hanging(root)
         wine.close()
         display.close()
         shutil.rmtree(root, ignore_errors=True)
@@ -143,12 +144,17 @@ def release_figures():
 
 def start_resident(wine, layout, line):
     wine.set_layout(layout, "en")
+    wine.mount_hanging(layout)
     wine.driver_run(["start", "5000", "--cmdfile", wine.command_file(line)], 40)
 
 
 def end_resident(wine):
     wine.driver_run(["post", "SLOTWARD", "SLOTWARD", "0x401", "0", "0", "2000", "none", "0",
                      "3000"], 30)
+    # A drive that never answers goes first, so that a copy waiting on it can end; then
+    # whatever did not end is ended, so that the next start is not "already execute".
+    bench.release_hanging(wine.root)
+    wine.driver_run(["kill", "slotward.exe"], 30)
 
 
 def answer_times(wine, exe, rounds):
@@ -156,34 +162,50 @@ def answer_times(wine, exe, rounds):
     survey), a CD-ROM with a disc that /X excludes (never asked), a CD-ROM with a disc (its
     device asked whether it is an image; /F answers at once and the refusal box that follows
     is closed), and two fixed drives besides C: without and with /U (each of them and Z: asked
-    whether it is external). The ratios set each figure against the one without the drives'
-    devices being asked, from the same run."""
+    whether it is external); and a fixed drive named on the command line with /F, once with
+    files and once never answering (bench's "hanging" content: the answer waits for the
+    survey's limit, in fewer rounds). The ratios set each figure against the one without the
+    drives' devices being asked, and the hanging drive against the answering one, from the same
+    run."""
     fixed = {"f": ("fixed", "files"), "g": ("fixed", "files")}
     cases = [("no_removable_drive", {"f": ("fixed", "files")}, exe, "1", "none"),
              ("cdrom_excluded", {"d": ("cdrom", "files")}, exe + " /X D:", "1", "none"),
              ("cdrom_present", {"d": ("cdrom", "files")}, exe + " /F", "0", "ok"),
              ("two_fixed", fixed, exe, "1", "none"),
-             ("two_fixed_external", fixed, exe + " /U", "1", "none")]
+             ("two_fixed_external", fixed, exe + " /U", "1", "none"),
+             ("named_drive", {"k": ("fixed", "files")}, exe + " K: /F", "0", "ok"),
+             ("named_drive_hanging", {"k": ("fixed", "hanging")}, exe + " K: /F", "0", "ok")]
     medians = {}
     for name, layout, line, answer, press in cases:
-        start_resident(wine, layout, line)
+        try:
+            start_resident(wine, layout, line)
+        except bench.Skip as e:
+            print("answer_ms.%s=skipped (%s)" % (name, e))
+            continue
         times = []
-        for _ in range(rounds):
+        for _ in range(min(rounds, 3) if name.endswith("_hanging") else rounds):
             # The refusal box is waited for (at most the settle time) and closed.
             settle = "0" if press == "none" else "1500"
             record = wine.driver_run(["send", "SLOTWARD", "SLOTWARD", "0x11", "0", "0",
-                                      "5000", press, settle], 30)
+                                      "10000", press, settle], 40)
+            if record.get("answer") != answer and name.endswith("_hanging"):
+                break  # a copy that waits on the drive itself answers nothing more
             if record.get("answer") != answer:
                 raise bench.BenchError("unexpected answer %r" % record.get("answer"))
             times.append(int(record["answer.ms"]))
         end_resident(wine)
+        if not times:
+            print("answer_ms.%s=none (no answer within 10 s)" % name)
+            continue
         # Median of the rounds, driver-side.
         medians[name] = statistics.median(times)
         print("answer_ms.%s=%s" % (name, medians[name]))
     for name, reference in (("cdrom_present", "cdrom_excluded"),
-                            ("two_fixed_external", "two_fixed")):
-        print("answer_ratio.%s_to_%s=%.2f"
-              % (name, reference, medians[name] / max(medians[reference], 0.5)))
+                            ("two_fixed_external", "two_fixed"),
+                            ("named_drive_hanging", "named_drive")):
+        if name in medians and reference in medians:
+            print("answer_ratio.%s_to_%s=%.2f"
+                  % (name, reference, medians[name] / max(medians[reference], 0.5)))
 
 
 def usage(wine, wait_ms, *message):

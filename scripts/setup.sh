@@ -15,6 +15,9 @@ g++-mingw-w64-x86-64-win32 wine wine32:i386 wine64 locales xvfb xauth python3
 wixl msitools osslsigncode openssl python3-pil python3-olefile"
 # Static analysis (scripts/analyze.sh) and line coverage (scripts/measure.py).
 PACKAGES="$PACKAGES clang-tidy cppcheck gcovr"
+# The Wine bench's drive that never answers: a FUSE file system whose listing never returns
+# (tests/wine/hang_fs.py), mounted and removed with fuse3's fusermount.
+PACKAGES="$PACKAGES fuse3 python3-fusepy"
 # The demo also takes a screenshot (xwd, ImageMagick) and shows Japanese text (a CJK font).
 DEMO_PACKAGES="x11-apps x11-utils imagemagick fonts-noto-cjk"
 if [ "${1:-}" = "--demo" ]; then

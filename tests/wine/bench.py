@@ -5,9 +5,10 @@ It makes one private Wine prefix and one private X display for the whole run, co
 to C:\\slotward\\slotward.exe, and for each scenario sets up the drive layout, the locale and the
 settings file, carries out the steps through swdriver.exe and compares what the driver recorded
 with the expected results. Everything it started is ended and its temporary folder removed, even
-on failure. Exit code: 0 all passed, 1 a scenario failed, 2 the bench could not run, 77 Wine
-cannot run the requested flavour's programs on this machine (not installed, or --arch 32 where
-the machine runs no 32-bit code).
+on failure. Exit code: 0 all passed (those skipped are named), 1 a scenario failed, 2 the bench
+could not run, 77 Wine cannot run the requested flavour's programs on this machine (not
+installed, or --arch 32 where the machine runs no 32-bit code), or every scenario run was skipped
+(a drive that never answers needs FUSE: /dev/fuse, fusermount and fusepy).
 
 --arch names the flavour: 32 (default) runs 32-bit programs the way /usr/bin/wine does, through
 wine32; 64 runs 64-bit programs through wine64 in a 64-bit prefix, for machines that run no
@@ -63,8 +64,14 @@ RELAY_INCLUDE = ("KERNEL32.GetLogicalDrives;KERNEL32.GetDriveTypeA;user32.LoadIc
                  "advapi32.ImpersonateLoggedOnUser;advapi32.RevertToSelf")
 # What a drive letter's folder holds: files (a medium), nothing (an empty formatted medium),
 # or no folder at all (a dangling link); or the letter is another name of the folder the
-# installer installs into (made beforehand, so that Wine's mount manager knows the drive).
-CONTENTS = ("files", "empty", "dangling", "installdir")
+# installer installs into (made beforehand, so that Wine's mount manager knows the drive); or
+# the folder is a file system whose listing never answers (hang_fs.py, mounted afresh for each
+# scenario, so that no look left waiting by one scenario reaches the next).
+CONTENTS = ("files", "empty", "dangling", "installdir", "hanging")
+HANG_FS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hang_fs.py")
+# Debian's python3-fusepy is installed for Debian's own interpreter, which need not be the one
+# running the bench.
+FUSE_PYTHONS = (sys.executable, "/usr/bin/python3")
 # Where the x86 package installs: as on Windows, a 64-bit prefix (also the one Debian's Wine
 # makes for 32-bit programs where wine64 is installed) keeps 32-bit programs apart.
 PROGRAM_FILES = ("Program Files (x86)", "Program Files")
@@ -81,6 +88,11 @@ FLAVOURS = {
 
 class BenchError(Exception):
     pass
+
+
+class Skip(Exception):
+    """This machine cannot run the scenario; the text says why. A skipped scenario never passes:
+    the bench reports it, and a run of skipped scenarios alone exits with SKIP."""
 
 
 def win_path(unix_path):
@@ -148,12 +160,12 @@ def process_start(pid):
     return None if fields[0] == "Z" else fields[19]
 
 
-def end_process(pid, start):
+def end_process(pid, start, signals=(signal.SIGTERM, signal.SIGKILL)):
     """Ends the process pid if it is still the one that started at start (a session's X server,
     which is not a child of this process)."""
     if not pid or not start or process_start(pid) != start:
         return
-    for sig in (signal.SIGTERM, signal.SIGKILL):
+    for sig in signals:
         try:
             os.kill(pid, sig)
         except OSError:
@@ -163,6 +175,53 @@ def end_process(pid, start):
             if process_start(pid) != start:
                 return
             time.sleep(0.05)
+
+
+def fuse_unavailable():
+    """Why no never-listed drive can be mounted here, in one line, or None when it can; and the
+    interpreter that runs hang_fs.py."""
+    if not os.path.exists("/dev/fuse"):
+        return "/dev/fuse is missing: this machine cannot mount a FUSE file system", None
+    if not shutil.which("fusermount"):
+        return "fusermount is missing (scripts/setup.sh installs fuse3)", None
+    for python in FUSE_PYTHONS:
+        if python and os.access(python, os.X_OK) and subprocess.run(
+                [python, "-c", "import fusepy"], stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30).returncode == 0:
+            return None, python
+    return "the Python module fusepy is missing (scripts/setup.sh installs python3-fusepy)", None
+
+
+def mounts_under(folder):
+    """The mount points at or below folder, deepest first."""
+    folder = os.path.abspath(folder)
+    with open("/proc/self/mounts") as f:
+        points = [line.split()[1].replace("\\040", " ") for line in f]
+    return sorted((p for p in points if p == folder or p.startswith(folder + "/")), reverse=True)
+
+
+def release_hanging(root):
+    """Ends every never-listed file system started for root and removes its mount and its log.
+    The process goes first: that fails each listing still waiting on it at once, so that the
+    Wine process that waits gets its answer and nothing stays stuck; the dead mount is then
+    detached (-z: even while a process still has it open)."""
+    for name in sorted(os.listdir(root)) if os.path.isdir(root) else []:
+        if name.startswith("hang-") and name.endswith(".log"):
+            os.remove(os.path.join(root, name))
+        if name.startswith("hang-") and name.endswith(".json"):
+            record = os.path.join(root, name)
+            try:
+                with open(record, encoding="utf-8") as f:
+                    started = json.load(f)
+                # Not SIGTERM: the library would wait for the request threads, one of which
+                # never returns.
+                end_process(started["pid"], started["start"], signals=(signal.SIGKILL,))
+            except (OSError, ValueError, KeyError):
+                pass
+            os.remove(record)
+    for point in mounts_under(root):
+        subprocess.run(["fusermount", "-u", "-z", point], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
 
 
 class Wine:
@@ -279,6 +338,7 @@ class Wine:
         if layout == self.layout and locale == self.locale:
             return
         started = time.monotonic()
+        release_hanging(self.root)  # a mount in the media folder would stop its removal
         dosdevices = os.path.join(self.prefix, "dosdevices")
         for name in os.listdir(dosdevices):
             if len(name) == 2 and name[1] == ":" and name not in ("c:", "z:"):
@@ -307,6 +367,47 @@ class Wine:
         self.layout, self.locale = layout, locale
         self.log("layout %s, locale %s: %.1f s" % (sorted(layout), locale,
                                                    time.monotonic() - started))
+
+    def mount_hanging(self, layout):
+        """Mounts a never-listed file system on the folder of each "hanging" drive of the
+        layout (its letter already points there); release_hanging(self.root) ends them. Raises
+        Skip where FUSE cannot be used."""
+        letters = [letter for letter, (_, content) in sorted(layout.items())
+                   if content == "hanging"]
+        if not letters:
+            return
+        why, python = fuse_unavailable()
+        if why:
+            raise Skip(why)
+        for letter in letters:
+            folder = os.path.join(self.media, letter)
+            log_path = os.path.join(self.root, "hang-%s.log" % letter)
+            with open(log_path, "wb") as log:
+                proc = subprocess.Popen([python, HANG_FS, folder], stdin=subprocess.DEVNULL,
+                                        stdout=log, stderr=subprocess.STDOUT,
+                                        start_new_session=True)
+            with open(os.path.join(self.root, "hang-%s.json" % letter), "w") as f:
+                json.dump({"pid": proc.pid, "start": process_start(proc.pid)}, f)
+            deadline = time.monotonic() + 10
+            while folder not in mounts_under(folder) and proc.poll() is None \
+                    and time.monotonic() < deadline:
+                time.sleep(0.05)
+            if folder not in mounts_under(folder):
+                with open(log_path, encoding="utf-8", errors="replace") as f:
+                    why = f.read().strip()
+                release_hanging(self.root)
+                raise Skip("FUSE cannot mount %s here: %s" % (folder, why))
+            self.log("drive %s: never-listed file system mounted" % letter.upper())
+
+    def looks(self):
+        """How many times the drives that never answer have been opened for a listing since they
+        were mounted (hang_fs.py writes a line for each to its log)."""
+        count = 0
+        for name in os.listdir(self.root):
+            if name.startswith("hang-") and name.endswith(".log"):
+                with open(os.path.join(self.root, name), encoding="utf-8", errors="replace") as f:
+                    count += f.read().splitlines().count("open")
+        return count
 
     def install(self, name, folder=EXE_DIR):
         """The program as C:\\<folder>\\<name>.exe; returns that Windows path."""
@@ -389,6 +490,7 @@ class Wine:
 def run_scenario(wine, scenario):
     """Carries out one scenario; returns a list of failure descriptions (empty: passed)."""
     wine.set_layout(scenario.layout, scenario.locale)
+    wine.mount_hanging(scenario.layout)
     # exe: the program's Windows path; image: the name its processes show.
     context = {"exe": wine.install(scenario.exe, scenario.folder), "image": scenario.exe + ".exe"}
     wine.set_settings(scenario.exe, scenario.settings, scenario.folder)
@@ -406,7 +508,9 @@ def run_scenario(wine, scenario):
                 break
     finally:
         # Nothing may outlive a scenario; a program still running here is a failure of its own
-        # unless an earlier step already failed (then it is only cleaned up).
+        # unless an earlier step already failed (then it is only cleaned up). A drive that never
+        # answers goes first: under Linux a thread waiting on it cannot be ended before.
+        release_hanging(wine.root)
         image = scenario.exe + ".exe"
         left = wine.driver_run(["kill", image], 30).get("killed", "?")
         if left != "0" and not failures:
@@ -445,23 +549,36 @@ def run_order(table):
 
 
 def run_table(wine, table):
-    """Runs the scenarios, printing a line for each; returns the names of those that failed."""
-    failed = []
+    """Runs the scenarios, printing a line for each; returns the names of those that failed and
+    of those skipped."""
+    failed, skipped = [], []
     for scenario in table:
         t0 = time.monotonic()
+        status = None
         try:
             failures = run_scenario(wine, scenario)
         except (BenchError, subprocess.TimeoutExpired) as e:
             failures = ["bench error: %s" % e]
             wine.restart_server()
             wine.layout = None
-        status = "FAIL" if failures else "ok"
+        except Skip as e:
+            failures, status = ["skipped: %s" % e], "SKIP"
+            skipped.append(scenario.name)
+        status = status or ("FAIL" if failures else "ok")
         print("%-4s %-44s %5.1f s" % (status, scenario.name, time.monotonic() - t0), flush=True)
         for f in failures:
             print("       " + f.replace("\n", "\n       "), flush=True)
-        if failures:
+        if status == "FAIL":
             failed.append(scenario.name)
-    return failed
+    return failed, skipped
+
+
+def exit_code(table, failed, skipped):
+    """1 when a scenario failed; SKIP when every one was skipped; else 0 (the skipped ones have
+    been named)."""
+    if failed:
+        return 1
+    return SKIP if skipped and len(skipped) == len(table) else 0
 
 
 def load_state(folder):
@@ -486,6 +603,9 @@ def end_session(folder):
         state = load_state(folder)
     except (OSError, ValueError):
         state = {}
+    # First the drives that never answer, which a killed run may have left: their mounts would
+    # stop the folder's removal, and the Wine processes waiting on them could not be ended.
+    release_hanging(folder)
     prefix = os.path.join(folder, "prefix")
     if os.path.isdir(prefix) and shutil.which("wineserver"):
         env = dict(os.environ, WINEPREFIX=prefix)
@@ -521,7 +641,7 @@ def start_session(folder, verbose, arch):
 
 
 def run_in_session(folder, table, driver, program, verbose, arch):
-    """Runs the scenarios in the session's prefix; returns the names of those that failed."""
+    """Runs the scenarios in the session's prefix; returns the run's exit code."""
     try:
         state = load_state(folder)
     except (OSError, ValueError) as e:
@@ -534,9 +654,9 @@ def run_in_session(folder, table, driver, program, verbose, arch):
     # Until this run ends in order the state of the server is unknown: a run that is killed
     # leaves the next one to set the layout afresh, which restarts the server.
     save_state(folder, dict(state, layout=None))
-    failed = run_table(wine, table)
+    failed, skipped = run_table(wine, table)
     save_state(folder, dict(state, layout=wine.layout, locale=wine.locale))
-    return failed
+    return exit_code(table, failed, skipped)
 
 
 def why_unavailable(arch):
@@ -640,11 +760,10 @@ def main():
 
     if session:
         try:
-            failed = run_in_session(session, table, driver, args.program, args.verbose, args.arch)
+            return run_in_session(session, table, driver, args.program, args.verbose, args.arch)
         except BenchError as e:
             print("bench: %s" % e)
             return 2
-        return 1 if failed else 0
 
     if args.work:
         os.makedirs(args.work, exist_ok=True)
@@ -654,11 +773,12 @@ def main():
         display = Display()
         wine = Wine(root, display.name, driver, args.program, args.verbose, arch=args.arch)
         print("bench: prefix ready after %.1f s" % (time.monotonic() - started), flush=True)
-        failed = run_table(wine, table)
+        failed, skipped = run_table(wine, table)
     except BenchError as e:
         print("bench: %s" % e)
         return 2
     finally:
+        release_hanging(root)
         if wine:
             wine.close()
         if display:
@@ -667,11 +787,13 @@ def main():
             print("bench: kept %s" % root)
         else:
             shutil.rmtree(root, ignore_errors=True)
-    print("bench: %d scenario(s), %d failed, %.1f s" % (len(table), len(failed),
-                                                         time.monotonic() - started))
+    print("bench: %d scenario(s), %d failed, %d skipped, %.1f s"
+          % (len(table), len(failed), len(skipped), time.monotonic() - started))
     for name in failed:
         print("  failed: " + name)
-    return 1 if failed else 0
+    for name in skipped:
+        print("  skipped: " + name)
+    return exit_code(table, failed, skipped)
 
 
 if __name__ == "__main__":

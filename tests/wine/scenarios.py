@@ -2,8 +2,9 @@
 style, answer, exit code). Each row is a Scenario; bench.py runs them in this order.
 
 Drive layouts map a drive letter to (type, content): type cdrom, floppy (removable) or fixed;
-content "files" (a medium with files), "empty" (an empty formatted medium) or "dangling" (the
-letter points nowhere). C: (the program's drive) and Z: (the host's root) are always there, both
+content "files" (a medium with files), "empty" (an empty formatted medium), "dangling" (the
+letter points nowhere) or "hanging" (a listing of the drive never returns: bench.HANG_FS).
+C: (the program's drive) and Z: (the host's root) are always there, both
 fixed. A drive without a medium (ERROR_NOT_READY) cannot be made under Wine, which never reports
 that error for a folder mapping: that case is covered by the host tests only.
 """
@@ -600,3 +601,42 @@ ENDINGS = [
 ]
 
 SUITES["slotward"] += ENDINGS
+
+# ---- A drive that never answers: a letter named on the command line whose server has gone (a
+# fixed K:), or a card reader that has stopped answering (a removable K:). Its folder is a file
+# system whose listing never returns (hang_fs.py, a fresh one for each scenario, ended before
+# the scenario's programs are). The look at it may go on waiting; the answer may not: within
+# 5 s of the query, the time after which Windows takes a window for hung at shutdown, the
+# drive counts as holding a medium and is named like any other.
+HUNG_NAMED = {"d": ("cdrom", "files"), "k": ("fixed", "hanging")}
+HUNG_REMOVABLE = {"d": ("cdrom", "files"), "k": ("floppy", "hanging")}
+ANSWER_LIMIT_MS = 5000
+# A one-shot run's limit counts from its own start, which the driver sees earlier.
+PROGRAM_START_MS = 1000
+
+from steps import Looks  # noqa: E402
+
+HUNG_DRIVES = [
+    # The second query finds the first look at K: still waiting, starts no other, and is
+    # answered in time too.
+    Scenario("hung_drive_session_end_asked_in_time",
+             [Start("{exe} K:"), WineBoot([question(EN, "D", "K")], rc=1, press="no"),
+              Looks(new=True),
+              Send(WM_QUERYENDSESSION, [question(EN, "D", "K")], answer="0", press="no",
+                   within=ANSWER_LIMIT_MS),
+              Looks(new=False), END], layout=HUNG_NAMED),
+    Scenario("hung_drive_report_in_time",
+             [Run("{exe} /T", [report(EN, media="DK")],
+                  within=ANSWER_LIMIT_MS + PROGRAM_START_MS)], layout=HUNG_REMOVABLE),
+    # The copy's look at K: still waits when /R asks it to end: it ends all the same, it is
+    # reported as ended only once it has, and the next start guards again.
+    Scenario("hung_drive_terminate_ends_copy",
+             [Start("{exe} K:"),
+              Send(WM_QUERYENDSESSION, [question(EN, "D", "K")], answer="0", press="no",
+                   within=ANSWER_LIMIT_MS),
+              Run("{exe} /R", [terminated(EN)], watch=5000, watched_exit="0", gone_first=True),
+              WaitGone(), Find(count=0), Run("{exe} /R", [not_running(EN)]), Start(), NoBox(300),
+              Find(), END], layout=HUNG_NAMED),
+]
+
+SUITES["slotward"] += HUNG_DRIVES

@@ -6,6 +6,7 @@ number of boxes is always compared, so an unexpected box fails the step too.
 """
 
 import re
+import subprocess
 import time
 
 # The private window messages and the session messages.
@@ -61,6 +62,17 @@ def compare(record, expected):
     return problems
 
 
+def late(record, since, until, within):
+    """A problem when the driver's time `until` came more than `within` ms after `since`."""
+    if within is None or "<missing>" in (record.get(since, "<missing>"),
+                                         record.get(until, "<missing>")):
+        return []  # a missing time has failed the comparison already
+    took = int(record[until]) - int(record[since])
+    if took <= within:
+        return []
+    return ["%s came %d ms after %s, more than %d ms" % (until, took, since, within)]
+
+
 def expect_boxes(boxes, process):
     expected = {"boxes": len(boxes)}
     for i, box in enumerate(boxes, 1):
@@ -84,11 +96,14 @@ class Run:
     watch: also follow the resident instance and wait up to that many ms for its end;
     watched_exit: "running" when it must still run afterwards, else its exit code;
     limited: with the user's ordinary token (Wine gives every program an administrator's elevated
-    one, as UAC does, with the ordinary one linked to it)."""
+    one, as UAC does, with the ordinary one linked to it); within: the first box is on screen
+    within that many ms of the start; gone_first: the watched process had ended when the first
+    box came."""
 
     def __init__(self, cmd, boxes, press=None, exit="0", app=None, cwd=None, watch=None,
-                 watched_exit=None, timeout=8000, limited=False):
+                 watched_exit=None, timeout=8000, limited=False, within=None, gone_first=False):
         self.cmd, self.boxes, self.exit, self.limited = cmd, boxes, exit, limited
+        self.within, self.gone_first = within, gone_first
         self.press = presses(press, boxes)
         self.app, self.cwd, self.timeout = app, cwd, timeout
         self.watch, self.watched_exit = watch, watched_exit
@@ -114,7 +129,12 @@ class Run:
         if self.watch is not None:
             expected["watched.found"] = "1"
             expected["watched.exit"] = self.watched_exit
-        return compare(record, expected)
+        problems = compare(record, expected) + late(record, "launch.ms", "box1.ms", self.within)
+        if not problems and self.gone_first:
+            if "watched.exit.ms" not in record:
+                problems.append("the watched process ran on past the run")
+            problems += late(record, "box1.ms", "watched.exit.ms", 0)
+        return problems
 
 
 class Start:
@@ -201,12 +221,14 @@ class Deliver:
     then: (message, wparam, lparam) posted to the window once its process shows a box, which is
     held on screen meanwhile (send only); then_open: how many boxes are still open the settle
     time after it, before the held boxes are pressed; then_answer: the follow-up is sent
-    instead, and this is its answer."""
+    instead, and this is its answer. within: the first box (with none expected, the answer) comes
+    within that many ms of the sending (send only)."""
 
     def __init__(self, send, message, boxes, answer=None, press=None, answer_first=False,
                  settle=500, timeout=8000, exit="running", wparam=0, lparam=0, then=None,
-                 then_open=0, then_answer=None):
+                 then_open=0, then_answer=None, within=None):
         self.send, self.message, self.boxes, self.answer = send, message, boxes, answer
+        self.within = within
         self.wparam, self.lparam, self.then, self.then_open = wparam, lparam, then, then_open
         self.then_answer = then_answer
         self.press = presses(press, boxes)
@@ -238,6 +260,9 @@ class Deliver:
         else:
             expected["posted"] = "1"
         problems = compare(record, expected)
+        if not problems and self.send:
+            problems += late(record, "sent.ms", "box1.ms" if self.boxes else "answer.ms",
+                             self.within)
         if not problems and self.answer_first and self.boxes:
             if int(record["answer.ms"]) > int(record["box1.ms"]):
                 problems.append("the box appeared before the answer (answer at %s ms, box at "
@@ -273,7 +298,9 @@ class WaitGone:
 class WineBoot:
     """Wine's session manager asks every window whether the session may end
     (wineboot --end-session); the boxes shown meanwhile are answered. rc: its exit code,
-    1 when a window refused, 0 when all consented (it then ends their processes)."""
+    1 when a window refused, 0 when all consented (it then ends their processes). A process
+    that has not answered 5 s after the query gets the session manager's own "end task" box,
+    which no scenario expects: it counts as one box too many."""
 
     def __init__(self, boxes, rc, press=None, timeout=10000):
         self.boxes, self.rc, self.timeout = list(boxes), rc, timeout
@@ -289,7 +316,10 @@ class WineBoot:
             if self.boxes:
                 record = wine.driver_run(["boxes", str(self.timeout), self.press], 40)
                 problems += compare(record, expect_boxes(self.boxes, context["image"]))
-            rc = proc.wait(self.timeout / 1000 + 10)
+            try:
+                rc = proc.wait(self.timeout / 1000 + 10)
+            except subprocess.TimeoutExpired:
+                return problems + ["wineboot did not end (a window it waits for never answered)"]
             if rc != self.rc:
                 problems.append("wineboot exit code: expected %d, got %d" % (self.rc, rc))
             return problems
@@ -324,6 +354,26 @@ class Burst:
                     "more.answered": self.count - 1, "more.answers": self.more}
         expected.update(expect_boxes(self.boxes, context["image"]))
         return compare(record, expected)
+
+
+class Looks:
+    """Whether the drives that never answer have been opened for a listing since the previous
+    Looks step (or the scenario's start): new=True, some were, new=False, none. A look at such a
+    drive never ends, so a new one while an earlier one waits is a second look in flight. Wine
+    opens the folder more than once for one directory search, so only "some" or "none" counts."""
+
+    def __init__(self, new):
+        self.new = new
+
+    def describe(self):
+        return "%s look at the drives that never answer" % ("a new" if self.new else "no new")
+
+    def execute(self, wine, context):
+        before, context["looks"] = context.get("looks", 0), wine.looks()
+        if (context["looks"] > before) == self.new:
+            return []
+        return ["expected %s opening for a listing, got %d" % (
+            "a new" if self.new else "no new", context["looks"] - before)]
 
 
 class Kill:

@@ -102,6 +102,7 @@ bool StartProcess(const Launch &launch, Report &report, PROCESS_INFORMATION &pi)
         return false;
     }
     report.Set("launch", "ok");
+    report.Set("launch.ms", ElapsedMs());
     report.Set("pid", (long long)pi.dwProcessId);
     return true;
 }
@@ -177,7 +178,13 @@ int RunCommand(int argc, wchar_t **argv, Report &report) {
     }
     BoxWatcher watcher(pi.dwProcessId, ParsePressList(Narrow(argv[4])));
     long long deadline = ElapsedMs() + timeoutMs;
+    bool watchedEnded = false;
     for (;;) {
+        // Before the boxes: a box that says the watched process has ended must come after it.
+        if (watched && !watchedEnded && WaitForSingleObject(watched, 0) == WAIT_OBJECT_0) {
+            watchedEnded = true;
+            report.Set("watched.exit.ms", ElapsedMs());
+        }
         watcher.Poll(report);
         if (WaitForSingleObject(pi.hProcess, kPollMs) == WAIT_OBJECT_0) {
             break;

@@ -43,6 +43,7 @@ const char kUsage[] =
     "      call a custom action's entry as the installer calls a deferred one, with data as its\n"
     "      CustomActionData and its messages in the log\n"
     "<press>: comma-separated buttons for the boxes in order (ok, yes, no, cancel), or none.\n"
+    "Times (keys ending in .ms: launch, sent, answer, boxN) count from the driver's start.\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal. A --cmdfile holds the command line in\n"
     "UTF-8 (the host's argument conversion cannot be trusted with text outside ASCII).\n";
 

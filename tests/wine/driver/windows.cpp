@@ -29,10 +29,12 @@ struct Delivery {
     DWORD_PTR answer;
     BOOL ok;
     long long answerMs;
+    long long sentMs; // when the message went out, for the time to its first box or answer
 };
 
 DWORD WINAPI SendThread(LPVOID param) {
     Delivery *d = (Delivery *)param;
+    d->sentMs = ElapsedMs();
     d->ok = SendMessageTimeoutW(d->window, d->message, d->wParam, d->lParam, SMTO_NORMAL,
                                 d->timeoutMs, &d->answer) != 0;
     d->answerMs = ElapsedMs();
@@ -67,6 +69,7 @@ void AwaitQuiet(BoxWatcher &watcher, const Delivery *d, long long deadline, long
 void ReportAnswer(const Delivery &d, Report &report) {
     report.Set("answer", !d.done ? "pending" : d.ok ? std::to_string(d.answer) : "failed");
     report.Set("answer.ms", d.answerMs);
+    report.Set("sent.ms", d.sentMs);
 }
 
 // Polls the boxes (held ones stay on screen) for ms milliseconds, or until one has been seen.
@@ -174,6 +177,7 @@ int DeliverCommand(int argc, wchar_t **argv, Report &report, bool send) {
                   0,
                   0,
                   FALSE,
+                  0,
                   0};
     if (send) {
         CloseHandle(CreateThread(NULL, 0, SendThread, &d, 0, NULL));
@@ -222,7 +226,7 @@ int BurstCommand(int argc, wchar_t **argv, Report &report) {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
     BoxWatcher watcher(pid, ParsePressList(Narrow(argv[8])), true);
-    Delivery d = {window, (UINT)Number(argv[5]), 0, 0, (DWORD)timeoutMs, 0, 0, FALSE, 0};
+    Delivery d = {window, (UINT)Number(argv[5]), 0, 0, (DWORD)timeoutMs, 0, 0, FALSE, 0, 0};
     long long deadline = ElapsedMs() + timeoutMs;
     CloseHandle(CreateThread(NULL, 0, SendThread, &d, 0, NULL));
     PollFor(watcher, timeoutMs, true, report);
