@@ -144,6 +144,7 @@ void ListDrives(SurveyFindings *findings) {
     for (int n = 0; n < kDriveCount; n++)
         if (ReadShared(&sLookInFlight[n]))
             inFlight |= 1u << n;
+    DWORD candidates = static_cast<DWORD>(ReadShared(&findings->candidates));
     DWORD answered = static_cast<DWORD>(ReadShared(&findings->answered));
     DWORD media = static_cast<DWORD>(ReadShared(&findings->media));
     DWORD unanswered =
@@ -154,7 +155,7 @@ void ListDrives(SurveyFindings *findings) {
     for (int n = 0; n < kDriveCount; n++) {
         DWORD driveBit = 1u << n;
         char letter = static_cast<char>('A' + n);
-        if ((static_cast<DWORD>(ReadShared(&findings->candidates)) & driveBit) == 0)
+        if ((candidates & driveBit) == 0)
             continue;
         if (((media | unanswered) & driveBit) != 0)
             AppendDriveEntry(gMediaList, letter);

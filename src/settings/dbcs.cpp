@@ -45,18 +45,6 @@ static size_t CharacterSize(const char *at, const BYTE *table) {
 
 // A lead byte in the last place is a cut character: the walk ends without stepping past the
 // end of the text, and the lead byte itself never matches.
-// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): strchr's order, then the length
-const char *FindFirstChar(const char *text, char ch, size_t length, const BYTE *table) {
-    size_t at = 0;
-    while (at < length) {
-        size_t size = CharacterSize(text + at, table);
-        if (size == 1 && text[at] == ch)
-            return text + at;
-        at += size;
-    }
-    return NULL;
-}
-
 // NOLINTNEXTLINE(bugprone-easily-swappable-parameters): strrchr's order, then the length
 const char *FindLastChar(const char *text, char ch, size_t length, const BYTE *table) {
     const char *last = NULL;

@@ -14,8 +14,7 @@ extern BYTE gLeadByteTable[kLeadByteTableCapacity];
 BYTE *BuildLeadByteTable(BYTE *buffer, size_t capacity);
 BOOL IsLeadByte(BYTE value, const BYTE *table);
 
-// Position of the first / last single-byte `ch` within `length` bytes of `text`, or NULL.
-const char *FindFirstChar(const char *text, char ch, size_t length, const BYTE *table);
+// Position of the last single-byte `ch` within `length` bytes of `text`, or NULL.
 const char *FindLastChar(const char *text, char ch, size_t length, const BYTE *table);
 
 // Length of the longest run of whole characters within `length` bytes: a lead byte whose
