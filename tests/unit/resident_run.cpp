@@ -49,7 +49,7 @@ void RequestTermination() {
 }
 
 // Generous by default: it returns as soon as the condition holds, and a loaded machine
-// (sanitizers, a parallel build) can take seconds over ten thousand boxes.
+// (sanitizers, a parallel build) can take seconds over a thousand boxes.
 bool WaitUntil(const std::function<bool()> &condition, int timeoutMs) {
     for (int i = 0; i < timeoutMs / 10 && !condition(); i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

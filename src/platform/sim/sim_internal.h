@@ -141,6 +141,7 @@ struct State {
     std::map<std::string, std::shared_ptr<Object>> names;
     std::map<uintptr_t, Block> blocks; // by block handle (the pointer for fixed blocks)
     std::vector<std::thread> threads;
+    std::vector<std::shared_ptr<Object>> threadObjects; // each thread's, in the same order
 
     // files and drives
     std::map<std::u16string, std::string> files; // by normalised (upper-case) full path

@@ -176,6 +176,21 @@ bool TryAcquire(Object &object, DWORD me) {
 
 namespace {
 
+// As Windows frees a thread that has ended, its host thread is joined at the next start: a
+// program that starts a thread for each query would otherwise pile up thousands of them. A
+// thread marked ended has left the lock for good and only returns. Lock held.
+void ReapEndedThreads() {
+    for (size_t i = 0; i < St().threads.size();) {
+        if (!St().threadObjects[i]->signalled) {
+            i++;
+            continue;
+        }
+        St().threads[i].join();
+        St().threads.erase(St().threads.begin() + static_cast<std::ptrdiff_t>(i));
+        St().threadObjects.erase(St().threadObjects.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
 void RunThread(const std::shared_ptr<Object> &thread, DWORD id, LPTHREAD_START_ROUTINE start,
                LPVOID parameter, int process) {
     AdoptThreadId(id);
@@ -352,7 +367,9 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     HANDLE h = AddHandle(thread);
     if (threadId)
         *threadId = id;
+    ReapEndedThreads();
     St().threads.emplace_back(RunThread, thread, id, start, parameter, tProcess);
+    St().threadObjects.push_back(thread);
     return h;
 }
 

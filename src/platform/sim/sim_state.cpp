@@ -117,6 +117,7 @@ void Reset() {
         St().generation++;
         CancelAllSentMessages();
         threads.swap(St().threads);
+        St().threadObjects.clear();
         Changed().notify_all();
     }
     for (std::thread &thread : threads)
