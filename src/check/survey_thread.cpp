@@ -41,8 +41,8 @@ BOOL SurveyDrives(void) {
     BOOL going = TRUE;
     DWORD threadId;
     // NOLINTNEXTLINE(performance-no-int-to-ptr): the survey's number as the thread's parameter
-    HANDLE thread =
-        CreateThread(NULL, 4096, SurveyThread, reinterpret_cast<LPVOID>(number), 0, &threadId);
+    LPVOID parameter = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(number));
+    HANDLE thread = CreateThread(NULL, 4096, SurveyThread, parameter, 0, &threadId);
     if (thread == NULL) {
         SurveyCandidates(&sFindings, number);
     } else {

@@ -169,6 +169,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
 
 // Runs every message sent to this thread, then looks for a posted one as GetMessageA would,
 // without waiting; a quit request is found only where the filter takes WM_QUIT.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters): Win32's own signature
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
     Guard lock(Mutex());
     while (RunOneSentMessage(lock)) {
