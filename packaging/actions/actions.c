@@ -2,51 +2,39 @@
  *
  * A deferred action reads its CustomActionData, formatted from the package's own values when the
  * script was written; an immediate one the installation's properties. Nothing is read from a
- * command line a user could type. Each says what it decided in the log (log.h); only the folder's
- * check fails the installation: a copy that could not be ended or started must not. Only KERNEL32
- * and MSI are imported (both loaded in the installer's process), other libraries are loaded from
- * the system folder (sessions.h). No C runtime. */
+ * command line a user could type. Each says what it decided in the log (sessions.h); only the
+ * folder's check fails the installation: a copy that could not be ended or started must not. Only
+ * KERNEL32 and MSI are imported (both loaded in the installer's process), other libraries are
+ * loaded from the system folder (sessions.h). No C runtime. */
 #include "folder_guard.h"
-#include "log.h"
-#include "sessions.h"
 #include "starter.h"
 #include "stopper.h"
 
 #include <msiquery.h>
 
 #define EXPORT __declspec(dllexport)
-/* The room for an action's data: the program with its options as the Startup shortcut can carry
- * them (starter.h), which is more than the stopper's two files need. */
-#define DATA_ROOM COMMAND_ROOM
 
 /* Zero-filled storage rather than the stack, which one page at a time is all a module without
- * the C runtime's stack probe may take. */
-static char sData[DATA_ROOM];
+ * the C runtime's stack probe may take. An action's data has the room of the program with its
+ * options as the Startup shortcut can carry them, more than the stopper's two files need. */
+static char sData[COMMAND_ROOM];
 static char sProductCode[40];
-/* Whether the last property read was longer than the room. */
+/* Whether the last property read was longer than its buffer. */
 static BOOL sTooLong;
 
-/* The property's value; empty when it is missing or longer than the room (never cut). */
-static const char *Property(MSIHANDLE install, const char *name) {
-    DWORD size = DATA_ROOM;
-    LogTo(install);
-    UINT read = MsiGetPropertyA(install, name, sData, &size);
+/* A property into a buffer; empty when it is missing or longer than the buffer (never cut). */
+static void PropertyInto(MSIHANDLE install, const char *name, char *buffer, DWORD size) {
+    UINT read = MsiGetPropertyA(install, name, buffer, &size);
     sTooLong = read == ERROR_MORE_DATA;
     if (read != ERROR_SUCCESS) {
-        sData[0] = '\0';
-    }
-    return sData;
-}
-
-static const char *ActionData(MSIHANDLE install) {
-    return Property(install, "CustomActionData");
-}
-
-/* A property into a buffer of its own; empty when it is missing or longer than the buffer. */
-static void PropertyInto(MSIHANDLE install, const char *name, char *buffer, DWORD size) {
-    if (MsiGetPropertyA(install, name, buffer, &size) != ERROR_SUCCESS) {
         buffer[0] = '\0';
     }
+}
+
+static const char *Property(MSIHANDLE install, const char *name) {
+    LogTo(install);
+    PropertyInto(install, name, sData, sizeof sData);
+    return sData;
 }
 
 /* A starter's program and options; NULL when they are longer than the room: a cut list of
@@ -59,10 +47,7 @@ static const char *StartData(MSIHANDLE install, const char *name) {
 
 /* The installation's ProductCode, which deferred actions are given too: the list's owner. */
 static const char *ProductCode(MSIHANDLE install) {
-    DWORD size = sizeof sProductCode;
-    if (MsiGetPropertyA(install, "ProductCode", sProductCode, &size) != ERROR_SUCCESS) {
-        sProductCode[0] = '\0';
-    }
+    PropertyInto(install, "ProductCode", sProductCode, sizeof sProductCode);
     return sProductCode;
 }
 
@@ -73,7 +58,7 @@ static const char *ProductCode(MSIHANDLE install) {
  * upgrade's removal of the old version inside the new one's) adds to it. */
 EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     char first[MAX_PATH];
-    const char *data = ActionData(install);
+    const char *data = Property(install, "CustomActionData");
     const char *after = NextArgument(data, first);
     BOOL late = after != NULL && lstrcmpiA(first, "/late") == 0;
     BOOL add = late || (after != NULL && lstrcmpiA(first, "/add") == 0);

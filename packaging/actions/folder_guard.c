@@ -2,7 +2,6 @@
 #include "folder_guard.h"
 
 #include "folder_check.h"
-#include "log.h"
 #include "sessions.h"
 
 #include <aclapi.h>

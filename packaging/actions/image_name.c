@@ -1,7 +1,5 @@
-/* The installed files' and the running copies' names and identities; see image_name.h. */
-#include "image_name.h"
-
-#include "log.h"
+/* The installed files' and the running copies' names and identities; see stopper.h. */
+#include "stopper.h"
 
 #include <tlhelp32.h>
 

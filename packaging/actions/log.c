@@ -1,5 +1,5 @@
-/* The installer's log; see log.h. */
-#include "log.h"
+/* The installer's log; see sessions.h. */
+#include "sessions.h"
 
 #include <msiquery.h>
 

@@ -51,28 +51,35 @@ static AnyFunction Registry(const char *name) {
     return SystemFunction("advapi32.dll", name);
 }
 
-static BOOL OpenSessionsKey(HKEY *key) {
+/* A value of the list's key: *size, the buffer's capacity, becomes the bytes read, 0 unless the
+ * value is there with that type. FALSE when there is no key. */
+static BOOL ReadListValue(const char *name, DWORD type, void *buffer, DWORD *size) {
     OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
-    return openKey != NULL &&
-           openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
+    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
+    DWORD found = REG_NONE;
+    HKEY key;
+    if (openKey == NULL || queryValue == NULL || closeKey == NULL ||
+        openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        *size = 0;
+        return FALSE;
+    }
+    if (queryValue(key, name, NULL, &found, (LPBYTE)buffer, size) != ERROR_SUCCESS ||
+        found != type) {
+        *size = 0;
+    }
+    closeKey(key);
+    return TRUE;
 }
 
 BOOL ReadEndedSessions(SessionList *list, const char *owner) {
-    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
-    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
-    HKEY key;
-    DWORD type = 0;
     DWORD size = sizeof list->copies;
     list->count = 0;
-    if (queryValue == NULL || closeKey == NULL || (owner != NULL && !ListOwnedBy(owner)) ||
-        !OpenSessionsKey(&key)) {
+    if ((owner != NULL && !ListOwnedBy(owner)) ||
+        !ReadListValue(ENDED_VALUE, REG_BINARY, list->copies, &size)) {
         return FALSE;
     }
-    if (queryValue(key, ENDED_VALUE, NULL, &type, (LPBYTE)list->copies, &size) == ERROR_SUCCESS &&
-        type == REG_BINARY) {
-        list->count = size / sizeof(EndedCopy);
-    }
-    closeKey(key);
+    list->count = size / sizeof(EndedCopy);
     for (DWORD i = 0; i < list->count; i++) {
         if (list->copies[i].sidLength > SID_BYTES) {
             list->copies[i].sidLength = 0; /* not a list this program wrote: nobody's */
@@ -82,43 +89,26 @@ BOOL ReadEndedSessions(SessionList *list, const char *owner) {
 }
 
 BOOL ListOwnedBy(const char *owner) {
-    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
-    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     char found[OWNER_ROOM];
     DWORD size = sizeof found - 1;
-    DWORD type = 0;
-    HKEY key;
-    if (queryValue == NULL || closeKey == NULL || !OpenSessionsKey(&key)) {
-        return FALSE;
-    }
-    LONG read = queryValue(key, OWNER_VALUE, NULL, &type, (LPBYTE)found, &size);
-    closeKey(key);
-    found[read == ERROR_SUCCESS && type == REG_SZ && size < sizeof found ? size : 0] = '\0';
+    ReadListValue(OWNER_VALUE, REG_SZ, found, &size);
+    found[size < sizeof found ? size : 0] = '\0';
     return found[0] != '\0' && lstrcmpiA(found, owner) == 0;
 }
 
-/* A list an interrupted installation left, before one is made afresh. */
-static void ForgetStaleList(HKEY product) {
-    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
-    if (deleteKey != NULL) {
-        deleteKey(product, "Sessions");
-    }
-}
-
-/* Who may do what with a list made afresh: the system and Administrators everything, Users
- * read it (the installing user's own starter reads it), nobody else anything; nothing inherited
- * from above. */
+/* A list made afresh: the system and Administrators may do everything, Users read it (for the
+ * installing user's own starter), nobody else anything; nothing inherited from above. */
 #define SESSIONS_KEY_RIGHTS "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
 #define SDDL_REVISION 1
 
 /* Makes the list's key, or opens the one there is (afresh FALSE). Afresh, any key of that name
- * is removed first and the new one gets its own rights (SESSIONS_KEY_RIGHTS): a key that is
- * still there (one whose rights keep even the system from removing it) is refused, since
+ * (an interrupted installation's) is removed first and the new one gets its own rights: a key
+ * that is still there (whose rights keep even the system from removing it) is refused, since
  * RegCreateKeyEx would keep its rights and its persistence. The product's key is made as any
- * other, so that the installer's own values written into it later are kept; only the list
- * below it is volatile. */
+ * other, so that the installer's own values written into it later are kept. */
 static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     CreateKeyProc createKey = (CreateKeyProc)Registry("RegCreateKeyExA");
+    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     MakeDescriptorProc makeDescriptor =
         (MakeDescriptorProc)Registry("ConvertStringSecurityDescriptorToSecurityDescriptorA");
@@ -134,8 +124,8 @@ static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     LONG made = createKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
                           KEY_CREATE_SUB_KEY, NULL, &product, NULL);
     if (made == ERROR_SUCCESS) {
-        if (afresh) {
-            ForgetStaleList(product);
+        if (afresh && deleteKey != NULL) {
+            deleteKey(product, "Sessions");
         }
         made = createKey(product, "Sessions", 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE,
                          afresh ? &rights : NULL, key, &disposition);
@@ -169,7 +159,6 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
     return written == ERROR_SUCCESS;
 }
 
-/* Whether the product's key holds neither values nor keys. */
 static BOOL ProductKeyEmpty(void) {
     OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
     QueryInfoKeyProc queryInfo = (QueryInfoKeyProc)Registry("RegQueryInfoKeyA");
@@ -233,6 +222,11 @@ DWORD UserOfToken(HANDLE token, BYTE *sid) {
     }
     CopyBytes(sid, user, length);
     return length;
+}
+
+unsigned int TickNow(void *context) {
+    (void)context;
+    return GetTickCount();
 }
 
 void CopyBytes(void *to, const void *from, DWORD count) {

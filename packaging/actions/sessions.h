@@ -1,5 +1,5 @@
-/* What the installer's actions share: the list of the copies the stopper ended (start_choice.h),
- * the system's own libraries, and the walk over an action's data.
+/* What the installer's actions share: their log, the list of the copies the stopper ended
+ * (start_choice.h), the system's own libraries, and the walk over an action's data.
  *
  * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions (value "Ended") from the
  * stopper's run to the starter's: only administrators and the system may write there, and it
@@ -12,36 +12,49 @@
 #include "start_choice.h"
 
 #include <windows.h>
+#include <msi.h>
+
+/* The installer's log (msiexec /l*v): one line per decision, each starting "SLOTWARD: ", through
+ * MsiProcessMessage. Without an installation (an action run by hand) the lines go nowhere. */
+void LogTo(MSIHANDLE install);
+/* format: %t stands for text, %1 to %3 for the numbers, in decimal. */
+void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3);
+/* A line of several parts, up to a NULL; each %t in them stands for the next of texts. refusal:
+ * it ends the installation, and the sentence shows in a box too (a silent installation only logs
+ * it). */
+void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
+#define LogLine(text) Say(text, NULL, 0, 0, 0)
+#define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
+#define LogText(format, text) Say(format, text, 0, 0, 0)
 
 /* The list the stopper left, or an empty one; FALSE when there is none. owner: only the list of
  * that installation counts (a key its first pass refused to write is another's); NULL: any. */
 BOOL ReadEndedSessions(SessionList *list, const char *owner);
-/* Whether the list there is belongs to this installation. */
 BOOL ListOwnedBy(const char *owner);
-/* Replaces the list, empty or not; owner: the installation it belongs to, for a list made
- * afresh (a key of that name that cannot be removed first is refused, ERROR_ALREADY_EXISTS), or
- * NULL to keep the key and the owner it has. FALSE when the registry refused (a caller without
- * the rights); GetLastError tells why. */
+/* Replaces the list; owner: the installation it belongs to, for a list made afresh (a key of
+ * that name that cannot be removed first is refused, ERROR_ALREADY_EXISTS), or NULL to keep the
+ * key and its owner. FALSE, with GetLastError's reason, when the registry refused. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
-/* Removes the list, and the product's key where nothing else is left in it: nothing survives for
- * a later installation. FALSE when the registry refused; GetLastError tells why. */
+/* Removes the list, and the product's key where nothing else is left in it. FALSE, with
+ * GetLastError's reason, when the registry refused. */
 BOOL ForgetEndedSessions(void);
 
-/* The session of a process; FALSE when the system cannot tell (Windows NT 4) or may not. */
+/* FALSE when the system cannot tell (Windows NT 4) or may not. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session);
 /* The user of a token, copied into sid (capacity SID_BYTES); its length, or 0. */
 DWORD UserOfToken(HANDLE token, BYTE *sid);
 /* The process's token for queries, or NULL. */
 HANDLE ProcessToken(HANDLE process);
+/* GetTickCount, as the waits' clock (image_place.h's EndWaiter). */
+unsigned int TickNow(void *context);
 
 /* A function of a system library, loaded from the system folder only (never from the folder a
- * program or the installer runs in, nor from the path) at each call, which after the first
- * finds the library already loaded; NULL where the system lacks it. The type without arguments
- * converts to any function type without complaint. */
+ * program or the installer runs in, nor from the path); NULL where the system lacks it. The type
+ * without arguments converts to any function type without complaint. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 
-/* Byte copies and fills of the module's own: there is no C runtime to give memcpy and memset. */
+/* There is no C runtime to give memcpy and memset. */
 void CopyBytes(void *to, const void *from, DWORD count);
 void ClearBytes(void *bytes, DWORD count);
 

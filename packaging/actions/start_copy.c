@@ -1,8 +1,7 @@
-/* The starter's copies; see start_copy.h. */
-#include "start_copy.h"
+/* The starter's copies; see starter.h. */
+#include "starter.h"
 
 #include "image_place.h"
-#include "log.h"
 
 /* How long, all together, to give the started copies to become resident before the next step
  * of the installation (which may start one of its own) goes on. */
@@ -87,14 +86,9 @@ static void ReportStarted(void *context, int i, int waited) {
     CloseHandle(started->processes[i]);
 }
 
-static unsigned int Now(void *context) {
-    (void)context;
-    return GetTickCount();
-}
-
 /* An interactive installation's own start that follows then finds its copy and stays quiet. */
 void AwaitResident(Started *started) {
-    const EndWaiter waiter = {started, Now, AwaitOne, ReportStarted};
+    const EndWaiter waiter = {started, TickNow, AwaitOne, ReportStarted};
     started->inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
     AwaitEnds(&waiter, (int)started->count, IDLE_WAIT_MS);
     started->count = 0;

@@ -7,11 +7,6 @@
  * job where the job allows it. Every copy is started first, then waited for once. */
 #include "starter.h"
 
-#include "log.h"
-#include "sessions.h"
-#include "start_choice.h"
-#include "start_copy.h"
-
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
 
 /* One noted session: TRUE when it leaves the list (served, or its user is gone). */
@@ -30,7 +25,7 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
     StartChoice choice = ChooseSessionStart(copy->sid, copy->sidLength, &facts);
     BOOL ok = FALSE;
     if (RefusalReason(choice) != NULL) {
-        LogNumbersText("not started in session %1: %t", copy->session, RefusalReason(choice));
+        Say("not started in session %1: %t", RefusalReason(choice), copy->session, 0, 0);
     } else {
         ok = StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, start, copy->session,
                        started);
@@ -107,33 +102,48 @@ void StartInSessions(const char *data, const char *owner) {
         if (listed && !facts.owned) {
             LogLine("the list of sessions is left to the installation this removal is part of");
         }
-        KeepRest(&facts, owner, FALSE);
-        return;
-    }
-    if (read == READ_TOO_LONG || (listed && userToken == NULL)) {
-        if (read == READ_TOO_LONG) {
-            SayTooLong();
-        } else {
-            LogNumbers("%1 session(s) left to the installing user: this system gives no "
-                       "session's token (WTSQueryUserToken)",
-                       sEnded.count, 0, 0);
-        }
+    } else if (read == READ_TOO_LONG) {
+        SayTooLong();
         facts.startable = FALSE;
-        KeepRest(&facts, owner, FALSE);
-        return;
+    } else if (listed && userToken == NULL) {
+        LogNumbers("%1 session(s) left to the installing user: this system gives no "
+                   "session's token (WTSQueryUserToken)",
+                   sEnded.count, 0, 0);
+    } else {
+        ServeAll(userToken);
     }
-    ServeAll(userToken);
     KeepRest(&facts, owner, FALSE);
 }
 
-/* The installing user's own token facts: the process token, the one CreateProcess starts with,
- * whatever the thread may impersonate. */
-static void ReadOwnFacts(BYTE *sid, TokenFacts *facts) {
-    HANDLE token = ProcessToken(GetCurrentProcess());
+/* The installing user's copy in its own session, with its process token (the one CreateProcess
+ * starts with, whatever the thread may impersonate); TRUE when it was started. */
+static BOOL StartOwn(HANDLE token, DWORD session) {
+    BYTE sid[SID_BYTES];
+    TokenFacts own = {sid, 0, ELEVATION_UNKNOWN, 0};
     if (token != NULL) {
-        ReadTokenFacts(token, sid, facts, NULL);
-        CloseHandle(token);
+        ReadTokenFacts(token, sid, &own, NULL);
     }
+    /* Its own copy where several users had one there; else the first, for the refusal. */
+    const EndedCopy *copy = FindCopy(&sEnded, session, own.user, own.userLength);
+    copy = copy != NULL ? copy : FindCopy(&sEnded, session, NULL, 0);
+    if (copy == NULL) {
+        LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
+        return FALSE;
+    }
+    StartChoice choice = ChooseOwnStart(copy->sid, copy->sidLength, &own);
+    if (RefusalReason(choice) != NULL) {
+        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon",
+            RefusalReason(choice), session, 0, 0);
+        return FALSE;
+    }
+    sStarted.count = 0;
+    sStarted.where = "the installing user's ";
+    if (!StartCopy(token, FALSE, &sStart, session, &sStarted)) {
+        return FALSE;
+    }
+    AwaitResident(&sStarted);
+    RemoveCopy(&sEnded, copy);
+    return TRUE;
 }
 
 void StartInOwnSession(const char *data, const char *owner) {
@@ -150,33 +160,12 @@ void StartInOwnSession(const char *data, const char *owner) {
     if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
         return;
     }
-    BYTE sid[SID_BYTES];
-    TokenFacts own = {sid, 0, ELEVATION_UNKNOWN, 0};
-    ReadOwnFacts(sid, &own);
-    /* Its own copy where several users had one there; else the first, for the refusal. */
-    const EndedCopy *copy = FindCopy(&sEnded, session, own.user, own.userLength);
-    copy = copy != NULL ? copy : FindCopy(&sEnded, session, NULL, 0);
-    if (copy == NULL) {
-        LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
-        return;
-    }
-    StartChoice choice = ChooseOwnStart(copy->sid, copy->sidLength, &own);
-    if (RefusalReason(choice) != NULL) {
-        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon",
-            RefusalReason(choice), session, 0, 0);
-        return;
-    }
-    sStarted.count = 0;
-    sStarted.where = "the installing user's ";
     HANDLE token = ProcessToken(GetCurrentProcess());
-    BOOL started = token != NULL && StartCopy(token, FALSE, &sStart, session, &sStarted);
+    BOOL started = StartOwn(token, session);
     if (token != NULL) {
         CloseHandle(token);
     }
-    if (!started) {
-        return;
+    if (started) {
+        KeepRest(&facts, NULL, TRUE);
     }
-    AwaitResident(&sStarted);
-    RemoveCopy(&sEnded, copy);
-    KeepRest(&facts, NULL, TRUE);
 }

@@ -3,12 +3,8 @@
  * which may end processes of every session (Windows Installer cannot close programs in other
  * sessions, and a copy left running would keep the file in use). A copy is a process whose image
  * is one of the target files, however it was started; its file name is the cheap first filter,
- * then image_name.h gathers and image_place.h decides, before anything is opened. */
+ * then image_name.c gathers and image_place.h decides, before anything is opened. */
 #include "stopper.h"
-
-#include "image_name.h"
-#include "log.h"
-#include "start_choice.h"
 
 #include <tlhelp32.h>
 
@@ -54,11 +50,6 @@ static void LogProcess(const char *inSession, const char *sessionUnknown, DWORD 
     }
 }
 
-static unsigned int Now(void *context) {
-    (void)context;
-    return GetTickCount();
-}
-
 static int AwaitEnd(void *context, int copy, unsigned int ms) {
     (void)context;
     return EndedByWait(WaitForSingleObject(sEndedProcesses[copy].process, ms));
@@ -80,7 +71,7 @@ static void TellEnd(void *context, int copy, int ended) {
 
 /* One wait for every copy ended so far, with one time limit for all of them (image_place.h). */
 static void AwaitEnded(void) {
-    const EndWaiter waiter = {NULL, Now, AwaitEnd, TellEnd};
+    const EndWaiter waiter = {NULL, TickNow, AwaitEnd, TellEnd};
     if (sEndedCount > 0) {
         LogNumbers("waiting up to %1 s for %2 ended process(es)", END_WAIT_S, sEndedCount, 0);
     }
