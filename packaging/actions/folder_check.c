@@ -1,6 +1,8 @@
 /* The installer's rule for the installation folder; see folder_check.h. */
 #include "folder_check.h"
 
+#include "start_choice.h"
+
 /* A path of MAX_PATH bytes holds fewer folders than this. */
 #define MAX_NAMES 130
 
@@ -16,22 +18,14 @@ static int SidLength(const unsigned char *sid) {
     return sid != 0 && sid[0] == 1 && sid[1] <= 15 ? 8 + 4 * sid[1] : 0;
 }
 
-static int SameSid(const unsigned char *a, const unsigned char *b) {
-    int length = SidLength(a);
-    if (length == 0 || length != SidLength(b)) {
-        return 0;
-    }
-    for (int i = 0; i < length; i++) {
-        if (a[i] != b[i]) {
-            return 0;
-        }
-    }
-    return 1;
+static int Same(const unsigned char *owner, const unsigned char *sid) {
+    return SameSid(owner, (unsigned)SidLength(owner), sid, (unsigned)SidLength(sid));
 }
 
+/* The owner's length was checked. */
 static int TrustedOwner(const unsigned char *sid, const unsigned char *installer) {
-    return SameSid(sid, kSystem) || SameSid(sid, kAdministrators) ||
-           SameSid(sid, kTrustedInstaller) || (installer != 0 && SameSid(sid, installer));
+    return Same(sid, kSystem) || Same(sid, kAdministrators) || Same(sid, kTrustedInstaller) ||
+           (installer != 0 && Same(sid, installer));
 }
 
 static unsigned char Folded(unsigned char c) {

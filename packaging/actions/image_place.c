@@ -18,8 +18,10 @@ static char Folded(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
 
-static int StartsWith(const char *text, const char *prefix) {
-    for (; *prefix; text++, prefix++) {
+/* Whether text begins with the first count characters of prefix (all of them where count is
+ * -1). */
+static int StartsWith(const char *text, const char *prefix, int count) {
+    for (; *prefix && count != 0; text++, prefix++, count--) {
         if (Folded(*text) != Folded(*prefix)) {
             return 0;
         }
@@ -27,15 +29,9 @@ static int StartsWith(const char *text, const char *prefix) {
     return 1;
 }
 
-static int SameName(const char *a, const char *b) {
-    for (; *a && Folded(*a) == Folded(*b); a++, b++) {
-    }
-    return *a == '\0' && *b == '\0';
-}
-
 int IsNetworkName(const char *name) {
     for (unsigned i = 0; i < sizeof kNetworkPrefixes / sizeof kNetworkPrefixes[0]; i++) {
-        if (StartsWith(name, kNetworkPrefixes[i])) {
+        if (StartsWith(name, kNetworkPrefixes[i], -1)) {
             return 1;
         }
     }
@@ -66,15 +62,12 @@ ImagePlace PlaceOfImage(const char *image, const char *installed) {
     if (volume == 0 || IsNetworkName(installed) || VolumeLength(image) == 0) {
         return IMAGE_UNREADABLE;
     }
-    if (VolumeLength(image) != volume) {
+    if (VolumeLength(image) != volume || !StartsWith(image, installed, volume)) {
         return IMAGE_OTHER_VOLUME;
     }
-    for (int i = 0; i < volume; i++) {
-        if (Folded(image[i]) != Folded(installed[i])) {
-            return IMAGE_OTHER_VOLUME;
-        }
-    }
-    return SameName(image, installed) ? IMAGE_INSTALLED : IMAGE_SAME_VOLUME;
+    /* Each name begins with the other only where they are the same. */
+    return StartsWith(image, installed, -1) && StartsWith(installed, image, -1) ? IMAGE_INSTALLED
+                                                                                : IMAGE_SAME_VOLUME;
 }
 
 static int SameIdentity(const FileIdentity *a, const FileIdentity *b) {

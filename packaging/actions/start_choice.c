@@ -1,8 +1,7 @@
 /* The starter's decisions from plain facts; see start_choice.h. */
 #include "start_choice.h"
 
-static int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b,
-                   unsigned bLength) {
+int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength) {
     if (aLength != bLength) {
         return 0;
     }

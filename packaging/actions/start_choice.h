@@ -31,6 +31,9 @@ typedef struct SessionList {
     EndedCopy copies[MAX_SESSIONS];
 } SessionList;
 
+/* Whether two security identifiers of those lengths are the same. */
+int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
+
 /* Adds a session's ended copy once per user: several users may have run a copy in one session
  * (runas), and each gets its own back. 0 when that user is noted there already or the list is
  * full. */
