@@ -75,24 +75,25 @@ static HANDLE OpenForIdentity(const char *path) {
                        0, NULL);
 }
 
-/* A drive-letter path's system name: the letter's device, as this process sees the letters
- * (LocalSystem's: a user's mapped or substituted letters are not among them, and the name stays
- * unknown), then the rest of the path. UNC paths and anything else stay unknown too. */
+/* Only a drive-letter path names the installed file: an empty folder property leaves a bare
+ * name, and the installed program is never looked for on a share. */
+static BOOL IsLocalPath(const char *path) {
+    return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
+}
+
+/* A drive-letter path's system name, "" when unknown: the letter's device, as this process sees
+ * the letters (LocalSystem's: a user's mapped or substituted letters are not among them), then
+ * the rest of the path. UNC paths and anything else stay unknown too. */
 static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
     char drive[3] = {path[0], ':', '\0'};
-    if (path[0] == '\0' || path[1] != ':' || path[2] != '\\') {
-        return FALSE;
+    BOOL known = IsLocalPath(path) && QueryDosDeviceA(drive, ntPath, NT_PATH) != 0 &&
+                 lstrlenA(ntPath) + lstrlenA(path + 2) < NT_PATH;
+    if (known) {
+        lstrcpynA(ntPath + lstrlenA(ntPath), path + 2, NT_PATH - lstrlenA(ntPath));
+    } else {
+        ntPath[0] = '\0';
     }
-    DWORD length = QueryDosDeviceA(drive, ntPath, NT_PATH);
-    if (length == 0) {
-        return FALSE;
-    }
-    int device = lstrlenA(ntPath);
-    if (device + lstrlenA(path + 2) >= NT_PATH) {
-        return FALSE;
-    }
-    lstrcpynA(ntPath + device, path + 2, NT_PATH - device);
-    return TRUE;
+    return known;
 }
 
 /* The installed file's own system name, from its handle (Vista and later). */
@@ -103,12 +104,6 @@ static void FinalNtName(HANDLE file, Target *target) {
     if (length == 0 || length >= NT_PATH) {
         target->ntPaths[0][0] = '\0';
     }
-}
-
-/* Only a drive-letter path names the installed file: an empty folder property leaves a bare
- * name, and the installed program is never looked for on a share. */
-static BOOL IsLocalPath(const char *path) {
-    return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
 }
 
 BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
@@ -133,9 +128,7 @@ BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
         lstrcpynA(target->shortPath, path, MAX_PATH);
     }
     /* A copy started by the short name runs under that name: known by name, it needs no open. */
-    if (!NtNameOfDosPath(target->shortPath, target->ntPaths[2])) {
-        target->ntPaths[2][0] = '\0';
-    }
+    NtNameOfDosPath(target->shortPath, target->ntPaths[2]);
     HANDLE file = OpenForIdentity(path);
     if (file != INVALID_HANDLE_VALUE) {
         target->identified = IdentityOfHandle(file, &target->identity);
@@ -193,16 +186,14 @@ void ReadImageName(Candidate *candidate) {
         return;
     }
     ReadModulePath(candidate);
-    if (!NtNameOfDosPath(candidate->modulePath, candidate->ntPath)) {
-        candidate->ntPath[0] = '\0';
-    }
+    NtNameOfDosPath(candidate->modulePath, candidate->ntPath);
 }
 
-/* A failure's error code, never 0: 0 would read as success, and the open would run as the
- * system. */
-static DWORD FailureCode(void) {
+/* A failure's error code, never 0: 0 would read as success (and an open would run as the
+ * system). */
+static DWORD FailureCode(DWORD otherwise) {
     DWORD error = GetLastError();
-    return error != 0 ? error : ERROR_ACCESS_DENIED;
+    return error != 0 ? error : otherwise;
 }
 
 /* The opener of a candidate's image (image_place.h), acting as its user. */
@@ -215,9 +206,9 @@ static unsigned long ActAsItsUser(void *context) {
         return ERROR_PROC_NOT_FOUND;
     }
     if (!openToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token)) {
-        return FailureCode();
+        return FailureCode(ERROR_ACCESS_DENIED);
     }
-    DWORD error = impersonate(token) ? 0 : FailureCode();
+    DWORD error = impersonate(token) ? 0 : FailureCode(ERROR_ACCESS_DENIED);
     CloseHandle(token);
     return error;
 }
@@ -269,18 +260,16 @@ static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity
         lstrcpyA(path, kRoot);
         lstrcpyA(path + sizeof kRoot - 1, candidate->ntPath);
         file = OpenForIdentity(path);
-        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        error = FailureCode(ERROR_FILE_NOT_FOUND);
     }
     if (file == INVALID_HANDLE_VALUE && DosNameOfNtName(candidate->ntPath, path)) {
         file = OpenForIdentity(path);
-        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        error = FailureCode(ERROR_FILE_NOT_FOUND);
     }
     if (file == INVALID_HANDLE_VALUE) {
-        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+        return error;
     }
-    if (!IdentityOfHandle(file, identity)) {
-        error = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_FUNCTION;
-    }
+    error = IdentityOfHandle(file, identity) ? 0 : FailureCode(ERROR_INVALID_FUNCTION);
     CloseHandle(file);
     return error;
 }
