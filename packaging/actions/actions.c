@@ -6,7 +6,6 @@
  * folder's check fails the installation: a copy that could not be ended or started must not. Only
  * KERNEL32 and MSI are imported (both loaded in the installer's process), other libraries are
  * loaded from the system folder (sessions.h). No C runtime. */
-#include "folder_guard.h"
 #include "starter.h"
 #include "stopper.h"
 

@@ -1,6 +1,4 @@
-/* The check of the installation folder; see folder_guard.h. */
-#include "folder_guard.h"
-
+/* The checks of the installation folder and of the installed version's; see sessions.h. */
 #include "folder_check.h"
 #include "sessions.h"
 

@@ -1,5 +1,5 @@
-/* What the installer's actions share: their log, the list of the copies the stopper ended
- * (start_choice.h), the system's own libraries, and the walk over an action's data.
+/* What the installer's actions share: their log, the folder checks, the list of the copies the
+ * stopper ended (start_choice.h), the system's own libraries, and the walk over an action's data.
  *
  * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions (value "Ended") from the
  * stopper's run to the starter's: only administrators and the system may write there, and it
@@ -14,43 +14,55 @@
 #include <windows.h>
 #include <msi.h>
 
-/* The installer's log (msiexec /l*v): one line per decision, each starting "SLOTWARD: ", through
- * MsiProcessMessage. Without an installation (an action run by hand) the lines go nowhere. */
+/* The installer's log (log.c; msiexec /l*v): one line per decision, each starting "SLOTWARD: ",
+ * through MsiProcessMessage. Without an installation (an action run by hand) the lines go
+ * nowhere. format: %t stands for text, %1 to %3 for the numbers, in decimal. */
 void LogTo(MSIHANDLE install);
-/* format: %t stands for text, %1 to %3 for the numbers, in decimal. */
 void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3);
-/* A line of several parts, up to a NULL; each %t in them stands for the next of texts. refusal:
- * it ends the installation, and the sentence shows in a box too (a silent installation only logs
- * it). */
+/* A line of several parts, up to a NULL, each %t the next of texts. refusal: it ends the
+ * installation, and the sentence shows in a box too (a silent installation only logs it). */
 void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
 #define LogLine(text) Say(text, NULL, 0, 0, 0)
 #define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
 #define LogText(format, text) Say(format, text, 0, 0, 0)
 
+/* The folder checks (folder_guard.c), before anything is changed: the folders below Program
+ * Files looked at as folder_check.h asks, as the installing user, each by its entry in the folder
+ * above and never through a link at its end. programFiles: with its final backslash;
+ * byAdministrator: the installing user's own folders count as the administrators'. The
+ * installed version's folder: where it fails, the log says why and what follows (consequence,
+ * the end of the line). */
+BOOL InstalledFolderTrusted(const char *folder, const char *programFiles, BOOL byAdministrator,
+                            const char *consequence);
+/* INSTALLDIR: refused with the line and the box, which say where SLOTWARD installs and, where
+ * installed (the installed version's folder, "" for none) is that folder, how to move it; an
+ * accepted folder other than installed is logged as the move it is. */
+BOOL FolderAccepted(const char *folder, const char *installed, const char *programFiles,
+                    BOOL byAdministrator);
+
 /* The list the stopper left, or an empty one; FALSE when there is none. owner: only the list of
  * that installation counts (a key its first pass refused to write is another's); NULL: any. */
 BOOL ReadEndedSessions(SessionList *list, const char *owner);
 BOOL ListOwnedBy(const char *owner);
-/* Replaces the list; owner: the installation it belongs to, for a list made afresh (a key of
- * that name that cannot be removed first is refused, ERROR_ALREADY_EXISTS), or NULL to keep the
- * key and its owner. FALSE, with GetLastError's reason, when the registry refused. */
+/* Both FALSE, with GetLastError's reason, when the registry refused. owner: the installation a
+ * list made afresh belongs to (a key of that name that cannot be removed first is refused,
+ * ERROR_ALREADY_EXISTS), or NULL to keep the key and its owner. The forgetting removes the
+ * product's key too where nothing else is left in it. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
-/* Removes the list, and the product's key where nothing else is left in it. FALSE, with
- * GetLastError's reason, when the registry refused. */
 BOOL ForgetEndedSessions(void);
 
 /* FALSE when the system cannot tell (Windows NT 4) or may not. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session);
-/* The user of a token, copied into sid (capacity SID_BYTES); its length, or 0. */
+/* Copied into sid (capacity SID_BYTES); its length, or 0. */
 DWORD UserOfToken(HANDLE token, BYTE *sid);
-/* The process's token for queries, or NULL. */
+/* For queries; NULL when it cannot be opened. */
 HANDLE ProcessToken(HANDLE process);
 /* GetTickCount, as the waits' clock (image_place.h's EndWaiter). */
 unsigned int TickNow(void *context);
 
-/* A function of a system library, loaded from the system folder only (never from the folder a
- * program or the installer runs in, nor from the path); NULL where the system lacks it. The type
- * without arguments converts to any function type without complaint. */
+/* Loaded from the system folder only (never from the folder a program or the installer runs in,
+ * nor from the path); NULL where the system lacks it. The type without arguments converts to any
+ * function type without complaint. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 
@@ -59,8 +71,7 @@ void CopyBytes(void *to, const void *from, DWORD count);
 void ClearBytes(void *bytes, DWORD count);
 
 /* Copies the next argument (quotes removed; a quoted one may hold blanks) into out, of capacity
- * MAX_PATH, and returns where the walk goes on, or NULL when no argument is left or it does not
- * fit. */
+ * MAX_PATH; where the walk goes on, or NULL when no argument is left or it does not fit. */
 const char *NextArgument(const char *at, char *out);
 
 #endif

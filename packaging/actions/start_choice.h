@@ -1,11 +1,8 @@
-/* The starter's decisions, made from plain facts that the Win32 layer gathered: whether and with
- * which token SLOTWARD is started in a noted session, and what the list of sessions becomes.
- *
- * A copy is started again only as the user whose copy was ended, and only with that user's
- * ordinary token: never in a session that another user holds now, never where the user cannot
- * be told, and never elevated, where Stop SLOTWARD could not end it. Plain C without system
- * headers, so that the host's tests drive it with tables of facts.
- */
+/* The starter's decisions from plain facts that the Win32 layer gathered: whether and with which
+ * token SLOTWARD is started in a noted session, and what the list of sessions becomes. A copy is
+ * started again only as the user whose copy was ended, with that user's ordinary token: never
+ * in a session another user holds now, never where the user cannot be told, and never elevated,
+ * where Stop SLOTWARD could not end it. Plain C without system headers, for the host's tests. */
 #ifndef START_CHOICE_H
 #define START_CHOICE_H
 
@@ -13,13 +10,12 @@
 extern "C" {
 #endif
 
-/* More sessions than a terminal server holds at once; a copy in one beyond them is still ended,
- * and its user gets SLOTWARD at the next logon. */
+/* More sessions than a terminal server holds at once; a copy beyond them is still ended. */
 #define MAX_SESSIONS 64
 /* SECURITY_MAX_SID_SIZE: the longest security identifier there is. */
 #define SID_BYTES 68
 
-/* One ended copy: its session and its user. Kept in the registry as it is laid out here. */
+/* Kept in the registry as it is laid out here. */
 typedef struct EndedCopy {
     unsigned int session;
     unsigned int sidLength; /* 0: the user could not be told, and no copy is started for it */
@@ -31,18 +27,16 @@ typedef struct SessionList {
     EndedCopy copies[MAX_SESSIONS];
 } SessionList;
 
-/* Whether two security identifiers of those lengths are the same. */
 int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
 
-/* Adds a session's ended copy once per user: several users may have run a copy in one session
- * (runas), and each gets its own back. 0 when that user is noted there already or the list is
- * full. */
+/* Once per user and session: several users may have run a copy in one session (runas), and each
+ * gets its own back. 0 when that user is noted there already or the list is full. */
 int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,
             unsigned int sidLength);
-/* The session's copy of that user, or of anyone where sid is NULL; NULL when there is none. */
+/* The session's copy of that user, or of anyone where sid is NULL. */
 const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const unsigned char *sid,
                           unsigned int sidLength);
-/* Takes one copy out; the rest keep their order. */
+/* The rest keep their order. */
 void RemoveCopy(SessionList *list, const EndedCopy *copy);
 
 /* TOKEN_ELEVATION_TYPE's values, and none where the system has no such class (before Vista). */
@@ -53,7 +47,6 @@ typedef enum Elevation {
     ELEVATION_LIMITED = 3  /* the ordinary half of it */
 } Elevation;
 
-/* What the Win32 layer read of a token. */
 typedef struct TokenFacts {
     const unsigned char *user; /* its user's SID */
     unsigned userLength;       /* 0: its user could not be read */
@@ -81,14 +74,13 @@ StartChoice ChooseSessionStart(const unsigned char *noted, unsigned notedLength,
  * is; an elevated one is refused, not exchanged, since the process cannot start with another. */
 StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength, const TokenFacts *own);
 
-/* The log line's reason for a refusal; NULL for a start. */
+/* NULL for a start. */
 const char *RefusalReason(StartChoice choice);
 
 /* Whether a session leaves the list after the choice: served, or held by another user now. A
  * session refused for want of facts stays for the installing user's fallback. */
 int LeavesList(StartChoice choice, int started);
 
-/* Which step of an installation writes the list. */
 typedef enum ListStep {
     STEP_FIRST_PASS, /* the stopper's first pass */
     STEP_LATER_PASS, /* its later pass, and an uninstallation's (which may be an upgrade's) */
