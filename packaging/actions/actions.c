@@ -1,11 +1,8 @@
 /* The installer's custom actions, in one DLL that Windows Installer loads from its Binary table.
- *
  * A deferred action reads its CustomActionData, formatted from the package's own values when the
- * script was written; an immediate one the installation's properties. Nothing is read from a
- * command line a user could type. Each says what it decided in the log (sessions.h); only the
- * folder's check fails the installation: a copy that could not be ended or started must not. Only
- * KERNEL32 and MSI are imported (both loaded in the installer's process), other libraries are
- * loaded from the system folder (sessions.h). No C runtime. */
+ * script was written; an immediate one the installation's properties: nothing a user could type.
+ * Only the folder's check fails the installation: a copy that could not be ended or started must
+ * not. Only KERNEL32 and MSI are imported (both loaded in the installer's process). */
 #include "starter.h"
 #include "stopper.h"
 
@@ -14,12 +11,10 @@
 #define EXPORT __declspec(dllexport)
 
 /* Zero-filled storage rather than the stack, which one page at a time is all a module without
- * the C runtime's stack probe may take. An action's data has the room of the program with its
- * options as the Startup shortcut can carry them, more than the stopper's two files need. */
+ * the C runtime's stack probe may take. */
 static char sData[COMMAND_ROOM];
 static char sProductCode[40];
-/* Whether the last property read was longer than its buffer. */
-static BOOL sTooLong;
+static BOOL sTooLong; /* the last property read was longer than its buffer */
 
 /* A property into a buffer; empty when it is missing or longer than the buffer (never cut). */
 static void PropertyInto(MSIHANDLE install, const char *name, char *buffer, DWORD size) {
@@ -36,25 +31,22 @@ static const char *Property(MSIHANDLE install, const char *name) {
     return sData;
 }
 
-/* A starter's program and options; NULL when they are longer than the room: a cut list of
- * options would start SLOTWARD with other settings, and an empty one would read as an
- * uninstallation's. */
+/* NULL when longer than the room: a cut list of options would start SLOTWARD with other
+ * settings, and an empty one would read as an uninstallation's. */
 static const char *StartData(MSIHANDLE install, const char *name) {
     const char *data = Property(install, name);
     return sTooLong ? NULL : data;
 }
 
-/* The installation's ProductCode, which deferred actions are given too: the list's owner. */
+/* Deferred actions are given it too: the list's owner. */
 static const char *ProductCode(MSIHANDLE install) {
     PropertyInto(install, "ProductCode", sProductCode, sizeof sProductCode);
     return sProductCode;
 }
 
 /* Before anything is replaced or removed, and again right before the files are replaced (a copy
- * started since, from the Start menu or by a logon meanwhile, is ended too). The installation's
- * first pass starts its list of ended copies afresh; data that begins with /late (the later
- * pass, to this installation's own list only) or /add (an uninstallation, which may be an
- * upgrade's removal of the old version inside the new one's) adds to it. */
+ * started since is ended too). /late (the later pass, to this installation's own list only) or
+ * /add (an uninstallation, maybe an upgrade's removal of the old version) adds to the list. */
 EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     char first[MAX_PATH];
     const char *data = Property(install, "CustomActionData");
@@ -65,7 +57,7 @@ EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* The folder properties the checks read: only an administrator's command line sets them. */
+/* Only an administrator's command line sets them. */
 static char sFolder[MAX_PATH];
 static char sInstalled[MAX_PATH];
 static char sProgramFiles[MAX_PATH];
@@ -78,10 +70,8 @@ static BOOL ReadFolders(MSIHANDLE install) {
     return Property(install, "AdminUser")[0] != '\0'; /* the installing user is an administrator */
 }
 
-/* Before the folders are resolved, in an upgrade whose command line names no folder (an immediate
- * action, as the installing user): the installation stays in the installed version's folder
- * where that folder passes the check. An older version may have put SLOTWARD where the check
- * refuses it now: that upgrade moves it to the default folder. */
+/* Before the folders are resolved, in an upgrade whose command line names no folder: it stays in
+ * the installed version's folder where that passes the check, else moves to the default one. */
 EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
     BOOL byAdministrator = ReadFolders(install);
     if (InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
@@ -91,11 +81,9 @@ EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* Before anything is changed (an immediate action, as the installing user): the installation
- * folder must pass the check (folder_check.h), or the installation ends here. The installed
- * version's folder is judged the same way, on the uninstallation too: where it fails, the
- * helpers' data marks its program (InstalledByName, a private property, which no command line
- * reaches on the server side). */
+/* Before anything is changed: the installation folder must pass the check, or the installation
+ * ends here. Where the installed version's folder fails, on the uninstallation too, the helpers'
+ * data marks its program (InstalledByName, private: no command line reaches it on the server). */
 EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
     BOOL byAdministrator = ReadFolders(install);
     BOOL trusted = sInstalled[0] == '\0' ||
@@ -111,14 +99,12 @@ EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
                : ERROR_INSTALL_FAILURE;
 }
 
-/* Once the files are in place: SLOTWARD back in every noted session. */
 EXPORT UINT WINAPI StartEnded(MSIHANDLE install) {
     StartInSessions(StartData(install, "CustomActionData"), ProductCode(install));
     return ERROR_SUCCESS;
 }
 
-/* The rollback of the stopper: the old files are back, and so is SLOTWARD, with the old options,
- * in every session whose copy was ended; not from a folder the check refused. */
+/* The stopper's rollback: SLOTWARD back with the old options; not from a refused folder. */
 EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
     char first[MAX_PATH];
     const char *data = StartData(install, "CustomActionData");
@@ -138,23 +124,20 @@ EXPORT UINT WINAPI RestoreEnded(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* After the installation, as the installing user, where the system could not start a copy. */
 EXPORT UINT WINAPI StartHere(MSIHANDLE install) {
     StartInOwnSession(StartData(install, "StartHere"), ProductCode(install));
     return ERROR_SUCCESS;
 }
 
-/* WIXFAILWHENDEFERRED=1: fails once the files are in place, so that an administrator can watch
- * a rollback on a test machine. */
+/* WIXFAILWHENDEFERRED=1: so that an administrator can watch a rollback on a test machine. */
 EXPORT UINT WINAPI FailWhenDeferred(MSIHANDLE install) {
     LogTo(install);
     LogLine("WIXFAILWHENDEFERRED=1: the installation fails here, to try its rollback");
     return ERROR_INSTALL_FAILURE;
 }
 
-/* The built-in Users group (S-1-5-32-545) by the name this Windows gives it, for the lock on the
- * installation folder: its table takes names, and only "Administrators" and "Everyone" are
- * understood in English on every system. */
+/* The Users group (S-1-5-32-545) by this Windows' name for it, for the folder's lock: its table
+ * takes names, and only "Administrators" and "Everyone" are understood in English everywhere. */
 EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     typedef BOOL(WINAPI * LookupProc)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE);
     static const BYTE kUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};
@@ -175,7 +158,6 @@ EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* The DLL's entry: nothing to set up or tear down. */
 BOOL WINAPI ActionsMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     (void)module;
     (void)reason;

@@ -37,8 +37,7 @@ static void AppendNumber(Line *line, DWORD number) {
     }
 }
 
-/* %t stands for the next of texts, which holds as many as the format names; returns the texts
- * left. */
+/* Returns the texts that the format's %t left. */
 static const char *const *Compose(Line *line, const char *format, const char *const *texts,
                                   const DWORD *numbers) {
     for (const char *at = format; *at; at++) {

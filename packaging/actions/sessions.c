@@ -1,5 +1,4 @@
-/* The list of ended copies, the system's libraries and the walk over an action's data; see
- * sessions.h. */
+/* What the actions share, but for the log; see sessions.h. */
 #include "sessions.h"
 
 #define SESSIONS_KEY "Software\\SLOTWARD\\Sessions"
@@ -176,9 +175,8 @@ static BOOL ProductKeyEmpty(void) {
     return read == ERROR_SUCCESS && keys == 0 && values == 0;
 }
 
-/* The product's key goes with the list once it is empty: on an uninstallation the list was made
- * below it before the installer removed its own values, and the installer had to leave it. An
- * installation's values keep it. */
+/* On an uninstallation the list was made below the product's key before the installer removed
+ * its own values, and the installer had to leave it. */
 BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     LONG deleted =

@@ -3,8 +3,7 @@
 
 #include "image_place.h"
 
-/* How long, all together, to give the started copies to become resident before the next step
- * of the installation (which may start one of its own) goes on. */
+/* For all of them, before the next step of the installation (which may start a copy) goes on. */
 #define IDLE_WAIT_MS 10000
 /* A copy without a message queue yet cannot be idle: how often to look again. */
 #define IDLE_RETRY_MS 50
@@ -51,8 +50,8 @@ static void Keep(Started *started, PROCESS_INFORMATION *process, DWORD session) 
     }
 }
 
-/* Until the copy is idle in its message loop (resident), has ended, or ms are over; nonzero
- * unless the time ran out. */
+/* Until the copy is idle in its message loop (resident) or has ended: nonzero; 0 when ms ran
+ * out. */
 static int AwaitOne(void *context, int copy, unsigned int ms) {
     const Started *started = (const Started *)context;
     HANDLE process = started->processes[copy];
@@ -69,8 +68,7 @@ static int AwaitOne(void *context, int copy, unsigned int ms) {
     return 0;
 }
 
-/* What became of a started copy: a copy that ended at once (it found an instance, or failed)
- * guards nothing, and the log says so with its exit code. */
+/* A copy that ended at once (it found an instance, or failed) guards nothing: the log says so. */
 static void ReportStarted(void *context, int i, int waited) {
     const Started *started = (const Started *)context;
     DWORD code = 0;
@@ -139,9 +137,8 @@ static void FreeEnvironment(LPVOID block) {
     }
 }
 
-/* The job the installer runs its actions in may end what they leave behind, and a process in
- * another session may not join it at all: the copy breaks away where the job allows it, and is
- * started plainly where it does not. */
+/* The installer's job may end what its actions leave behind, and a process in another session
+ * may not join it at all: the copy breaks away where the job allows it, else starts plainly. */
 BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *started) {
     StartAsUserProc startAsUser =
         (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");

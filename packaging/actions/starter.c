@@ -1,15 +1,13 @@
-/* Starts SLOTWARD again in each session in which the stopper ended a copy; see starter.h. The
- * system's form takes each noted session's user token (WTSQueryUserToken, LocalSystem only) and
- * lets start_choice.h decide from its facts; the installing user's form, where that cannot work
- * (Windows 2000), starts only in its own session as itself. Neither gives anyone a new power: the
- * list can be written by administrators only, and a copy starts only as the user whose copy was
- * ended, on winsta0\default, with that user's environment, breaking away from the installer's
- * job where the job allows it. Every copy is started first, then waited for once. */
+/* The starter; see starter.h. The system's form takes each noted session's user token
+ * (WTSQueryUserToken, LocalSystem only), the installing user's form (Windows 2000 has none) its
+ * own; start_choice.h decides from the token's facts. Neither gives anyone a new power: the list
+ * can be written by administrators only, and a copy starts only as the user whose copy was
+ * ended, on winsta0\default, with that user's environment. */
 #include "starter.h"
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
 
-/* One noted session: TRUE when it leaves the list (served, or its user is gone). */
+/* TRUE when the session leaves the list (served, or its user is gone). */
 static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *start,
                          Started *started) {
     HANDLE token = NULL;
@@ -42,8 +40,8 @@ static Start sStart;
 static SessionList sEnded;
 static Started sStarted;
 
-/* Writes what the step leaves of the list (start_choice.h). ownRights: the installing user's
- * start, whose refusal to a user who is not an administrator is expected and not logged. */
+/* ownRights: the installing user's start, whose refusal to a user who is not an administrator is
+ * expected and not logged. */
 static void KeepRest(ListFacts *facts, const char *owner, BOOL ownRights) {
     facts->after = sEnded.count;
     BOOL written = TRUE;
@@ -64,8 +62,7 @@ static void KeepRest(ListFacts *facts, const char *owner, BOOL ownRights) {
     }
 }
 
-/* The action's data did not fit: nothing is started, and the list is kept, so that nothing of
- * it is lost; the Startup shortcut brings SLOTWARD back at each user's next logon. */
+/* Nothing is started, and the list is kept, so that nothing of it is lost. */
 static void SayTooLong(void) {
     LogNumbers("the program and its options do not fit in %1 bytes: SLOTWARD is not started, its "
                "users get it at the next logon",

@@ -1,19 +1,17 @@
-/* Ends every running copy of the installed program, in every session, then waits once for all of
- * them to go, and notes the session and user of each; see stopper.h. It runs as LocalSystem,
- * which may end processes of every session (Windows Installer cannot close programs in other
- * sessions, and a copy left running would keep the file in use). A copy is a process whose image
- * is one of the target files, however it was started; its file name is the cheap first filter,
- * then image_name.c gathers and image_place.h decides, before anything is opened. */
+/* The stopper; see stopper.h. It runs as LocalSystem, which may end processes of every session
+ * (Windows Installer cannot close programs in other sessions, and a copy left running would keep
+ * the file in use). A copy is a process whose image is one of the target files, however it was
+ * started; its file name is the cheap first filter, then image_name.c gathers and image_place.h
+ * decides, before anything is opened. */
 #include "stopper.h"
 
 #include <tlhelp32.h>
 
-/* How long to wait for all ended copies to let go of their file, in seconds. */
+/* How long, for all of them, the ended copies have to let go of their file. */
 #define END_WAIT_S 5
 /* Ended copies waited for at once; more wait in turns. */
 #define MAX_ENDED 64
 
-/* A copy ended and not yet seen gone. */
 typedef struct EndedProcess {
     HANDLE process;
     DWORD processId;
@@ -37,10 +35,11 @@ static const char *const kLeftAlone[] = {
 /* Zero-filled storage rather than the stack (see actions.c). */
 static EndedProcess sEndedProcesses[MAX_ENDED];
 static int sEndedCount;
+static Target sTargets[MAX_TARGETS];
+static SessionList sEnded;
 
-/* A line about a process in a known session, or in one the system could not tell: the number
- * printed is never a guess. %1 the process, %2 the session, %3 the rest (in the line without a
- * session, %2). */
+/* The session's number printed is never a guess. %1 the process, %2 the session, %3 the rest
+ * (in the line without a session, %2). */
 static void LogProcess(const char *inSession, const char *sessionUnknown, DWORD processId,
                        DWORD session, BOOL sessionKnown, DWORD rest) {
     if (sessionKnown) {
@@ -69,7 +68,7 @@ static void TellEnd(void *context, int copy, int ended) {
     CloseHandle(process->process);
 }
 
-/* One wait for every copy ended so far, with one time limit for all of them (image_place.h). */
+/* For every copy ended so far (image_place.h). */
 static void AwaitEnded(void) {
     const EndWaiter waiter = {NULL, TickNow, AwaitEnd, TellEnd};
     if (sEndedCount > 0) {
@@ -79,8 +78,7 @@ static void AwaitEnded(void) {
     sEndedCount = 0;
 }
 
-/* Ends the copy and notes its session and user; the wait for it comes with the others'. Takes
- * the candidate's process handle where the copy was ended. */
+/* The wait for it comes with the others'; takes the candidate's handle where it was ended. */
 static void EndCopy(Candidate *candidate, SessionList *ended) {
     DWORD session = 0;
     BYTE sid[SID_BYTES];
@@ -155,10 +153,6 @@ static void EndCopies(const Target *targets, int count, SessionList *ended) {
     CloseHandle(processes);
     AwaitEnded();
 }
-
-/* Zero-filled storage rather than the stack (see actions.c). */
-static Target sTargets[MAX_TARGETS];
-static SessionList sEnded;
 
 /* The installed program and the new one are often the same file: it is looked for once. */
 static BOOL AlreadyTarget(const char *path, int count) {
