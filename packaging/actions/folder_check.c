@@ -19,7 +19,7 @@ static int SidLength(const unsigned char *sid) {
 }
 
 static int Same(const unsigned char *owner, const unsigned char *sid) {
-    return SameSid(owner, (unsigned)SidLength(owner), sid, (unsigned)SidLength(sid));
+    return SameBytes(owner, (unsigned)SidLength(owner), sid, (unsigned)SidLength(sid));
 }
 
 /* The owner's length was checked. */

@@ -20,25 +20,22 @@ typedef BOOL(WINAPI *ImpersonateProc)(HANDLE);
 typedef BOOL(WINAPI *RevertProc)(void);
 
 /* The system's functions, NULL where this Windows lacks them. */
-static struct {
-    FileInfoProc fileInfo;
-    FinalNameProc finalName;
-    ImageNameProc imageName;
-    ImageFileNameProc imageFileName;
-    OpenTokenProc openToken;
-    ImpersonateProc impersonate;
-    RevertProc revert;
-} sCalls;
+static FileInfoProc sFileInfo;
+static FinalNameProc sFinalName;
+static ImageNameProc sImageName;
+static ImageFileNameProc sImageFileName;
+static OpenTokenProc sOpenToken;
+static ImpersonateProc sImpersonate;
+static RevertProc sRevert;
 
 void ResolveImageCalls(void) {
-    sCalls.fileInfo = (FileInfoProc)SystemFunction("kernel32.dll", "GetFileInformationByHandleEx");
-    sCalls.finalName = (FinalNameProc)SystemFunction("kernel32.dll", "GetFinalPathNameByHandleA");
-    sCalls.imageName = (ImageNameProc)SystemFunction("kernel32.dll", "QueryFullProcessImageNameA");
-    sCalls.imageFileName =
-        (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
-    sCalls.openToken = (OpenTokenProc)SystemFunction("advapi32.dll", "OpenProcessToken");
-    sCalls.impersonate = (ImpersonateProc)SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser");
-    sCalls.revert = (RevertProc)SystemFunction("advapi32.dll", "RevertToSelf");
+    sFileInfo = (FileInfoProc)SystemFunction("kernel32.dll", "GetFileInformationByHandleEx");
+    sFinalName = (FinalNameProc)SystemFunction("kernel32.dll", "GetFinalPathNameByHandleA");
+    sImageName = (ImageNameProc)SystemFunction("kernel32.dll", "QueryFullProcessImageNameA");
+    sImageFileName = (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
+    sOpenToken = (OpenTokenProc)SystemFunction("advapi32.dll", "OpenProcessToken");
+    sImpersonate = (ImpersonateProc)SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser");
+    sRevert = (RevertProc)SystemFunction("advapi32.dll", "RevertToSelf");
 }
 
 static const char *FileName(const char *path) {
@@ -56,8 +53,7 @@ static const char *FileName(const char *path) {
 static BOOL IdentityOfHandle(HANDLE file, FileIdentity *identity) {
     BY_HANDLE_FILE_INFORMATION information;
     ClearBytes(identity, sizeof *identity);
-    if (sCalls.fileInfo != NULL &&
-        sCalls.fileInfo(file, FILE_ID_INFO_CLASS, identity, sizeof *identity)) {
+    if (sFileInfo != NULL && sFileInfo(file, FILE_ID_INFO_CLASS, identity, sizeof *identity)) {
         return TRUE;
     }
     if (!GetFileInformationByHandle(file, &information)) {
@@ -96,16 +92,6 @@ static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
     return known;
 }
 
-/* The installed file's own system name, from its handle (Vista and later). */
-static void FinalNtName(HANDLE file, Target *target) {
-    DWORD length = sCalls.finalName != NULL
-                       ? sCalls.finalName(file, target->ntPaths[0], NT_PATH, FINAL_NAME_NT)
-                       : 0;
-    if (length == 0 || length >= NT_PATH) {
-        target->ntPaths[0][0] = '\0';
-    }
-}
-
 BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
     if (!IsLocalPath(path)) {
         return FALSE;
@@ -119,20 +105,24 @@ BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
                 path);
         return FALSE;
     }
-    if (byName) {
-        lstrcpynA(target->shortPath, path, MAX_PATH);
-        return TRUE;
-    }
-    DWORD length = GetShortPathNameA(path, target->shortPath, MAX_PATH);
+    DWORD length = byName ? 0 : GetShortPathNameA(path, target->shortPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         lstrcpynA(target->shortPath, path, MAX_PATH);
+    }
+    if (byName) {
+        return TRUE;
     }
     /* A copy started by the short name runs under that name: known by name, it needs no open. */
     NtNameOfDosPath(target->shortPath, target->ntPaths[2]);
     HANDLE file = OpenForIdentity(path);
     if (file != INVALID_HANDLE_VALUE) {
         target->identified = IdentityOfHandle(file, &target->identity);
-        FinalNtName(file, target);
+        /* Its own system name (Vista and later). */
+        length =
+            sFinalName != NULL ? sFinalName(file, target->ntPaths[0], NT_PATH, FINAL_NAME_NT) : 0;
+        if (length == 0 || length >= NT_PATH) {
+            target->ntPaths[0][0] = '\0';
+        }
         CloseHandle(file);
     }
     return TRUE;
@@ -165,24 +155,22 @@ static void ReadModulePath(Candidate *candidate) {
  * 2000) the module path the process keeps in its memory, by its drive letter as this process
  * sees it. A name longer than the room cannot be read. None of them touches the file. */
 void ReadImageName(Candidate *candidate) {
-    ImageNameProc imageName = sCalls.imageName;
     DWORD size = NT_PATH;
     candidate->modulePath[0] = '\0';
-    if (imageName != NULL &&
-        imageName(candidate->process, PROCESS_NAME_NT, candidate->ntPath, &size)) {
+    if (sImageName != NULL &&
+        sImageName(candidate->process, PROCESS_NAME_NT, candidate->ntPath, &size)) {
         return;
     }
     candidate->ntPath[0] = '\0';
-    ImageFileNameProc imageFileName = sCalls.imageFileName;
-    if (imageFileName != NULL) {
-        DWORD length = imageFileName(candidate->process, candidate->ntPath, NT_PATH);
+    if (sImageFileName != NULL) {
+        DWORD length = sImageFileName(candidate->process, candidate->ntPath, NT_PATH);
         /* A name that filled the room may have been cut. */
         if (length == 0 || length >= NT_PATH - 1) {
             candidate->ntPath[0] = '\0';
         }
         return;
     }
-    if (imageName != NULL) {
+    if (sImageName != NULL) {
         return;
     }
     ReadModulePath(candidate);
@@ -199,16 +187,15 @@ static DWORD FailureCode(DWORD otherwise) {
 /* The opener of a candidate's image (image_place.h), acting as its user. */
 static unsigned long ActAsItsUser(void *context) {
     const Candidate *candidate = (const Candidate *)context;
-    OpenTokenProc openToken = sCalls.openToken;
-    ImpersonateProc impersonate = sCalls.impersonate;
     HANDLE token;
-    if (openToken == NULL || impersonate == NULL) {
+    if (sOpenToken == NULL || sImpersonate == NULL) {
         return ERROR_PROC_NOT_FOUND;
     }
-    if (!openToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token)) {
+    if (!sOpenToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
+                    &token)) {
         return FailureCode(ERROR_ACCESS_DENIED);
     }
-    DWORD error = impersonate(token) ? 0 : FailureCode(ERROR_ACCESS_DENIED);
+    DWORD error = sImpersonate(token) ? 0 : FailureCode(ERROR_ACCESS_DENIED);
     CloseHandle(token);
     return error;
 }
@@ -217,8 +204,8 @@ static unsigned long ActAsItsUser(void *context) {
  * own. */
 static void Revert(void *context) {
     (void)context;
-    if (sCalls.revert != NULL) {
-        sCalls.revert();
+    if (sRevert != NULL) {
+        sRevert();
     }
 }
 

@@ -1,6 +1,8 @@
 /* The stopper's decisions from image names and file identities; see image_place.h. */
 #include "image_place.h"
 
+#include "start_choice.h"
+
 /* The devices behind which a name reaches another computer: the multiple UNC provider and the
  * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives; the first three as
  * families, since a redirector of another make names its device after them too), and the object
@@ -70,18 +72,6 @@ ImagePlace PlaceOfImage(const char *image, const char *installed) {
                                                                                 : IMAGE_SAME_VOLUME;
 }
 
-static int SameIdentity(const FileIdentity *a, const FileIdentity *b) {
-    if (a->volume != b->volume) {
-        return 0;
-    }
-    for (unsigned i = 0; i < sizeof a->file; i++) {
-        if (a->file[i] != b->file[i]) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
 /* The nearest place the image has seen from any of the installed file's names. */
 static ImagePlace NearestPlace(const CandidateFacts *facts) {
     ImagePlace place = IMAGE_UNREADABLE;
@@ -93,32 +83,24 @@ static ImagePlace NearestPlace(const CandidateFacts *facts) {
 }
 
 CandidateVerdict JudgeCandidate(const CandidateFacts *facts) {
-    switch (NearestPlace(facts)) {
-    case IMAGE_INSTALLED:
-        return CANDIDATE_END;
-    case IMAGE_ON_NETWORK:
-        return CANDIDATE_ON_NETWORK;
-    case IMAGE_OTHER_VOLUME:
-        return CANDIDATE_OTHER_VOLUME;
-    case IMAGE_SAME_VOLUME:
-        break;
-    default:
-        return CANDIDATE_UNREADABLE;
+    /* In the order of ImagePlace and of ImageOpening; the same volume asks for the identities. */
+    static const CandidateVerdict kByPlace[] = {CANDIDATE_UNREADABLE, CANDIDATE_ON_NETWORK,
+                                                CANDIDATE_OTHER_VOLUME, CANDIDATE_UNCOMPARED,
+                                                CANDIDATE_END};
+    static const CandidateVerdict kByOpening[] = {CANDIDATE_OPEN_AS_ITS_USER,
+                                                  CANDIDATE_NOT_AS_ITS_USER, CANDIDATE_UNOPENED};
+    ImagePlace place = NearestPlace(facts);
+    if (place != IMAGE_SAME_VOLUME || facts->installedIdentity == 0) {
+        return kByPlace[place];
     }
-    if (facts->installedIdentity == 0) {
-        return CANDIDATE_UNCOMPARED;
+    if (facts->opening != IMAGE_IDENTIFIED) {
+        return kByOpening[facts->opening];
     }
-    switch (facts->opening) {
-    case IMAGE_NOT_AS_USER:
-        return CANDIDATE_NOT_AS_ITS_USER;
-    case IMAGE_OPEN_FAILED:
-        return CANDIDATE_UNOPENED;
-    case IMAGE_IDENTIFIED:
-        return SameIdentity(&facts->identity, facts->installedIdentity) ? CANDIDATE_END
-                                                                        : CANDIDATE_OTHER_FILE;
-    default:
-        return CANDIDATE_OPEN_AS_ITS_USER;
-    }
+    const FileIdentity *a = &facts->identity;
+    const FileIdentity *b = facts->installedIdentity;
+    int same =
+        a->volume == b->volume && SameBytes(a->file, sizeof a->file, b->file, sizeof b->file);
+    return same ? CANDIDATE_END : CANDIDATE_OTHER_FILE;
 }
 
 CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,

@@ -1,7 +1,7 @@
 /* The starter's decisions from plain facts; see start_choice.h. */
 #include "start_choice.h"
 
-int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength) {
+int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength) {
     if (aLength != bLength) {
         return 0;
     }
@@ -22,7 +22,7 @@ static StartChoice UserCheck(const unsigned char *noted, unsigned notedLength,
     if (token->userLength == 0) {
         return REFUSE_USER_UNREADABLE;
     }
-    if (!SameSid(noted, notedLength, token->user, token->userLength)) {
+    if (!SameBytes(noted, notedLength, token->user, token->userLength)) {
         return REFUSE_OTHER_USER;
     }
     return START_WITH_TOKEN;
@@ -116,7 +116,7 @@ const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const u
     for (unsigned i = 0; i < list->count; i++) {
         const EndedCopy *copy = &list->copies[i];
         if (copy->session == session &&
-            (sid == 0 || SameSid(copy->sid, copy->sidLength, sid, sidLength))) {
+            (sid == 0 || SameBytes(copy->sid, copy->sidLength, sid, sidLength))) {
             return copy;
         }
     }

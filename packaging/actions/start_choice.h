@@ -27,7 +27,8 @@ typedef struct SessionList {
     EndedCopy copies[MAX_SESSIONS];
 } SessionList;
 
-int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
+/* Security identifiers, file ids. */
+int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
 
 /* Once per user and session: several users may have run a copy in one session (runas), and each
  * gets its own back. 0 when that user is noted there already or the list is full. */

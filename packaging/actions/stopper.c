@@ -57,14 +57,11 @@ static int AwaitEnd(void *context, int copy, unsigned int ms) {
 static void TellEnd(void *context, int copy, int ended) {
     const EndedProcess *process = &sEndedProcesses[copy];
     (void)context;
-    if (ended) {
-        LogProcess("ended process %1 in session %2", "ended process %1, session unknown",
-                   process->processId, process->session, process->sessionKnown, 0);
-    } else {
-        LogProcess("process %1 in session %2 did not end within %3 s",
-                   "process %1, session unknown, did not end within %2 s", process->processId,
-                   process->session, process->sessionKnown, END_WAIT_S);
-    }
+    LogProcess(ended ? "ended process %1 in session %2"
+                     : "process %1 in session %2 did not end within %3 s",
+               ended ? "ended process %1, session unknown"
+                     : "process %1, session unknown, did not end within %2 s",
+               process->processId, process->session, process->sessionKnown, END_WAIT_S);
     CloseHandle(process->process);
 }
 
