@@ -6,8 +6,7 @@
  * folder (no link, junction or mounted volume) owned by SYSTEM, Administrators, TrustedInstaller
  * or the administrator who installs: an owner may always rewrite a folder's permissions. Plain C
  * without system headers, so that the host's tests drive it with rows. */
-#ifndef FOLDER_CHECK_H
-#define FOLDER_CHECK_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -51,6 +50,4 @@ FolderVerdict JudgeFolder(const char *folder, const char *programFiles,
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

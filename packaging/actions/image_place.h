@@ -4,8 +4,7 @@
  * The stopper runs as LocalSystem, so a copy is opened only on the installed file's own volume:
  * an open on a share would present the computer's credentials to a host a user picked. Plain C
  * without system headers, so that the host's tests drive it with tables. */
-#ifndef IMAGE_PLACE_H
-#define IMAGE_PLACE_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -102,6 +101,4 @@ int EndedByWait(unsigned long answer);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -50,16 +50,20 @@ static AnyFunction Registry(const char *name) {
     return SystemFunction("advapi32.dll", name);
 }
 
+static BOOL OpenKey(const char *path, HKEY *key) {
+    OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
+    return openKey != NULL &&
+           openKey(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+}
+
 /* A value of the list's key: *size, the buffer's capacity, becomes the bytes read, 0 unless the
  * value is there with that type. FALSE when there is no key. */
 static BOOL ReadListValue(const char *name, DWORD type, void *buffer, DWORD *size) {
-    OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
     QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     DWORD found = REG_NONE;
     HKEY key;
-    if (openKey == NULL || queryValue == NULL || closeKey == NULL ||
-        openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (queryValue == NULL || closeKey == NULL || !OpenKey(SESSIONS_KEY, &key)) {
         *size = 0;
         return FALSE;
     }
@@ -159,14 +163,12 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
 }
 
 static BOOL ProductKeyEmpty(void) {
-    OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
     QueryInfoKeyProc queryInfo = (QueryInfoKeyProc)Registry("RegQueryInfoKeyA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     DWORD keys = 1;
     DWORD values = 1;
     HKEY key;
-    if (openKey == NULL || queryInfo == NULL || closeKey == NULL ||
-        openKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (queryInfo == NULL || closeKey == NULL || !OpenKey(PRODUCT_KEY, &key)) {
         return FALSE;
     }
     LONG read =
@@ -181,9 +183,7 @@ BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     LONG deleted =
         deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_PROC_NOT_FOUND;
-    if (deleted == ERROR_FILE_NOT_FOUND) {
-        deleted = ERROR_SUCCESS;
-    }
+    deleted = deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted; /* gone already */
     if (deleted == ERROR_SUCCESS && ProductKeyEmpty()) {
         deleteKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
     }

@@ -6,8 +6,7 @@
  * never outlives a restart of Windows. It belongs to the installation that started it (value
  * "Owner", its ProductCode): an upgrade's removal of the old version adds to the upgrade's list
  * and leaves it alone; only a removal that started the list itself forgets it. */
-#ifndef SESSIONS_H
-#define SESSIONS_H
+#pragma once
 
 #include "start_choice.h"
 
@@ -73,5 +72,3 @@ void ClearBytes(void *bytes, DWORD count);
 /* Copies the next argument (quotes removed; a quoted one may hold blanks) into out, of capacity
  * MAX_PATH; where the walk goes on, or NULL when no argument is left or it does not fit. */
 const char *NextArgument(const char *at, char *out);
-
-#endif

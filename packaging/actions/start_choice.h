@@ -3,8 +3,7 @@
  * started again only as the user whose copy was ended, with that user's ordinary token: never
  * in a session another user holds now, never where the user cannot be told, and never elevated,
  * where Stop SLOTWARD could not end it. Plain C without system headers, for the host's tests. */
-#ifndef START_CHOICE_H
-#define START_CHOICE_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -109,6 +108,4 @@ ListFate FateOfList(const ListFacts *facts);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -2,8 +2,7 @@
  * was ended (sessions.h); and its copies (start_copy.c): what to start, the facts of a user's
  * token, the start itself with that user's environment, breaking away from the installer's job
  * first, and the one wait until every started copy is resident. */
-#ifndef STARTER_H
-#define STARTER_H
+#pragma once
 
 #include "sessions.h"
 
@@ -59,5 +58,3 @@ BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *
 /* One wait, at most 10 s for all of them, until the started copies are resident; each is then
  * logged as started or as ended at once, with its exit code. */
 void AwaitResident(Started *started);
-
-#endif

@@ -4,8 +4,7 @@
  * only while acting as the copy's own user; image_place.h decides. An installed file is opened as
  * LocalSystem only where its folder passed the installer's check; one in a refused folder is
  * known by its names alone. */
-#ifndef STOPPER_H
-#define STOPPER_H
+#pragma once
 
 #include "image_place.h"
 #include "sessions.h"
@@ -63,5 +62,3 @@ CandidateVerdict JudgeAgainstTargets(Candidate *candidate, const Target *targets
 
 /* Whether the image's file name (long or 8.3, any case) is one of the targets'. */
 BOOL NamedLikeTarget(const char *image, const Target *targets, int count);
-
-#endif
