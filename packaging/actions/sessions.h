@@ -13,40 +13,33 @@
 #include <windows.h>
 #include <msi.h>
 
-/* The installer's log (log.c; msiexec /l*v): one line per decision, each starting "SLOTWARD: ",
- * through MsiProcessMessage. Without an installation (an action run by hand) the lines go
- * nowhere. format: %t stands for text, %1 to %3 for the numbers, in decimal. */
+/* The installer's log (log.c): one line per decision, each starting "SLOTWARD: ". format: %t
+ * stands for text, %1 to %3 for the numbers, in decimal. */
 void LogTo(MSIHANDLE install);
 void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3);
 /* A line of several parts, up to a NULL, each %t the next of texts. refusal: it ends the
- * installation, and the sentence shows in a box too (a silent installation only logs it). */
+ * installation, and the sentence shows in a box too. */
 void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
 #define LogLine(text) Say(text, NULL, 0, 0, 0)
 #define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
 #define LogText(format, text) Say(format, text, 0, 0, 0)
 
-/* The folder checks (folder_guard.c), before anything is changed: the folders below Program
- * Files looked at as folder_check.h asks, as the installing user, each by its entry in the folder
- * above and never through a link at its end. programFiles: with its final backslash;
- * byAdministrator: the installing user's own folders count as the administrators'. The
- * installed version's folder: where it fails, the log says why and what follows (consequence,
- * the end of the line). */
+/* The folder checks (folder_guard.c, folder_check.h), as the installing user. programFiles: with
+ * its final backslash; byAdministrator: the installing user's folders count as administrators'.
+ * The installed version's folder: where it fails, the log says why, then consequence. */
 BOOL InstalledFolderTrusted(const char *folder, const char *programFiles, BOOL byAdministrator,
                             const char *consequence);
-/* INSTALLDIR: refused with the line and the box, which say where SLOTWARD installs and, where
- * installed (the installed version's folder, "" for none) is that folder, how to move it; an
- * accepted folder other than installed is logged as the move it is. */
+/* INSTALLDIR: a refusal says where SLOTWARD installs and, where installed ("" for none) is that
+ * folder, how to move it; an accepted folder other than installed is logged as a move. */
 BOOL FolderAccepted(const char *folder, const char *installed, const char *programFiles,
                     BOOL byAdministrator);
 
-/* The list the stopper left, or an empty one; FALSE when there is none. owner: only the list of
- * that installation counts (a key its first pass refused to write is another's); NULL: any. */
+/* FALSE when there is none. owner: only the list of that installation counts (a key its first
+ * pass refused to write is another's); NULL: any. */
 BOOL ReadEndedSessions(SessionList *list, const char *owner);
 BOOL ListOwnedBy(const char *owner);
-/* Both FALSE, with GetLastError's reason, when the registry refused. owner: the installation a
- * list made afresh belongs to (a key of that name that cannot be removed first is refused,
- * ERROR_ALREADY_EXISTS), or NULL to keep the key and its owner. The forgetting removes the
- * product's key too where nothing else is left in it. */
+/* Both FALSE, with GetLastError's reason, when the registry refused. owner: of a list made afresh,
+ * or NULL to keep the key and its owner. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
 BOOL ForgetEndedSessions(void);
 
@@ -59,9 +52,8 @@ HANDLE ProcessToken(HANDLE process);
 /* GetTickCount, as the waits' clock (image_place.h's EndWaiter). */
 unsigned int TickNow(void *context);
 
-/* Loaded from the system folder only (never from the folder a program or the installer runs in,
- * nor from the path); NULL where the system lacks it. The type without arguments converts to any
- * function type without complaint. */
+/* Loaded from the system folder only, never from the folder a program or the installer runs in;
+ * NULL where the system lacks it. The type without arguments converts to any function type. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 

@@ -1,7 +1,5 @@
 /* The starter: brings SLOTWARD back in the sessions the stopper noted, each as the user whose copy
- * was ended (sessions.h); and its copies (start_copy.c): what to start, the facts of a user's
- * token, the start itself with that user's environment, breaking away from the installer's job
- * first, and the one wait until every started copy is resident. */
+ * was ended (sessions.h); and its copies (start_copy.c). */
 #pragma once
 
 #include "sessions.h"
@@ -11,16 +9,12 @@
  * code page each of them may take two bytes. */
 #define COMMAND_ROOM 65536
 
-/* data: the program, quoted, then its arguments ("/Q" and the options), as the installer
- * formatted them; NULL where they did not fit the action's room (nothing is started, the list is
- * kept). As LocalSystem: every noted session, with its user's own token, the ordinary
- * one where Windows keeps an elevated one beside it. Without a program (an uninstallation) the
- * list is only forgotten, and only when it belongs to this installation (owner, its
- * ProductCode): an upgrade's removal of the old version leaves it to the upgrade. */
+/* data: the program, quoted, then its options; NULL where they did not fit the action's room.
+ * As LocalSystem, in every noted session. Without a program (an uninstallation) the list is only
+ * forgotten, where it belongs to this installation (owner): not inside an upgrade. */
 void StartInSessions(const char *data, const char *owner);
 
-/* As the installing user, where the system could not: its own session only, and only when that
- * is the session's noted user and the installation does not run elevated. */
+/* As the installing user, where the system could not: its own session only. */
 void StartInOwnSession(const char *data, const char *owner);
 
 typedef DWORD(WINAPI *InputIdleProc)(HANDLE, DWORD);
@@ -33,8 +27,7 @@ typedef struct Start {
     char folder[MAX_PATH];  /* the program's folder, its working directory */
 } Start;
 
-/* The copies started and not yet waited for. */
-typedef struct Started {
+typedef struct Started { /* not yet waited for */
     DWORD count;
     const char *where; /* "" or "the installing user's ", for the log */
     HANDLE processes[MAX_SESSIONS];
@@ -50,11 +43,9 @@ StartRead ReadStart(const char *text, Start *start);
  * is none). */
 void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked);
 
-/* Starts the copy: in the token's session with that token (asUser), or with this process's own
- * token (the installing user's, the environment's token); kept in started for the wait. FALSE,
- * logged, when it was not started. */
+/* In the token's session with that token (asUser), or with this process's own token (the
+ * installing user's); kept in started for the wait. FALSE, logged, when it was not started. */
 BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *started);
 
-/* One wait, at most 10 s for all of them, until the started copies are resident; each is then
- * logged as started or as ended at once, with its exit code. */
+/* Then each is logged as started or as ended at once, with its exit code. */
 void AwaitResident(Started *started);
