@@ -46,10 +46,8 @@ static const char *NameOf(const char *path) {
 }
 
 static void Forget(void) {
-    if (sDescriptor != NULL) {
-        LocalFree(sDescriptor);
-        sDescriptor = NULL;
-    }
+    LocalFree(sDescriptor); /* NULL: ignored */
+    sDescriptor = NULL;
 }
 
 /* The owner, from the folder opened at its own name: a link there would be opened, not

@@ -5,8 +5,7 @@
 
 /* How often to ask again for a process's modules while it is still loading them. */
 #define SNAPSHOT_TRIES 5
-/* GetFinalPathNameByHandleA's VOLUME_NAME_NT, and FILE_INFO_BY_HANDLE_CLASS's FileIdInfo
- * (Windows 8 and later), both looked up. */
+/* Values of the functions looked up: VOLUME_NAME_NT, FileIdInfo, PROCESS_NAME_NATIVE. */
 #define FINAL_NAME_NT 0x2
 #define FILE_ID_INFO_CLASS 18
 #define PROCESS_NAME_NT 0x1
@@ -19,7 +18,7 @@ typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI *ImpersonateProc)(HANDLE);
 typedef BOOL(WINAPI *RevertProc)(void);
 
-/* The system's functions, NULL where this Windows lacks them. */
+/* NULL where this Windows lacks them. */
 static FileInfoProc sFileInfo;
 static FinalNameProc sFinalName;
 static ImageNameProc sImageName;
@@ -77,9 +76,8 @@ static BOOL IsLocalPath(const char *path) {
     return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
 }
 
-/* A drive-letter path's system name, "" when unknown: the letter's device, as this process sees
- * the letters (LocalSystem's: a user's mapped or substituted letters are not among them), then
- * the rest of the path. UNC paths and anything else stay unknown too. */
+/* "" when unknown: the letter's device, as this process sees the letters (LocalSystem's: a user's
+ * mapped or substituted letters are not among them), then the rest of the path. */
 static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
     char drive[3] = {path[0], ':', '\0'};
     BOOL known = IsLocalPath(path) && QueryDosDeviceA(drive, ntPath, NT_PATH) != 0 &&
@@ -128,8 +126,7 @@ BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
     return TRUE;
 }
 
-/* The path of the process's main module (the first of its module list), as the process knows
- * it: with the user's drive letters. Read from the process's memory, not from the disk. */
+/* The first of its module list, as the process knows it: read from its memory, not the disk. */
 static void ReadModulePath(Candidate *candidate) {
     MODULEENTRY32 module;
     HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, candidate->processId);
@@ -150,10 +147,8 @@ static void ReadModulePath(Candidate *candidate) {
     CloseHandle(modules);
 }
 
-/* The image's system name, as the system keeps it for the process: QueryFullProcessImageName
- * (Vista and later), else GetProcessImageFileName (XP). Only where Windows has neither (Windows
- * 2000) the module path the process keeps in its memory, by its drive letter as this process
- * sees it. A name longer than the room cannot be read. None of them touches the file. */
+/* As the system keeps it: QueryFullProcessImageName (Vista), else GetProcessImageFileName (XP);
+ * only where Windows has neither (2000) the module path. None of them touches the file. */
 void ReadImageName(Candidate *candidate) {
     DWORD size = NT_PATH;
     candidate->modulePath[0] = '\0';
@@ -184,7 +179,6 @@ static DWORD FailureCode(DWORD otherwise) {
     return error != 0 ? error : otherwise;
 }
 
-/* The opener of a candidate's image (image_place.h), acting as its user. */
 static unsigned long ActAsItsUser(void *context) {
     const Candidate *candidate = (const Candidate *)context;
     HANDLE token;
@@ -209,8 +203,7 @@ static void Revert(void *context) {
     }
 }
 
-/* The drive-letter path of a system name: the first letter whose device is the name's volume,
- * as this thread sees the letters, then the rest of the name. */
+/* The first letter whose device is the name's volume, as this thread sees the letters. */
 static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
     char device[NT_PATH];
     int volume = VolumeLength(ntPath);
@@ -234,9 +227,8 @@ static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
     return FALSE;
 }
 
-/* Opens the image by the system's name through the object manager's root, else by the drive
- * letter of its volume (Wine opens no \\?\GLOBALROOT path; on Windows 2000 that is the module
- * path's own letter). The caller acts as the copy's user meanwhile. */
+/* By the system's name through the object manager's root, else by the drive letter of its volume
+ * (Wine opens no \\?\GLOBALROOT path). The caller acts as the copy's user meanwhile. */
 static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity) {
     static const char kRoot[] = "\\\\?\\GLOBALROOT";
     const Candidate *candidate = (const Candidate *)context;
@@ -261,8 +253,7 @@ static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity
     return error;
 }
 
-/* The nearest verdict over all targets: the end as soon as one target is the candidate's. The
- * candidate's image is opened once at most; what that found serves every target. */
+/* The end as soon as one target is the candidate's; what one open found serves every target. */
 CandidateVerdict JudgeAgainstTargets(Candidate *candidate, const Target *targets, int count,
                                      DWORD *error) {
     ImageOpener opener = {candidate, ActAsItsUser, ReadCandidateIdentity, Revert};

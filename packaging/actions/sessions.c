@@ -134,9 +134,7 @@ static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
                          afresh ? &rights : NULL, key, &disposition);
         closeKey(product);
     }
-    if (rights.lpSecurityDescriptor != NULL) {
-        LocalFree(rights.lpSecurityDescriptor);
-    }
+    LocalFree(rights.lpSecurityDescriptor); /* NULL where none was made: ignored */
     if (made == ERROR_SUCCESS && afresh && disposition != REG_CREATED_NEW_KEY) {
         closeKey(*key);
         made = ERROR_ALREADY_EXISTS;

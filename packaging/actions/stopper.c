@@ -95,11 +95,8 @@ static void EndCopy(Candidate *candidate, SessionList *ended) {
     if (sEndedCount == MAX_ENDED) {
         AwaitEnded();
     }
-    EndedProcess *waiting = &sEndedProcesses[sEndedCount++];
-    waiting->process = candidate->process;
-    waiting->processId = candidate->processId;
-    waiting->session = session;
-    waiting->sessionKnown = known;
+    sEndedProcesses[sEndedCount++] =
+        (EndedProcess){candidate->process, candidate->processId, session, known};
     candidate->process = NULL;
     if (known && !AddCopy(ended, session, sid, sidLength) &&
         FindCopy(ended, session, sid, sidLength) == NULL) {
