@@ -32,9 +32,8 @@ static unsigned char Folded(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? (unsigned char)(c | 0x20) : c;
 }
 
-/* The length of programFiles when folder begins with it (ASCII letters in any case, a double
- * byte character as it is), or 0; programFiles must be a drive letter's path ending in a
- * backslash. */
+/* 0 unless folder begins with programFiles (ASCII letters in any case), a drive letter's path
+ * ending in a backslash. */
 static int ProgramFilesLength(const char *folder, const char *programFiles,
                               int (*isLeadByte)(unsigned char)) {
     int at = 0;
@@ -70,8 +69,7 @@ static int IsDots(const char *name, int length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
-/* The ends of the folders' names below Program Files, each neither empty nor "." nor "..";
- * their count, 0 when there is none or the path is not plain. */
+/* Their count, 0 when there is none or the path is not plain (an empty name, "." or ".."). */
 static int NameEnds(const char *folder, int start, int (*isLeadByte)(unsigned char), int *ends) {
     int count = 0;
     for (int at = start;; at++) {

@@ -3,10 +3,9 @@
 
 #include "start_choice.h"
 
-/* The devices behind which a name reaches another computer: the multiple UNC provider and the
- * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives; the first three as
- * families, since a redirector of another make names its device after them too), and the object
- * manager's UNC links. A name through any of them is never opened. */
+/* The multiple UNC provider and the redirectors registered with it (SMB, WebDAV, Remote Desktop's
+ * drives; the first three as families, which other makes' devices are named after), and the
+ * object manager's UNC links. */
 static const char *const kNetworkPrefixes[] = {"\\Device\\Mup",
                                                "\\Device\\Lanman",
                                                "\\Device\\WebDav",
@@ -20,8 +19,7 @@ static char Folded(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
 
-/* Whether text begins with the first count characters of prefix (all of them where count is
- * -1). */
+/* The first count characters of prefix, all of them where count is -1. */
 static int StartsWith(const char *text, const char *prefix, int count) {
     for (; *prefix && count != 0; text++, prefix++, count--) {
         if (Folded(*text) != Folded(*prefix)) {
@@ -72,7 +70,6 @@ ImagePlace PlaceOfImage(const char *image, const char *installed) {
                                                                                 : IMAGE_SAME_VOLUME;
 }
 
-/* The nearest place the image has seen from any of the installed file's names. */
 static ImagePlace NearestPlace(const CandidateFacts *facts) {
     ImagePlace place = IMAGE_UNREADABLE;
     for (int i = 0; i < INSTALLED_NAMES; i++) {

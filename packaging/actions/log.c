@@ -55,8 +55,7 @@ static const char *const *Compose(Line *line, const char *format, const char *co
     return texts;
 }
 
-/* The text goes in a field of its own: a template would take a path's brackets for
- * properties. */
+/* In a field of its own: a template would take a path's brackets for properties. */
 static void Send(INSTALLMESSAGE kind, const char *text) {
     if (sInstall == 0) {
         return;

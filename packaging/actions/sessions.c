@@ -7,8 +7,7 @@
 #define OWNER_VALUE "Owner"
 /* A ProductCode: a GUID in braces. */
 #define OWNER_ROOM 40
-/* LoadLibraryExA's flag for the system folder alone: Windows 8 and later, and Windows 7 and
- * Vista with the update that brought AddDllDirectory, which tells that it is there. */
+/* LoadLibraryExA's flag for the system folder alone, where AddDllDirectory tells it is known. */
 #define SEARCH_SYSTEM32 0x00000800
 
 typedef BOOL(WINAPI *MakeDescriptorProc)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
@@ -56,8 +55,8 @@ static BOOL OpenKey(const char *path, HKEY *key) {
            openKey(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
-/* A value of the list's key: *size, the buffer's capacity, becomes the bytes read, 0 unless the
- * value is there with that type. FALSE when there is no key. */
+/* *size, the capacity, becomes the bytes read: 0 unless the value has that type. FALSE without
+ * the key. */
 static BOOL ReadListValue(const char *name, DWORD type, void *buffer, DWORD *size) {
     QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
@@ -99,16 +98,13 @@ BOOL ListOwnedBy(const char *owner) {
     return found[0] != '\0' && lstrcmpiA(found, owner) == 0;
 }
 
-/* A list made afresh: the system and Administrators may do everything, Users read it (for the
- * installing user's own starter), nobody else anything; nothing inherited from above. */
+/* The system and Administrators all, Users read (for their own starter); nothing inherited. */
 #define SESSIONS_KEY_RIGHTS "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
 #define SDDL_REVISION 1
 
-/* Makes the list's key, or opens the one there is (afresh FALSE). Afresh, any key of that name
- * (an interrupted installation's) is removed first and the new one gets its own rights: a key
- * that is still there (whose rights keep even the system from removing it) is refused, since
- * RegCreateKeyEx would keep its rights and its persistence. The product's key is made as any
- * other, so that the installer's own values written into it later are kept. */
+/* Afresh, a key of that name is removed first, and one still there is refused: RegCreateKeyEx
+ * would keep its rights and persistence. The product's key is not volatile: the installer's own
+ * values go in it. */
 static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     CreateKeyProc createKey = (CreateKeyProc)Registry("RegCreateKeyExA");
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
@@ -175,8 +171,8 @@ static BOOL ProductKeyEmpty(void) {
     return read == ERROR_SUCCESS && keys == 0 && values == 0;
 }
 
-/* On an uninstallation the list was made below the product's key before the installer removed
- * its own values, and the installer had to leave it. */
+/* On an uninstallation the list was made before the installer removed its values: it left the
+ * product's key. */
 BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     LONG deleted =

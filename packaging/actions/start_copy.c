@@ -50,8 +50,7 @@ static void Keep(Started *started, PROCESS_INFORMATION *process, DWORD session) 
     }
 }
 
-/* Until the copy is idle in its message loop (resident) or has ended: nonzero; 0 when ms ran
- * out. */
+/* Nonzero once the copy is idle in its message loop (resident) or has ended. */
 static int AwaitOne(void *context, int copy, unsigned int ms) {
     const Started *started = (const Started *)context;
     HANDLE process = started->processes[copy];

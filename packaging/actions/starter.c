@@ -1,8 +1,6 @@
 /* The starter; see starter.h. The system's form takes each noted session's user token
- * (WTSQueryUserToken, LocalSystem only), the installing user's form (Windows 2000 has none) its
- * own; start_choice.h decides from the token's facts. Neither gives anyone a new power: the list
- * can be written by administrators only, and a copy starts only as the user whose copy was
- * ended, on winsta0\default, with that user's environment. */
+ * (WTSQueryUserToken, LocalSystem only), the installing user's its own (Windows 2000 has none);
+ * start_choice.h decides. A copy starts only as the user whose copy was ended. */
 #include "starter.h"
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
@@ -69,8 +67,7 @@ static void SayTooLong(void) {
                COMMAND_ROOM - 1, 0, 0);
 }
 
-/* Every noted session is started first, then waited for once. The sessions still to serve stay
- * at the front of the list, in their order. */
+/* The sessions still to serve stay at the front of the list, in their order. */
 static void ServeAll(UserTokenProc userToken) {
     DWORD kept = 0;
     sStarted.where = "";
@@ -112,8 +109,7 @@ void StartInSessions(const char *data, const char *owner) {
     KeepRest(&facts, owner, FALSE);
 }
 
-/* The installing user's copy in its own session, with its process token (the one CreateProcess
- * starts with, whatever the thread may impersonate); TRUE when it was started. */
+/* token: the process's, which CreateProcess starts with whatever the thread impersonates. */
 static BOOL StartOwn(HANDLE token, DWORD session) {
     BYTE sid[SID_BYTES];
     TokenFacts own = {sid, 0, ELEVATION_UNKNOWN, 0};
