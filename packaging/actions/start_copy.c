@@ -72,14 +72,11 @@ static void ReportStarted(void *context, int i, int waited) {
     const Started *started = (const Started *)context;
     DWORD code = 0;
     (void)waited;
-    if (EndedByWait(WaitForSingleObject(started->processes[i], 0)) &&
-        GetExitCodeProcess(started->processes[i], &code)) {
-        Say("SLOTWARD ended at once in %tsession %1: process %2 exited with code %3",
-            started->where, started->sessions[i], started->ids[i], code);
-    } else {
-        Say("started SLOTWARD in %tsession %1 as process %2", started->where, started->sessions[i],
-            started->ids[i], 0);
-    }
+    BOOL ended = EndedByWait(WaitForSingleObject(started->processes[i], 0)) &&
+                 GetExitCodeProcess(started->processes[i], &code);
+    Say(ended ? "SLOTWARD ended at once in %tsession %1: process %2 exited with code %3"
+              : "started SLOTWARD in %tsession %1 as process %2",
+        started->where, started->sessions[i], started->ids[i], code);
     CloseHandle(started->processes[i]);
 }
 

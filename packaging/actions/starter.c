@@ -19,13 +19,12 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
     }
     ReadTokenFacts(token, sid, &facts, &linked);
     StartChoice choice = ChooseSessionStart(copy->sid, copy->sidLength, &facts);
-    BOOL ok = FALSE;
-    if (RefusalReason(choice) != NULL) {
+    BOOL refused = RefusalReason(choice) != NULL;
+    if (refused) {
         Say("not started in session %1: %t", RefusalReason(choice), copy->session, 0, 0);
-    } else {
-        ok = StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, start, copy->session,
-                       started);
     }
+    BOOL ok = !refused && StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, start,
+                                    copy->session, started);
     if (linked != NULL) {
         CloseHandle(linked);
     }

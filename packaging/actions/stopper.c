@@ -42,11 +42,8 @@ static SessionList sEnded;
  * (in the line without a session, %2). */
 static void LogProcess(const char *inSession, const char *sessionUnknown, DWORD processId,
                        DWORD session, BOOL sessionKnown, DWORD rest) {
-    if (sessionKnown) {
-        LogNumbers(inSession, processId, session, rest);
-    } else {
-        LogNumbers(sessionUnknown, processId, rest, 0);
-    }
+    LogNumbers(sessionKnown ? inSession : sessionUnknown, processId, sessionKnown ? session : rest,
+               sessionKnown ? rest : 0);
 }
 
 static int AwaitEnd(void *context, int copy, unsigned int ms) {
