@@ -37,9 +37,8 @@ typedef enum FolderVerdict {
     FOLDER_FOREIGN_OWNER /* owned by someone else, who may always change its permissions */
 } FolderVerdict;
 
-/* folder: a final backslash ignored; programFiles: with its final backslash. The existing folders
- * are looked at from the top down, each once the one above it has passed; *at: the length of the
- * folder concerned (the whole path's for FOLDER_OUTSIDE). isLeadByte: NULL for none. */
+/* programFiles: with its final backslash. The existing folders are looked at from the top down,
+ * each once the one above passed; *at: the length of the folder concerned (all for OUTSIDE). */
 FolderVerdict JudgeFolder(const char *folder, const char *programFiles,
                           int (*isLeadByte)(unsigned char), const FolderLook *look, int *at);
 

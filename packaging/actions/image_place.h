@@ -1,9 +1,7 @@
-/* The stopper's decisions: where a running program's image lies, seen from the installed program
- * (both as the system's NT names, "\Device\HarddiskVolume2\..."), whether it is the installed
- * program, from names first, before anything is opened; and the one wait for the copies ended.
- * The stopper runs as LocalSystem, so a copy is opened only on the installed file's own volume:
- * an open on a share would present the computer's credentials to a host a user picked. Plain C
- * without system headers, so that the host's tests drive it with tables. */
+/* The stopper's decisions: whether a running program's image is the installed program, both as
+ * the system's NT names ("\Device\HarddiskVolume2\..."), from names before anything is opened;
+ * and the one wait. As LocalSystem, a copy is opened only on the installed file's own volume: on
+ * a share, the computer's credentials would go to a host a user picked. Plain C, for tests. */
 #pragma once
 
 #ifdef __cplusplus
@@ -26,15 +24,14 @@ ImagePlace PlaceOfImage(const char *image, const char *installed);
 int VolumeLength(const char *name);
 int IsNetworkName(const char *name);
 
-/* A volume's serial number and a file id (FileIdInfo's 128 bits, or the 64-bit file index in
- * the first half), laid out as FILE_ID_INFO. */
+/* Laid out as FILE_ID_INFO; a 64-bit file index takes the first half of file. */
 typedef struct FileIdentity {
     unsigned long long volume;
     unsigned char file[16];
 } FileIdentity;
 
-/* The installed file's system names: its own (its volume, however it was reached), its drive
- * letter's device followed by the path, and the same for its 8.3 form. */
+/* Its own (they differ where a volume is mounted in a folder), its drive letter's, its 8.3 form's.
+ */
 #define INSTALLED_NAMES 3
 
 /* Ordered from the farthest to the nearest: of several installed files, the nearest counts. */
@@ -76,17 +73,13 @@ typedef struct ImageOpener {
     void (*revert)(void *context);
 } ImageOpener;
 
-/* JudgeCandidate, opening the image where the names leave the question open: only while acting
- * as the candidate's own user, given back at once, so that a link a user put in the image's
- * path leads only where that user may go anyway, with that user's credentials. *error: the
- * error of a failed take-on or open, else 0. */
+/* Opens the image where the names leave the question open, only as the candidate's own user: a
+ * link a user put in its path leads only where that user may go anyway. *error: else 0. */
 CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,
                                  unsigned long *error);
 
-/* The one wait for the copies ended in a pass (or started: starter.h): now is the clock
- * (milliseconds, wrapping as GetTickCount's); awaitEnd answers nonzero when the copy has ended.
- * Each is waited for with what is left of one time limit for all, so that a slow one neither
- * doubles the wait nor is taken for ended once the limit has run out. */
+/* For the copies ended in a pass (or started: starter.h), each with what is left of one limit
+ * for all, so that a slow one neither doubles the wait nor is taken for ended after it. */
 typedef struct EndWaiter {
     void *context;
     unsigned int (*now)(void *context);

@@ -1,11 +1,8 @@
 /* What the installer's actions share: their log, the folder checks, the list of the copies the
  * stopper ended (start_choice.h), the system's own libraries, and the walk over an action's data.
- *
- * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions (value "Ended") from the
- * stopper's run to the starter's: only administrators and the system may write there, and it
- * never outlives a restart of Windows. It belongs to the installation that started it (value
- * "Owner", its ProductCode): an upgrade's removal of the old version adds to the upgrade's list
- * and leaves it alone; only a removal that started the list itself forgets it. */
+ * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions, which only administrators
+ * and the system may write, from the stopper's run to the starter's. It belongs to the
+ * installation that started it ("Owner"): an upgrade's removal of the old version adds to it. */
 #pragma once
 
 #include "start_choice.h"

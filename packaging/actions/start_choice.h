@@ -1,8 +1,6 @@
-/* The starter's decisions from plain facts that the Win32 layer gathered: whether and with which
- * token SLOTWARD is started in a noted session, and what the list of sessions becomes. A copy is
- * started again only as the user whose copy was ended, with that user's ordinary token: never
- * in a session another user holds now, never where the user cannot be told, and never elevated,
- * where Stop SLOTWARD could not end it. Plain C without system headers, for the host's tests. */
+/* The starter's decisions from plain facts: which token starts SLOTWARD in a noted session (only
+ * the ended copy's user's ordinary one: never elevated, where Stop SLOTWARD could not end it),
+ * and what the list of sessions becomes. Plain C without system headers, for the host's tests. */
 #pragma once
 
 #ifdef __cplusplus
@@ -70,15 +68,14 @@ typedef enum StartChoice {
 StartChoice ChooseSessionStart(const unsigned char *noted, unsigned notedLength,
                                const TokenFacts *session);
 
-/* The installing user's fallback: its own process token, which CreateProcess starts with as it
- * is; an elevated one is refused, not exchanged, since the process cannot start with another. */
+/* The installing user's own process token: an elevated one is refused, not exchanged, since
+ * CreateProcess starts with it as it is. */
 StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength, const TokenFacts *own);
 
 /* NULL for a start. */
 const char *RefusalReason(StartChoice choice);
 
-/* Whether a session leaves the list after the choice: served, or held by another user now. A
- * session refused for want of facts stays for the installing user's fallback. */
+/* Served, or held by another user now; one refused for want of facts stays for the fallback. */
 int LeavesList(StartChoice choice, int started);
 
 typedef enum ListStep {

@@ -4,9 +4,8 @@
 
 #include "sessions.h"
 
-/* The room for the program and its options: any command line the Startup shortcut can start.
- * Windows starts a program with at most 32,767 characters (CreateProcess), and in a double-byte
- * code page each of them may take two bytes. */
+/* Any command line the Startup shortcut can start: 32,767 characters (CreateProcess), two bytes
+ * each in a double-byte code page. */
 #define COMMAND_ROOM 65536
 
 /* data: the program, quoted, then its options; NULL where they did not fit the action's room.
@@ -39,8 +38,7 @@ typedef struct Started { /* not yet waited for */
 /* text NULL: it did not fit the action's room. */
 StartRead ReadStart(const char *text, Start *start);
 
-/* An elevated token's ordinary half goes to *linked (NULL where the caller wants none, or there
- * is none). */
+/* An elevated token's ordinary half goes to *linked, where the caller wants it. */
 void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked);
 
 /* In the token's session with that token (asUser), or with this process's own token (the
