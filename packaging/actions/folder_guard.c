@@ -8,8 +8,7 @@ typedef DWORD(WINAPI *SecurityInfoProc)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMA
                                         PSID *, PACL *, PACL *, PSECURITY_DESCRIPTOR *);
 typedef BOOL(WINAPI *OpenThreadTokenProc)(HANDLE, DWORD, BOOL, PHANDLE);
 
-/* Zero-filled storage rather than the stack (see actions.c). The descriptor is the system's,
- * kept until the next look or the verdict. */
+/* Zero-filled storage rather than the stack (see actions.c); the descriptor until the next look. */
 static char sPath[MAX_PATH];
 static char sSuggested[MAX_PATH];
 static PSECURITY_DESCRIPTOR sDescriptor;
@@ -50,8 +49,7 @@ static void Forget(void) {
     sDescriptor = NULL;
 }
 
-/* The owner, from the folder opened at its own name: a link there would be opened, not
- * followed. */
+/* From the folder opened at its own name: a link there would be opened, not followed. */
 static void ReadOwner(const char *path, FolderFacts *facts) {
     PSID owner = NULL;
     HANDLE file = CreateFileA(
@@ -90,8 +88,7 @@ static void Look(void *context, const char *path, int length, FolderFacts *facts
     }
 }
 
-/* The installing user, where that user is an administrator: the token this action runs with,
- * the thread's where it impersonates. */
+/* Where an administrator: the token this action runs with, the thread's where it impersonates. */
 static const unsigned char *Installer(BOOL byAdministrator) {
     OpenThreadTokenProc openThreadToken =
         (OpenThreadTokenProc)SystemFunction("advapi32.dll", "OpenThreadToken");
@@ -110,8 +107,7 @@ static const unsigned char *Installer(BOOL byAdministrator) {
     return length != 0 ? sInstaller : NULL;
 }
 
-/* The verdict, and in sPath the folder it concerns (Program Files where the folder lies
- * outside it). */
+/* In sPath the folder concerned (Program Files where the folder lies outside it). */
 static FolderVerdict Verdict(const char *folder, const char *programFiles, BOOL byAdministrator) {
     FolderLook look = {NULL, Look, Installer(byAdministrator)};
     int at = 0;

@@ -14,7 +14,6 @@ typedef BOOL(WINAPI *ImageNameProc)(HANDLE, DWORD, LPSTR, PDWORD);
 typedef DWORD(WINAPI *ImageFileNameProc)(HANDLE, LPSTR, DWORD);
 typedef DWORD(WINAPI *FinalNameProc)(HANDLE, LPSTR, DWORD, DWORD);
 typedef BOOL(WINAPI *FileInfoProc)(HANDLE, int, LPVOID, DWORD);
-typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI *ImpersonateProc)(HANDLE);
 typedef BOOL(WINAPI *RevertProc)(void);
 

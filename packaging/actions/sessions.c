@@ -21,9 +21,7 @@ typedef LONG(WINAPI *QueryInfoKeyProc)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, L
                                        LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
 typedef LONG(WINAPI *CloseKeyProc)(HKEY);
 typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
-typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef DWORD(WINAPI *SidLengthProc)(PSID);
-typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
 
 static HMODULE LoadSystemLibrary(const char *library) {
     char path[MAX_PATH];

@@ -40,6 +40,8 @@ BOOL ListOwnedBy(const char *owner);
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
 BOOL ForgetEndedSessions(void);
 
+typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 /* FALSE when the system cannot tell (Windows NT 4) or may not. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session);
 /* Copied into sid (capacity SID_BYTES); its length, or 0. */

@@ -8,7 +8,6 @@
 /* A copy without a message queue yet cannot be idle: how often to look again. */
 #define IDLE_RETRY_MS 50
 
-typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef BOOL(WINAPI *EnvironmentProc)(LPVOID *, HANDLE, BOOL);
 typedef BOOL(WINAPI *FreeEnvironmentProc)(LPVOID);
 typedef BOOL(WINAPI *StartAsUserProc)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
@@ -80,7 +79,7 @@ static void ReportStarted(void *context, int i, int waited) {
     CloseHandle(started->processes[i]);
 }
 
-/* An interactive installation's own start that follows then finds its copy and stays quiet. */
+/* So that an interactive installation's own start that follows finds its copy and stays quiet. */
 void AwaitResident(Started *started) {
     const EndWaiter waiter = {started, TickNow, AwaitOne, ReportStarted};
     started->inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");

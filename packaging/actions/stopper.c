@@ -1,8 +1,6 @@
-/* The stopper; see stopper.h. It runs as LocalSystem, which may end processes of every session
- * (Windows Installer cannot close programs in other sessions, and a copy left running would keep
- * the file in use). A copy is a process whose image is one of the target files, however it was
- * started; its file name is the cheap first filter, then image_name.c gathers and image_place.h
- * decides, before anything is opened. */
+/* The stopper; see stopper.h. As LocalSystem it may end processes of every session (Windows
+ * Installer cannot, and a copy left running would keep the file in use). A copy is a process
+ * whose image is one of the target files; its file name is the cheap first filter. */
 #include "stopper.h"
 
 #include <tlhelp32.h>
@@ -19,8 +17,7 @@ typedef struct EndedProcess {
     BOOL sessionKnown;
 } EndedProcess;
 
-/* Why a copy was left alone, in the order of CandidateVerdict; %1 the process, %2 the error
- * where there is one. */
+/* In the order of CandidateVerdict; %2 the error where there is one. */
 static const char *const kLeftAlone[] = {
     "left process %1 alone: its program's name cannot be read",
     "left process %1 alone: its program is on the network",
@@ -174,9 +171,7 @@ void StopCopies(const char *data, BOOL addToList, BOOL ownListOnly, const char *
         }
         byName = FALSE;
     }
-    /* The first pass starts the list afresh, even an empty one: one an interrupted installation
-     * left must not be taken for this one's. A later pass adds to the list there is, or starts
-     * one of its own where there is none. */
+    /* A later pass adds to the list there is (FateOfList). */
     BOOL existed = addToList && ReadEndedSessions(&sEnded, ownListOnly ? owner : NULL);
     if (!existed) {
         sEnded.count = 0;
