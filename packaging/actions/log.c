@@ -26,15 +26,11 @@ static void Append(Line *line, const char *text, int count) {
 }
 
 static void AppendNumber(Line *line, DWORD number) {
-    char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = (char)('0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (count > 0) {
-        Append(line, &digits[--count], 1);
+    char digit = (char)('0' + number % 10);
+    if (number >= 10) {
+        AppendNumber(line, number / 10);
     }
+    Append(line, &digit, 1);
 }
 
 /* Returns the texts that the format's %t left. */
@@ -57,10 +53,7 @@ static const char *const *Compose(Line *line, const char *format, const char *co
 
 /* In a field of its own: a template would take a path's brackets for properties. */
 static void Send(INSTALLMESSAGE kind, const char *text) {
-    if (sInstall == 0) {
-        return;
-    }
-    MSIHANDLE record = MsiCreateRecord(1);
+    MSIHANDLE record = sInstall != 0 ? MsiCreateRecord(1) : 0;
     if (record == 0) {
         return;
     }

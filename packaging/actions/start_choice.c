@@ -80,7 +80,7 @@ ListFate FateOfList(const ListFacts *facts) {
         if (!facts->listed) {
             return LIST_AFRESH;
         }
-        break;
+        return facts->after != facts->before ? LIST_UPDATED : LIST_UNCHANGED;
     case STEP_START:
         if (!facts->listed || !facts->startable) {
             return LIST_UNCHANGED;
@@ -88,11 +88,10 @@ ListFate FateOfList(const ListFacts *facts) {
         if (facts->after == 0) {
             return LIST_FORGOTTEN;
         }
-        break;
+        return facts->after != facts->before ? LIST_UPDATED : LIST_UNCHANGED;
     default: /* an upgrade's removal of the old version leaves the list to the upgrade */
         return facts->listed && facts->owned ? LIST_FORGOTTEN : LIST_UNCHANGED;
     }
-    return facts->after != facts->before ? LIST_UPDATED : LIST_UNCHANGED;
 }
 
 int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,

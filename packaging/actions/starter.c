@@ -37,22 +37,14 @@ static Start sStart;
 static SessionList sEnded;
 static Started sStarted;
 
-/* ownRights: the installing user's start, whose refusal to a user who is not an administrator is
- * expected and not logged. */
-static void KeepRest(ListFacts *facts, const char *owner, BOOL ownRights) {
+/* A starter's step never makes a list afresh: what it writes keeps its owner. ownRights: the
+ * installing user's start, whose refusal to a user who is not an administrator is expected. */
+static void KeepRest(ListFacts *facts, BOOL ownRights) {
     facts->after = sEnded.count;
-    BOOL written = TRUE;
-    switch (FateOfList(facts)) {
-    case LIST_FORGOTTEN:
-        written = ForgetEndedSessions();
-        break;
-    case LIST_UPDATED:
-    case LIST_AFRESH:
-        written = WriteEndedSessions(&sEnded, facts->step == STEP_START ? NULL : owner);
-        break;
-    default:
-        break;
-    }
+    ListFate fate = FateOfList(facts);
+    BOOL written = fate == LIST_FORGOTTEN   ? ForgetEndedSessions()
+                   : fate == LIST_UNCHANGED ? TRUE
+                                            : WriteEndedSessions(&sEnded, NULL);
     DWORD error = GetLastError();
     if (!written && !(ownRights && error == ERROR_ACCESS_DENIED)) {
         LogNumbers("could not write the list of sessions: error %1", error, 0, 0);
@@ -105,7 +97,7 @@ void StartInSessions(const char *data, const char *owner) {
     } else {
         ServeAll(userToken);
     }
-    KeepRest(&facts, owner, FALSE);
+    KeepRest(&facts, FALSE);
 }
 
 /* token: the process's, which CreateProcess starts with whatever the thread impersonates. */
@@ -146,7 +138,7 @@ void StartInOwnSession(const char *data, const char *owner) {
     if (read == READ_TOO_LONG) {
         SayTooLong();
         facts.startable = FALSE;
-        KeepRest(&facts, NULL, TRUE);
+        KeepRest(&facts, TRUE);
         return;
     }
     if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
@@ -158,6 +150,6 @@ void StartInOwnSession(const char *data, const char *owner) {
         CloseHandle(token);
     }
     if (started) {
-        KeepRest(&facts, NULL, TRUE);
+        KeepRest(&facts, TRUE);
     }
 }
