@@ -2,15 +2,11 @@
 #include "start_choice.h"
 
 int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength) {
-    if (aLength != bLength) {
-        return 0;
+    unsigned same = 0;
+    while (aLength == bLength && same < aLength && a[same] == b[same]) {
+        same++;
     }
-    for (unsigned i = 0; i < aLength; i++) {
-        if (a[i] != b[i]) {
-            return 0;
-        }
-    }
-    return 1;
+    return aLength == bLength && same == aLength;
 }
 
 /* Who: the noted user must be known, the token's readable, and the two the same. */

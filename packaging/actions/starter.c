@@ -137,8 +137,6 @@ void StartInOwnSession(const char *data, const char *owner) {
     StartRead read = ReadStart(data, &sStart);
     if (read == READ_TOO_LONG) {
         SayTooLong();
-        facts.startable = FALSE;
-        KeepRest(&facts, TRUE);
         return;
     }
     if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
