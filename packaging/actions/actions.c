@@ -1,8 +1,6 @@
 /* The installer's custom actions, in one DLL that Windows Installer loads from its Binary table.
- * A deferred action reads its CustomActionData, formatted from the package's own values when the
- * script was written; an immediate one the installation's properties: nothing a user could type.
- * Only the folder's check fails the installation: a copy that could not be ended or started must
- * not. Only KERNEL32 and MSI are imported (both loaded in the installer's process). */
+ * They read CustomActionData or the installation's properties: nothing a user could type. Only the
+ * folder's check fails the installation: a copy that could not be ended or started must not. */
 #include "starter.h"
 #include "stopper.h"
 
@@ -81,9 +79,8 @@ EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* Before anything is changed: the installation folder must pass the check, or the installation
- * ends here. Where the installed version's folder fails, on the uninstallation too, the helpers'
- * data marks its program (InstalledByName, private: no command line reaches it on the server). */
+/* Where the installed version's folder fails, on the uninstallation too, the helpers' data marks
+ * its program (InstalledByName, private: no command line reaches it on the server side). */
 EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
     BOOL byAdministrator = ReadFolders(install);
     BOOL trusted = sInstalled[0] == '\0' ||

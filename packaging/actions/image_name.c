@@ -46,8 +46,7 @@ static const char *FileName(const char *path) {
     return name;
 }
 
-/* FileIdInfo where Windows has it: ReFS's file ids are 128 bits, and the older 64-bit index is
- * not unique there. Otherwise the volume serial number and file index. */
+/* FileIdInfo where Windows has it: ReFS's file ids are 128 bits, the older index not unique. */
 static BOOL IdentityOfHandle(HANDLE file, FileIdentity *identity) {
     BY_HANDLE_FILE_INFORMATION information;
     ClearBytes(identity, sizeof *identity);
@@ -95,8 +94,7 @@ BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
     }
     ClearBytes(target, sizeof *target);
     lstrcpynA(target->path, path, MAX_PATH);
-    /* A letter this process sees as a share (a global mapping) is the network too: not even
-     * the installed file is opened there. */
+    /* A letter this process sees as a share (a global mapping) is the network too. */
     if (!NtNameOfDosPath(path, target->ntPaths[1]) || IsNetworkName(target->ntPaths[1])) {
         LogText("the installed program is not on a local volume: no copy of %t is looked for",
                 path);
@@ -171,8 +169,7 @@ void ReadImageName(Candidate *candidate) {
     NtNameOfDosPath(candidate->modulePath, candidate->ntPath);
 }
 
-/* A failure's error code, never 0: 0 would read as success (and an open would run as the
- * system). */
+/* Never 0: 0 would read as success (and an open would run as the system). */
 static DWORD FailureCode(DWORD otherwise) {
     DWORD error = GetLastError();
     return error != 0 ? error : otherwise;
@@ -193,8 +190,7 @@ static unsigned long ActAsItsUser(void *context) {
     return error;
 }
 
-/* Should the system refuse, the thread goes on with the user's rights, never more than its
- * own. */
+/* Should the system refuse, the thread goes on with the user's rights, never more. */
 static void Revert(void *context) {
     (void)context;
     if (sRevert != NULL) {

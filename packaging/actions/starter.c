@@ -6,8 +6,7 @@
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
 
 /* TRUE when the session leaves the list (served, or its user is gone). */
-static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *start,
-                         Started *started) {
+static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy) {
     HANDLE token = NULL;
     HANDLE linked = NULL;
     BYTE sid[SID_BYTES];
@@ -23,8 +22,8 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
     if (refused) {
         Say("not started in session %1: %t", RefusalReason(choice), copy->session, 0, 0);
     }
-    BOOL ok = !refused && StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, start,
-                                    copy->session, started);
+    BOOL ok = !refused &&
+              StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, copy->session, "");
     if (linked != NULL) {
         CloseHandle(linked);
     }
@@ -33,9 +32,7 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
 }
 
 /* Zero-filled storage rather than the stack (see actions.c). */
-static Start sStart;
 static SessionList sEnded;
-static Started sStarted;
 
 /* A starter's step never makes a list afresh: what it writes keeps its owner. ownRights: the
  * installing user's start, whose refusal to a user who is not an administrator is expected. */
@@ -61,9 +58,8 @@ static void SayTooLong(void) {
 /* The sessions still to serve stay at the front of the list, in their order. */
 static void ServeAll(UserTokenProc userToken) {
     DWORD kept = 0;
-    sStarted.where = "";
     for (DWORD i = 0; i < sEnded.count; i++) {
-        if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
+        if (ServeSession(userToken, &sEnded.copies[i])) {
             continue;
         }
         if (kept != i) {
@@ -72,12 +68,12 @@ static void ServeAll(UserTokenProc userToken) {
         kept++;
     }
     sEnded.count = kept;
-    AwaitResident(&sStarted);
+    AwaitResident();
 }
 
 void StartInSessions(const char *data, const char *owner) {
     UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
-    StartRead read = ReadStart(data, &sStart);
+    StartRead read = ReadStart(data);
     /* An uninstallation looks at any list, to leave one of another installation alone. */
     BOOL listed = ReadEndedSessions(&sEnded, read == READ_NO_PROGRAM ? NULL : owner);
     ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, userToken != NULL};
@@ -120,12 +116,10 @@ static BOOL StartOwn(HANDLE token, DWORD session) {
             RefusalReason(choice), session, 0, 0);
         return FALSE;
     }
-    sStarted.count = 0;
-    sStarted.where = "the installing user's ";
-    if (!StartCopy(token, FALSE, &sStart, session, &sStarted)) {
+    if (!StartCopy(token, FALSE, session, "the installing user's ")) {
         return FALSE;
     }
-    AwaitResident(&sStarted);
+    AwaitResident();
     RemoveCopy(&sEnded, copy);
     return TRUE;
 }
@@ -134,7 +128,7 @@ void StartInOwnSession(const char *data, const char *owner) {
     DWORD session;
     BOOL listed = ReadEndedSessions(&sEnded, owner);
     ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, TRUE};
-    StartRead read = ReadStart(data, &sStart);
+    StartRead read = ReadStart(data);
     if (read == READ_TOO_LONG) {
         SayTooLong();
         return;

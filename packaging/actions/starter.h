@@ -16,34 +16,19 @@ void StartInSessions(const char *data, const char *owner);
 /* As the installing user, where the system could not: its own session only. */
 void StartInOwnSession(const char *data, const char *owner);
 
-typedef DWORD(WINAPI *InputIdleProc)(HANDLE, DWORD);
-
 typedef enum StartRead { READ_NO_PROGRAM, READ_TOO_LONG, READ_READY } StartRead;
 
-typedef struct Start {
-    char commandLine[COMMAND_ROOM];
-    char program[MAX_PATH]; /* the application name: no search, no other program by that name */
-    char folder[MAX_PATH];  /* the program's folder, its working directory */
-} Start;
-
-typedef struct Started { /* not yet waited for */
-    DWORD count;
-    const char *where; /* "" or "the installing user's ", for the log */
-    HANDLE processes[MAX_SESSIONS];
-    DWORD ids[MAX_SESSIONS];
-    DWORD sessions[MAX_SESSIONS];
-    InputIdleProc inputIdle;
-} Started;
-
-/* text NULL: it did not fit the action's room. */
-StartRead ReadStart(const char *text, Start *start);
+/* The program, its folder and command line, for the starts that follow; text NULL: it did not
+ * fit the action's room. */
+StartRead ReadStart(const char *text);
 
 /* An elevated token's ordinary half goes to *linked, where the caller wants it. */
 void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked);
 
 /* In the token's session with that token (asUser), or with this process's own token (the
- * installing user's); kept in started for the wait. FALSE, logged, when it was not started. */
-BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *started);
+ * installing user's); kept for the wait. where: "" or "the installing user's ", for the log.
+ * FALSE, logged, when it was not started. */
+BOOL StartCopy(HANDLE token, BOOL asUser, DWORD session, const char *where);
 
 /* Then each is logged as started or as ended at once, with its exit code. */
-void AwaitResident(Started *started);
+void AwaitResident(void);
