@@ -62,7 +62,6 @@ typedef struct CandidateFacts {
     FileIdentity identity;
 } CandidateFacts;
 
-/* Names before anything is opened, then the identities. */
 CandidateVerdict JudgeCandidate(const CandidateFacts *facts);
 
 /* Each answers 0 or a Windows error code. */

@@ -24,7 +24,6 @@ typedef struct SessionList {
     EndedCopy copies[MAX_SESSIONS];
 } SessionList;
 
-/* Security identifiers, file ids. */
 int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
 
 /* Once per user and session: several users may have run a copy in one session (runas), and each

@@ -131,9 +131,8 @@ void StartInOwnSession(const char *data, const char *owner) {
     StartRead read = ReadStart(data);
     if (read == READ_TOO_LONG) {
         SayTooLong();
-        return;
     }
-    if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
+    if (read != READ_READY || !SessionOfProcess(GetCurrentProcessId(), &session)) {
         return;
     }
     HANDLE token = ProcessToken(GetCurrentProcess());

@@ -59,7 +59,6 @@ static void TellEnd(void *context, int copy, int ended) {
     CloseHandle(process->process);
 }
 
-/* For every copy ended so far (image_place.h). */
 static void AwaitEnded(void) {
     const EndWaiter waiter = {NULL, TickNow, AwaitEnd, TellEnd};
     if (sEndedCount > 0) {
@@ -171,7 +170,6 @@ void StopCopies(const char *data, BOOL addToList, BOOL ownListOnly, const char *
         }
         byName = FALSE;
     }
-    /* A later pass adds to the list there is (FateOfList). */
     BOOL existed = addToList && ReadEndedSessions(&sEnded, ownListOnly ? owner : NULL);
     if (!existed) {
         sEnded.count = 0;
