@@ -68,8 +68,7 @@ static BOOL ReadFolders(MSIHANDLE install) {
     return Property(install, "AdminUser")[0] != '\0'; /* the installing user is an administrator */
 }
 
-/* Before the folders are resolved, in an upgrade whose command line names no folder: it stays in
- * the installed version's folder where that passes the check, else moves to the default one. */
+/* An upgrade that names no folder stays where the installed one is, if that passes the check. */
 EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
     BOOL byAdministrator = ReadFolders(install);
     if (InstalledFolderTrusted(sInstalled, sProgramFiles, byAdministrator,
@@ -133,8 +132,8 @@ EXPORT UINT WINAPI FailWhenDeferred(MSIHANDLE install) {
     return ERROR_INSTALL_FAILURE;
 }
 
-/* The Users group (S-1-5-32-545) by this Windows' name for it, for the folder's lock: its table
- * takes names, and only "Administrators" and "Everyone" are understood in English everywhere. */
+/* The Users group (S-1-5-32-545) by this Windows' name, for the folder's lock, whose table takes
+ * names: only "Administrators" and "Everyone" are understood in English everywhere. */
 EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     typedef BOOL(WINAPI * LookupProc)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE);
     static const BYTE kUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};

@@ -16,8 +16,7 @@ typedef enum ImagePlace {
     IMAGE_INSTALLED     /* the installed file's own name */
 } ImagePlace;
 
-/* installed: on a local volume (a network one makes every candidate IMAGE_UNREADABLE: nothing
- * there is opened). Names compare without regard to ASCII case, as NTFS compares them. */
+/* A network installed name makes every candidate unreadable. ASCII case is ignored, as by NTFS. */
 ImagePlace PlaceOfImage(const char *image, const char *installed);
 
 /* The length of "\Device\HarddiskVolume2" in "\Device\HarddiskVolume2\x.exe"; 0 for none. */
@@ -30,8 +29,7 @@ typedef struct FileIdentity {
     unsigned char file[16];
 } FileIdentity;
 
-/* Its own (they differ where a volume is mounted in a folder), its drive letter's, its 8.3 form's.
- */
+/* Its own, its drive letter's (they differ where a volume is mounted in a folder), its 8.3's. */
 #define INSTALLED_NAMES 3
 
 /* Ordered from the farthest to the nearest: of several installed files, the nearest counts. */

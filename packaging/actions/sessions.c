@@ -53,8 +53,7 @@ static BOOL OpenKey(const char *path, HKEY *key) {
            openKey(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
-/* *size, the capacity, becomes the bytes read: 0 unless the value has that type. FALSE without
- * the key. */
+/* *size: the capacity, then the bytes read, 0 unless of that type. FALSE without the key. */
 static BOOL ReadListValue(const char *name, DWORD type, void *buffer, DWORD *size) {
     QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
@@ -169,8 +168,7 @@ static BOOL ProductKeyEmpty(void) {
     return read == ERROR_SUCCESS && keys == 0 && values == 0;
 }
 
-/* On an uninstallation the list was made before the installer removed its values: it left the
- * product's key. */
+/* On an uninstallation the installer left the product's key, since the list was in it. */
 BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     LONG deleted =

@@ -10,12 +10,10 @@
 #include <windows.h>
 #include <msi.h>
 
-/* The installer's log (log.c): one line per decision, each starting "SLOTWARD: ". format: %t
- * stands for text, %1 to %3 for the numbers, in decimal. */
+/* The installer's log (log.c), "SLOTWARD: " first; format: %t the text, %1 to %3 numbers. */
 void LogTo(MSIHANDLE install);
 void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3);
-/* A line of several parts, up to a NULL, each %t the next of texts. refusal: it ends the
- * installation, and the sentence shows in a box too. */
+/* Parts up to a NULL, each %t the next of texts; a refusal ends the installation, in a box too. */
 void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
 #define LogLine(text) Say(text, NULL, 0, 0, 0)
 #define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
@@ -31,12 +29,10 @@ BOOL InstalledFolderTrusted(const char *folder, const char *programFiles, BOOL b
 BOOL FolderAccepted(const char *folder, const char *installed, const char *programFiles,
                     BOOL byAdministrator);
 
-/* FALSE when there is none. owner: only the list of that installation counts (a key its first
- * pass refused to write is another's); NULL: any. */
+/* FALSE when there is none. owner: only that installation's list counts; NULL: any. */
 BOOL ReadEndedSessions(SessionList *list, const char *owner);
 BOOL ListOwnedBy(const char *owner);
-/* Both FALSE, with GetLastError's reason, when the registry refused. owner: of a list made afresh,
- * or NULL to keep the key and its owner. */
+/* FALSE, with GetLastError's reason, when refused. owner: of a list made afresh, or NULL. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
 BOOL ForgetEndedSessions(void);
 

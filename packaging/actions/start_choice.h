@@ -67,8 +67,7 @@ typedef enum StartChoice {
 StartChoice ChooseSessionStart(const unsigned char *noted, unsigned notedLength,
                                const TokenFacts *session);
 
-/* The installing user's own process token: an elevated one is refused, not exchanged, since
- * CreateProcess starts with it as it is. */
+/* The installing user's token: elevated, refused, since CreateProcess starts with it as it is. */
 StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength, const TokenFacts *own);
 
 /* NULL for a start. */

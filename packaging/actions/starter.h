@@ -18,8 +18,7 @@ void StartInOwnSession(const char *data, const char *owner);
 
 typedef enum StartRead { READ_NO_PROGRAM, READ_TOO_LONG, READ_READY } StartRead;
 
-/* The program, its folder and command line, for the starts that follow; text NULL: it did not
- * fit the action's room. */
+/* For the starts that follow; text NULL: it did not fit the action's room. */
 StartRead ReadStart(const char *text);
 
 /* An elevated token's ordinary half goes to *linked, where the caller wants it. */

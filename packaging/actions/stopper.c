@@ -35,8 +35,7 @@ static int sEndedCount;
 static Target sTargets[MAX_TARGETS];
 static SessionList sEnded;
 
-/* The session's number printed is never a guess. %1 the process, %2 the session, %3 the rest
- * (in the line without a session, %2). */
+/* The session's number is never a guess. %3 the rest (%2 in the line without a session). */
 static void LogProcess(const char *inSession, const char *sessionUnknown, DWORD processId,
                        DWORD session, BOOL sessionKnown, DWORD rest) {
     LogNumbers(sessionKnown ? inSession : sessionUnknown, processId, sessionKnown ? session : rest,

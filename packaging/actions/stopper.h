@@ -11,8 +11,7 @@
 /* Before a target file whose folder failed the installer's check: it is known by name only. */
 #define BY_NAME_MARK "/byname"
 
-/* data: the target files, each quoted. The first pass of an installation replaces the list; a
- * later one (addToList) adds to it, only to this installation's where ownListOnly. */
+/* The first pass replaces the list; a later one adds to it (only to this installation's). */
 void StopCopies(const char *data, BOOL addToList, BOOL ownListOnly, const char *owner);
 
 /* The NT name's room: the volume's device name before a full path. */
@@ -33,8 +32,7 @@ typedef struct Candidate {
     char ntPath[NT_PATH];      /* "" when unknown */
 } Candidate;
 
-/* Before any thread acts as another user: a library loaded meanwhile would be looked for with
- * that user's rights. */
+/* Before acting as another user, whose rights would look for a library loaded meanwhile. */
 void ResolveImageCalls(void);
 
 /* byName: its folder failed the check, and nothing of it is opened or asked of the disk. FALSE
