@@ -17,9 +17,8 @@ static SecurityInfoProc sSecurityInfo;
 
 /* Why a folder is refused, with the folder concerned for %t; in the order of FolderVerdict. */
 static const char *const kReasons[] = {
-    "",
-    "SLOTWARD installs only in a folder of its own below %t, where Windows lets no user but "
-    "administrators make or rename anything",
+    [FOLDER_OUTSIDE] = "SLOTWARD installs only in a folder of its own below %t, where Windows "
+                       "lets no user but administrators make or rename anything",
     "%t is a short (8.3) name: give the folder's long name",
     "the owner of %t could not be read",
     "%t is a file, not a folder",

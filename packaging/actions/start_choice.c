@@ -51,9 +51,7 @@ StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength,
 const char *RefusalReason(StartChoice choice) {
     /* In the order of StartChoice. */
     static const char *const kReasons[] = {
-        0,
-        0,
-        "the user of its ended copy is not known",
+        [REFUSE_UNKNOWN_NOTED] = "the user of its ended copy is not known",
         "its user could not be read",
         "another user is signed in there now",
         "its user's token is elevated and Windows gave no ordinary one beside it",
