@@ -65,10 +65,6 @@ static int Forbidden(unsigned char c) {
     return c < 32;
 }
 
-static int IsDots(const char *name, int length) {
-    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
-}
-
 /* Their count, 0 when there is none or the path is not plain (an empty name, "." or ".."). */
 static int NameEnds(const char *folder, int start, int (*isLeadByte)(unsigned char), int *ends) {
     int count = 0;
@@ -86,7 +82,9 @@ static int NameEnds(const char *folder, int start, int (*isLeadByte)(unsigned ch
         if (at == start) {
             return c == '\0' ? count : 0; /* the end, after a final backslash; or an empty name */
         }
-        if (IsDots(folder + start, at - start) || count == MAX_NAMES) {
+        int dots =
+            folder[start] == '.' && (at - start == 1 || (at - start == 2 && folder[at - 1] == '.'));
+        if (dots || count == MAX_NAMES) {
             return 0;
         }
         ends[count++] = at;

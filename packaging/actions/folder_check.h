@@ -1,9 +1,7 @@
-/* Whether a folder may hold SLOTWARD, which the all-users Startup shortcut starts in every
- * session. Windows lets no user but administrators make or rename anything in its Program Files
- * folder. So the folder must lie below it as Windows Installer resolved it (the long form, no "."
- * or "..", not that folder itself), and each of its folders that exists already must be a plain
- * folder owned by SYSTEM, Administrators, TrustedInstaller or the administrator who installs: an
- * owner may always rewrite a folder's permissions. Plain C, for the host's tests. */
+/* Whether a folder may hold SLOTWARD, which the all-users Startup shortcut starts everywhere: below
+ * Program Files, where no user but administrators makes or renames anything (the long form, no
+ * "." or ".."), each existing folder plain and owned by SYSTEM, Administrators, TrustedInstaller
+ * or the installing administrator, since an owner may always rewrite its permissions. Plain C. */
 #pragma once
 
 #ifdef __cplusplus

@@ -70,15 +70,6 @@ ImagePlace PlaceOfImage(const char *image, const char *installed) {
                                                                                 : IMAGE_SAME_VOLUME;
 }
 
-static ImagePlace NearestPlace(const CandidateFacts *facts) {
-    ImagePlace place = IMAGE_UNREADABLE;
-    for (int i = 0; i < INSTALLED_NAMES; i++) {
-        ImagePlace here = PlaceOfImage(facts->image, facts->installed[i]);
-        place = here > place ? here : place;
-    }
-    return place;
-}
-
 CandidateVerdict JudgeCandidate(const CandidateFacts *facts) {
     /* In the order of ImagePlace and of ImageOpening; the same volume asks for the identities. */
     static const CandidateVerdict kByPlace[] = {CANDIDATE_UNREADABLE, CANDIDATE_ON_NETWORK,
@@ -86,7 +77,11 @@ CandidateVerdict JudgeCandidate(const CandidateFacts *facts) {
                                                 CANDIDATE_END};
     static const CandidateVerdict kByOpening[] = {CANDIDATE_OPEN_AS_ITS_USER,
                                                   CANDIDATE_NOT_AS_ITS_USER, CANDIDATE_UNOPENED};
-    ImagePlace place = NearestPlace(facts);
+    ImagePlace place = IMAGE_UNREADABLE;
+    for (int i = 0; i < INSTALLED_NAMES; i++) { /* the nearest from any of the installed names */
+        ImagePlace here = PlaceOfImage(facts->image, facts->installed[i]);
+        place = here > place ? here : place;
+    }
     if (place != IMAGE_SAME_VOLUME || facts->installedIdentity == 0) {
         return kByPlace[place];
     }

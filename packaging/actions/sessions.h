@@ -1,8 +1,7 @@
 /* What the installer's actions share: their log, the folder checks, the list of the copies the
- * stopper ended (start_choice.h), the system's own libraries, and the walk over an action's data.
- * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions, which only administrators
- * and the system may write, from the stopper's run to the starter's. It belongs to the
- * installation that started it ("Owner"): an upgrade's removal of the old version adds to it. */
+ * stopper ended (start_choice.h; in the volatile key HKLM\Software\SLOTWARD\Sessions, which only
+ * administrators and the system may write, owned by the installation that started it), the
+ * system's own libraries, and the walk over an action's data. */
 #pragma once
 
 #include "start_choice.h"

@@ -1,6 +1,5 @@
 /* The starter; see starter.h. The system's form takes each noted session's user token
- * (WTSQueryUserToken, LocalSystem only), the installing user's its own (Windows 2000 has none);
- * start_choice.h decides. A copy starts only as the user whose copy was ended. */
+ * (WTSQueryUserToken, LocalSystem only), the installing user's its own (Windows 2000 has none). */
 #include "starter.h"
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);

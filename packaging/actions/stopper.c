@@ -1,6 +1,5 @@
 /* The stopper; see stopper.h. As LocalSystem it may end processes of every session (Windows
- * Installer cannot, and a copy left running would keep the file in use). A copy is a process
- * whose image is one of the target files; its file name is the cheap first filter. */
+ * Installer cannot, and a copy left running would keep the file in use). */
 #include "stopper.h"
 
 #include <tlhelp32.h>
