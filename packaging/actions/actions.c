@@ -29,8 +29,7 @@ static const char *Property(MSIHANDLE install, const char *name) {
     return sData;
 }
 
-/* NULL when longer than the room: a cut list of options would start SLOTWARD with other
- * settings, and an empty one would read as an uninstallation's. */
+/* NULL when too long: cut options would start other settings, and none reads as uninstalling. */
 static const char *StartData(MSIHANDLE install, const char *name) {
     const char *data = Property(install, name);
     return sTooLong ? NULL : data;
@@ -78,8 +77,7 @@ EXPORT UINT WINAPI KeepInstalledFolder(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-/* Where the installed version's folder fails, on the uninstallation too, the helpers' data marks
- * its program (InstalledByName, private: no command line reaches it on the server side). */
+/* A refused installed folder marks the helpers' data (InstalledByName: no command line sets it). */
 EXPORT UINT WINAPI CheckFolder(MSIHANDLE install) {
     BOOL byAdministrator = ReadFolders(install);
     BOOL trusted = sInstalled[0] == '\0' ||

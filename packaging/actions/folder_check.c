@@ -32,8 +32,7 @@ static unsigned char Folded(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? (unsigned char)(c | 0x20) : c;
 }
 
-/* 0 unless folder begins with programFiles (ASCII letters in any case), a drive letter's path
- * ending in a backslash. */
+/* 0 unless folder begins with programFiles (a drive letter's path ending in a backslash). */
 static int ProgramFilesLength(const char *folder, const char *programFiles,
                               int (*isLeadByte)(unsigned char)) {
     int at = 0;
@@ -53,8 +52,7 @@ static int ProgramFilesLength(const char *folder, const char *programFiles,
     return local && programFiles[at - 1] == '\\' ? at : 0;
 }
 
-/* A character no folder's name holds: separators of other kinds, a stream's colon, and the
- * wildcards, which a look at the folder by its name would expand. */
+/* Other separators, a stream's colon, and the wildcards, which a look by name would expand. */
 static int Forbidden(unsigned char c) {
     const char *kForbidden = "/:*?\"<>|";
     for (const char *at = kForbidden; *at; at++) {

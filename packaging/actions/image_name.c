@@ -68,8 +68,7 @@ static HANDLE OpenForIdentity(const char *path) {
                        0, NULL);
 }
 
-/* Only a drive-letter path names the installed file: an empty folder property leaves a bare
- * name, and the installed program is never looked for on a share. */
+/* An empty folder property leaves a bare name; the program is never looked for on a share. */
 static BOOL IsLocalPath(const char *path) {
     return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
 }

@@ -46,8 +46,8 @@ HANDLE ProcessToken(HANDLE process);
 /* GetTickCount, as the waits' clock (image_place.h's EndWaiter). */
 unsigned int TickNow(void *context);
 
-/* Loaded from the system folder only, never from the folder a program or the installer runs in;
- * NULL where the system lacks it. The type without arguments converts to any function type. */
+/* From the system folder only, never the program's or the installer's; NULL where it is missing.
+ * The type without arguments converts to any function type without complaint. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 
@@ -55,6 +55,5 @@ AnyFunction SystemFunction(const char *library, const char *name);
 void CopyBytes(void *to, const void *from, DWORD count);
 void ClearBytes(void *bytes, DWORD count);
 
-/* Copies the next argument (quotes removed; a quoted one may hold blanks) into out, of capacity
- * MAX_PATH; where the walk goes on, or NULL when no argument is left or it does not fit. */
+/* Into out (MAX_PATH), quotes removed; where the walk goes on, NULL when none is left or fits. */
 const char *NextArgument(const char *at, char *out);

@@ -1,5 +1,4 @@
-/* The starter; see starter.h. The system's form takes each noted session's user token
- * (WTSQueryUserToken, LocalSystem only), the installing user's its own (Windows 2000 has none). */
+/* The starter; see starter.h. WTSQueryUserToken (LocalSystem only) for each noted session. */
 #include "starter.h"
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);

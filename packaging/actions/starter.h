@@ -1,11 +1,9 @@
-/* The starter: brings SLOTWARD back in the sessions the stopper noted, each as the user whose copy
- * was ended (sessions.h); and its copies (start_copy.c). */
+/* The starter (starter.c, start_copy.c): SLOTWARD back where the stopper ended it, as its user. */
 #pragma once
 
 #include "sessions.h"
 
-/* Any command line the Startup shortcut can start: 32,767 characters (CreateProcess), two bytes
- * each in a double-byte code page. */
+/* Any Startup shortcut's command line: 32,767 characters, two bytes each in a DBCS code page. */
 #define COMMAND_ROOM 65536
 
 /* data: the program, quoted, then its options; NULL where they did not fit the action's room.

@@ -1,5 +1,4 @@
-/* The stopper; see stopper.h. As LocalSystem it may end processes of every session (Windows
- * Installer cannot, and a copy left running would keep the file in use). */
+/* The stopper; see stopper.h. A copy left running in any session would keep the file in use. */
 #include "stopper.h"
 
 #include <tlhelp32.h>

@@ -35,8 +35,7 @@ typedef struct Candidate {
 /* Before acting as another user, whose rights would look for a library loaded meanwhile. */
 void ResolveImageCalls(void);
 
-/* byName: its folder failed the check, and nothing of it is opened or asked of the disk. FALSE
- * when it is not on a local volume. */
+/* byName: its folder failed the check, and it is not opened. FALSE when not on a local volume. */
 BOOL PrepareTarget(const char *path, BOOL byName, Target *target);
 
 void ReadImageName(Candidate *candidate);
