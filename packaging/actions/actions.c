@@ -41,9 +41,8 @@ static const char *ProductCode(MSIHANDLE install) {
     return sProductCode;
 }
 
-/* Before anything is replaced or removed, and again right before the files are replaced (a copy
- * started since is ended too). /late (the later pass, to this installation's own list only) or
- * /add (an uninstallation, maybe an upgrade's removal of the old version) adds to the list. */
+/* Before anything is replaced or removed, and again right before the files are (a copy started
+ * since is ended too). /late or /add (an uninstallation) adds to the list. */
 EXPORT UINT WINAPI StopAndNote(MSIHANDLE install) {
     char first[MAX_PATH];
     const char *data = Property(install, "CustomActionData");

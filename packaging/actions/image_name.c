@@ -73,8 +73,8 @@ static BOOL IsLocalPath(const char *path) {
     return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
 }
 
-/* "" when unknown: the letter's device, as this process sees the letters (LocalSystem's: a user's
- * mapped or substituted letters are not among them), then the rest of the path. */
+/* "" when unknown: the letter's device as this process sees it (LocalSystem: no user's mapped or
+ * substituted letters), then the rest. */
 static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
     char drive[3] = {path[0], ':', '\0'};
     BOOL known = IsLocalPath(path) && QueryDosDeviceA(drive, ntPath, NT_PATH) != 0 &&
@@ -143,8 +143,8 @@ static void ReadModulePath(Candidate *candidate) {
     CloseHandle(modules);
 }
 
-/* As the system keeps it: QueryFullProcessImageName (Vista), else GetProcessImageFileName (XP);
- * only where Windows has neither (2000) the module path. None of them touches the file. */
+/* QueryFullProcessImageName (Vista), else GetProcessImageFileName (XP), else (2000) the module
+ * path: none of them touches the file. */
 void ReadImageName(Candidate *candidate) {
     DWORD size = NT_PATH;
     candidate->modulePath[0] = '\0';
@@ -221,8 +221,7 @@ static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
     return FALSE;
 }
 
-/* By the system's name through the object manager's root, else by the drive letter of its volume
- * (Wine opens no \\?\GLOBALROOT path). The caller acts as the copy's user meanwhile. */
+/* As the copy's user: by \\?\GLOBALROOT and the name, else by drive letter (Wine opens no such). */
 static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity) {
     static const char kRoot[] = "\\\\?\\GLOBALROOT";
     const Candidate *candidate = (const Candidate *)context;

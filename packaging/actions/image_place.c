@@ -3,9 +3,8 @@
 
 #include "start_choice.h"
 
-/* The multiple UNC provider and the redirectors registered with it (SMB, WebDAV, Remote Desktop's
- * drives; the first three as families, which other makes' devices are named after), and the
- * object manager's UNC links. */
+/* The multiple UNC provider and its redirectors (SMB, WebDAV, Remote Desktop's; the first three as
+ * families, which other makes' devices are named after), and the object manager's UNC links. */
 static const char *const kNetworkPrefixes[] = {"\\Device\\Mup",
                                                "\\Device\\Lanman",
                                                "\\Device\\WebDav",

@@ -99,9 +99,8 @@ BOOL ListOwnedBy(const char *owner) {
 #define SESSIONS_KEY_RIGHTS "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
 #define SDDL_REVISION 1
 
-/* Afresh, a key of that name is removed first, and one still there is refused: RegCreateKeyEx
- * would keep its rights and persistence. The product's key is not volatile: the installer's own
- * values go in it. */
+/* Afresh, a key of that name is removed first, one still there refused: RegCreateKeyEx would keep
+ * its rights and persistence. The product's key is not volatile, for the installer's values. */
 static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     CreateKeyProc createKey = (CreateKeyProc)Registry("RegCreateKeyExA");
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");

@@ -18,9 +18,8 @@ void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
 #define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
 #define LogText(format, text) Say(format, text, 0, 0, 0)
 
-/* The folder checks (folder_guard.c, folder_check.h), as the installing user. programFiles: with
- * its final backslash; byAdministrator: the installing user's folders count as administrators'.
- * The installed version's folder: where it fails, the log says why, then consequence. */
+/* The folder checks (folder_guard.c), as the installing user. programFiles: with its final
+ * backslash; an administrator's own folders count as administrators'. consequence: of a refusal. */
 BOOL InstalledFolderTrusted(const char *folder, const char *programFiles, BOOL byAdministrator,
                             const char *consequence);
 /* INSTALLDIR: a refusal says where SLOTWARD installs and, where installed ("" for none) is that

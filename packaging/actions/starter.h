@@ -6,9 +6,8 @@
 /* Any Startup shortcut's command line: 32,767 characters, two bytes each in a DBCS code page. */
 #define COMMAND_ROOM 65536
 
-/* data: the program, quoted, then its options; NULL where they did not fit the action's room.
- * As LocalSystem, in every noted session. Without a program (an uninstallation) the list is only
- * forgotten, where it belongs to this installation (owner): not inside an upgrade. */
+/* data: the program, quoted, then its options; NULL where they did not fit. Without a program (an
+ * uninstallation) the list is only forgotten, where it is this installation's (owner). */
 void StartInSessions(const char *data, const char *owner);
 
 /* As the installing user, where the system could not: its own session only. */
@@ -22,9 +21,8 @@ StartRead ReadStart(const char *text);
 /* An elevated token's ordinary half goes to *linked, where the caller wants it. */
 void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked);
 
-/* In the token's session with that token (asUser), or with this process's own token (the
- * installing user's); kept for the wait. where: "" or "the installing user's ", for the log.
- * FALSE, logged, when it was not started. */
+/* With the token in its session (asUser), or as this process (the installing user); where: "" or
+ * "the installing user's ", for the log. FALSE, logged, when it was not started. */
 BOOL StartCopy(HANDLE token, BOOL asUser, DWORD session, const char *where);
 
 /* Then each is logged as started or as ended at once, with its exit code. */

@@ -1,6 +1,5 @@
-/* The stopper: ends the running copies of the installed program in every session and notes the
- * session and user of each (sessions.h); and its view of programs (image_name.c), named as the
- * system keeps them, for image_place.h to decide. */
+/* The stopper: ends the installed program's copies in every session, noting session and user
+ * (sessions.h); its view of programs (image_name.c) by the system's names, for image_place.h. */
 #pragma once
 
 #include "image_place.h"
