@@ -129,8 +129,7 @@ EXPORT UINT WINAPI FailWhenDeferred(MSIHANDLE install) {
     return ERROR_INSTALL_FAILURE;
 }
 
-/* The Users group (S-1-5-32-545) by this Windows' name, for the folder's lock, whose table takes
- * names: only "Administrators" and "Everyone" are understood in English everywhere. */
+/* S-1-5-32-545 by this Windows' name: the lock's table takes names, which are localized. */
 EXPORT UINT WINAPI NameUsersGroup(MSIHANDLE install) {
     typedef BOOL(WINAPI * LookupProc)(LPCSTR, PSID, LPSTR, LPDWORD, LPSTR, LPDWORD, PSID_NAME_USE);
     static const BYTE kUsers[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0};

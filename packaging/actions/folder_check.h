@@ -35,8 +35,7 @@ typedef enum FolderVerdict {
     FOLDER_FOREIGN_OWNER /* owned by someone else, who may always change its permissions */
 } FolderVerdict;
 
-/* programFiles: with its final backslash. The existing folders are looked at from the top down,
- * each once the one above passed; *at: the length of the folder concerned (all for OUTSIDE). */
+/* Looked at top down, each once the one above passed; *at: the length concerned (OUTSIDE: all). */
 FolderVerdict JudgeFolder(const char *folder, const char *programFiles,
                           int (*isLeadByte)(unsigned char), const FolderLook *look, int *at);
 

@@ -73,8 +73,7 @@ static BOOL IsLocalPath(const char *path) {
     return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
 }
 
-/* "" when unknown: the letter's device as this process sees it (LocalSystem: no user's mapped or
- * substituted letters), then the rest. */
+/* "" when unknown: this process's device for the letter (not a user's mapping), then the rest. */
 static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
     char drive[3] = {path[0], ':', '\0'};
     BOOL known = IsLocalPath(path) && QueryDosDeviceA(drive, ntPath, NT_PATH) != 0 &&

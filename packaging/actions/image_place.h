@@ -1,7 +1,6 @@
-/* The stopper's decisions: whether a running program's image is the installed program, both as
- * the system's NT names ("\Device\HarddiskVolume2\..."), from names before anything is opened;
- * and the one wait. As LocalSystem, a copy is opened only on the installed file's own volume: on
- * a share, the computer's credentials would go to a host a user picked. Plain C, for tests. */
+/* The stopper's decisions: whether a running program's image ("\Device\HarddiskVolume2\...") is the
+ * installed program, from names before anything is opened, and only on the installed file's own
+ * volume (on a share the computer's credentials would go to a host a user picked). Plain C. */
 #pragma once
 
 #ifdef __cplusplus
@@ -70,13 +69,11 @@ typedef struct ImageOpener {
     void (*revert)(void *context);
 } ImageOpener;
 
-/* Opens the image where the names leave the question open, only as the candidate's own user: a
- * link a user put in its path leads only where that user may go anyway. *error: else 0. */
+/* Opens the image only as the candidate's own user: a link in its path leads where they may go. */
 CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,
                                  unsigned long *error);
 
-/* For the copies ended in a pass (or started: starter.h), each with what is left of one limit
- * for all, so that a slow one neither doubles the wait nor is taken for ended after it. */
+/* One limit for all: a slow copy neither doubles the wait nor counts as ended past the limit. */
 typedef struct EndWaiter {
     void *context;
     unsigned int (*now)(void *context);

@@ -1,7 +1,6 @@
-/* What the installer's actions share: their log, the folder checks, the list of the copies the
- * stopper ended (start_choice.h; in the volatile key HKLM\Software\SLOTWARD\Sessions, which only
- * administrators and the system may write, owned by the installation that started it), the
- * system's own libraries, and the walk over an action's data. */
+/* What the installer's actions share: their log, the folder checks, the list of ended copies (in
+ * the volatile HKLM\Software\SLOTWARD\Sessions, which only administrators and the system may
+ * write, owned by the installation that started it), system libraries, and the data walk. */
 #pragma once
 
 #include "start_choice.h"
@@ -22,8 +21,7 @@ void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
  * backslash; an administrator's own folders count as administrators'. consequence: of a refusal. */
 BOOL InstalledFolderTrusted(const char *folder, const char *programFiles, BOOL byAdministrator,
                             const char *consequence);
-/* INSTALLDIR: a refusal says where SLOTWARD installs and, where installed ("" for none) is that
- * folder, how to move it; an accepted folder other than installed is logged as a move. */
+/* INSTALLDIR: a refusal says where SLOTWARD installs, and how to move it from installed. */
 BOOL FolderAccepted(const char *folder, const char *installed, const char *programFiles,
                     BOOL byAdministrator);
 

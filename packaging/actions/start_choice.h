@@ -1,6 +1,5 @@
-/* The starter's decisions from plain facts: which token starts SLOTWARD in a noted session (only
- * the ended copy's user's ordinary one: never elevated, where Stop SLOTWARD could not end it),
- * and what the list of sessions becomes. Plain C without system headers, for the host's tests. */
+/* The starter's decisions: which token starts SLOTWARD in a noted session (the ended copy's user's
+ * ordinary one, never elevated), and what the list of sessions becomes. Plain C, for tests. */
 #pragma once
 
 #ifdef __cplusplus
@@ -26,8 +25,7 @@ typedef struct SessionList {
 
 int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
 
-/* Once per user and session: several users may have run a copy in one session (runas), and each
- * gets its own back. 0 when that user is noted there already or the list is full. */
+/* Once per user and session (runas copies have users of their own); 0 when noted or full. */
 int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,
             unsigned int sidLength);
 /* The session's copy of that user, or of anyone where sid is NULL. */

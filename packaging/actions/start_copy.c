@@ -149,8 +149,7 @@ static void FreeEnvironment(LPVOID block) {
     }
 }
 
-/* The installer's job may end what its actions leave behind, and a process in another session
- * may not join it at all: the copy breaks away where the job allows it, else starts plainly. */
+/* Out of the installer's job where it allows (it may end what its actions leave), else plainly. */
 BOOL StartCopy(HANDLE token, BOOL asUser, DWORD session, const char *where) {
     StartAsUserProc startAsUser =
         (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");

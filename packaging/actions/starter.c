@@ -32,8 +32,7 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy) {
 /* Zero-filled storage rather than the stack (see actions.c). */
 static SessionList sEnded;
 
-/* A starter's step never makes a list afresh: what it writes keeps its owner. ownRights: the
- * installing user's start, whose refusal to a user who is not an administrator is expected. */
+/* No starter's step makes a list afresh. ownRights: the installing user's, refused as expected. */
 static void KeepRest(ListFacts *facts, BOOL ownRights) {
     facts->after = sEnded.count;
     ListFate fate = FateOfList(facts);
