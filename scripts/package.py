@@ -126,7 +126,7 @@ LOCK_TABLE = ("CREATE TABLE `LockPermissions` (`LockObject` CHAR(72) NOT NULL, "
               "`Permission` LONG PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`)")
 LOCKS = [("INSTALLDIR", "CreateFolder", "Administrators", 0x10000000),
          ("INSTALLDIR", "CreateFolder", "[UsersGroup]", 0x1200A9)]
-# The check of the installation folder (folder_guard.h): immediate actions of the DLL (type 1), as
+# The check of the installation folder (folder_guard.c): immediate actions of the DLL (type 1), as
 # the installing user. KeepInstalledFolder, before the folders are resolved, in both sequences, in
 # place of the command line's INSTALLDIR where an upgrade gives none: it stays in the installed
 # version's folder where that folder passes the check, and moves to the default folder where it

@@ -1,6 +1,8 @@
 /* The installer's rule for the installation folder; see folder_check.h. */
 #include "folder_check.h"
 
+#include "start_choice.h"
+
 /* A path of MAX_PATH bytes holds fewer folders than this. */
 #define MAX_NAMES 130
 
@@ -16,31 +18,21 @@ static int SidLength(const unsigned char *sid) {
     return sid != 0 && sid[0] == 1 && sid[1] <= 15 ? 8 + 4 * sid[1] : 0;
 }
 
-static int SameSid(const unsigned char *a, const unsigned char *b) {
-    int length = SidLength(a);
-    if (length == 0 || length != SidLength(b)) {
-        return 0;
-    }
-    for (int i = 0; i < length; i++) {
-        if (a[i] != b[i]) {
-            return 0;
-        }
-    }
-    return 1;
+static int Same(const unsigned char *owner, const unsigned char *sid) {
+    return SameBytes(owner, (unsigned)SidLength(owner), sid, (unsigned)SidLength(sid));
 }
 
+/* The owner's length was checked. */
 static int TrustedOwner(const unsigned char *sid, const unsigned char *installer) {
-    return SameSid(sid, kSystem) || SameSid(sid, kAdministrators) ||
-           SameSid(sid, kTrustedInstaller) || (installer != 0 && SameSid(sid, installer));
+    return Same(sid, kSystem) || Same(sid, kAdministrators) || Same(sid, kTrustedInstaller) ||
+           (installer != 0 && Same(sid, installer));
 }
 
 static unsigned char Folded(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? (unsigned char)(c | 0x20) : c;
 }
 
-/* The length of programFiles when folder begins with it (ASCII letters in any case, a double
- * byte character as it is), or 0; programFiles must be a drive letter's path ending in a
- * backslash. */
+/* 0 unless folder begins with programFiles (a drive letter's path ending in a backslash). */
 static int ProgramFilesLength(const char *folder, const char *programFiles,
                               int (*isLeadByte)(unsigned char)) {
     int at = 0;
@@ -60,8 +52,7 @@ static int ProgramFilesLength(const char *folder, const char *programFiles,
     return local && programFiles[at - 1] == '\\' ? at : 0;
 }
 
-/* A character no folder's name holds: separators of other kinds, a stream's colon, and the
- * wildcards, which a look at the folder by its name would expand. */
+/* Other separators, a stream's colon, and the wildcards, which a look by name would expand. */
 static int Forbidden(unsigned char c) {
     const char *kForbidden = "/:*?\"<>|";
     for (const char *at = kForbidden; *at; at++) {
@@ -72,12 +63,7 @@ static int Forbidden(unsigned char c) {
     return c < 32;
 }
 
-static int IsDots(const char *name, int length) {
-    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
-}
-
-/* The ends of the folders' names below Program Files, each neither empty nor "." nor "..";
- * their count, 0 when there is none or the path is not plain. */
+/* Their count, 0 when there is none or the path is not plain (an empty name, "." or ".."). */
 static int NameEnds(const char *folder, int start, int (*isLeadByte)(unsigned char), int *ends) {
     int count = 0;
     for (int at = start;; at++) {
@@ -94,7 +80,9 @@ static int NameEnds(const char *folder, int start, int (*isLeadByte)(unsigned ch
         if (at == start) {
             return c == '\0' ? count : 0; /* the end, after a final backslash; or an empty name */
         }
-        if (IsDots(folder + start, at - start) || count == MAX_NAMES) {
+        int dots =
+            folder[start] == '.' && (at - start == 1 || (at - start == 2 && folder[at - 1] == '.'));
+        if (dots || count == MAX_NAMES) {
             return 0;
         }
         ends[count++] = at;

@@ -1,20 +1,14 @@
-/* Whether a folder may hold SLOTWARD, which the all-users Startup shortcut starts in every
- * session: the installer's rule, decided before anything is changed. Windows lets no user but
- * administrators make or rename anything in its Program Files folder. So the folder must lie below
- * the package's Program Files folder as Windows Installer resolved it (the long form, no "." or
- * "..", not that folder itself), and each of its folders that exists already must be a plain
- * folder (no link, junction or mounted volume) owned by SYSTEM, Administrators, TrustedInstaller
- * or the administrator who installs: an owner may always rewrite a folder's permissions. Plain C
- * without system headers, so that the host's tests drive it with rows. */
-#ifndef FOLDER_CHECK_H
-#define FOLDER_CHECK_H
+/* Whether a folder may hold SLOTWARD, which the all-users Startup shortcut starts everywhere: below
+ * Program Files, where no user but administrators makes or renames anything (the long form, no
+ * "." or ".."), each existing folder plain and owned by SYSTEM, Administrators, TrustedInstaller
+ * or the installing administrator, since an owner may always rewrite its permissions. Plain C. */
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* What the system says of one folder below Program Files, looked at by its own name in the
- * folder above, which is never followed through a link at its end. */
+/* Of one folder, looked at by its name in the folder above, never through a link at its end. */
 typedef struct FolderFacts {
     int exists;                 /* 0: it is still to be made, and so are those below it */
     int readable;               /* its entry was read */
@@ -41,16 +35,10 @@ typedef enum FolderVerdict {
     FOLDER_FOREIGN_OWNER /* owned by someone else, who may always change its permissions */
 } FolderVerdict;
 
-/* The verdict on folder (a final backslash ignored) below programFiles (the property, with its
- * final backslash). The existing folders are looked at from the one below Program Files down,
- * each only once the one above it has passed; *at: the length of the folder concerned (the
- * whole path's for FOLDER_OUTSIDE). isLeadByte: the code page's lead bytes, whose next byte is
- * never a separator (NULL for none). */
+/* Looked at top down, each once the one above passed; *at: the length concerned (OUTSIDE: all). */
 FolderVerdict JudgeFolder(const char *folder, const char *programFiles,
                           int (*isLeadByte)(unsigned char), const FolderLook *look, int *at);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,8 +1,5 @@
-/* The check of the installation folder; see folder_guard.h. */
-#include "folder_guard.h"
-
+/* The checks of the installation folder and of the installed version's; see sessions.h. */
 #include "folder_check.h"
-#include "log.h"
 #include "sessions.h"
 
 #include <aclapi.h>
@@ -11,8 +8,7 @@ typedef DWORD(WINAPI *SecurityInfoProc)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMA
                                         PSID *, PACL *, PACL *, PSECURITY_DESCRIPTOR *);
 typedef BOOL(WINAPI *OpenThreadTokenProc)(HANDLE, DWORD, BOOL, PHANDLE);
 
-/* Zero-filled storage rather than the stack (see actions.c). The descriptor is the system's,
- * kept until the next look or the verdict. */
+/* Zero-filled storage rather than the stack (see actions.c); the descriptor until the next look. */
 static char sPath[MAX_PATH];
 static char sSuggested[MAX_PATH];
 static PSECURITY_DESCRIPTOR sDescriptor;
@@ -21,9 +17,8 @@ static SecurityInfoProc sSecurityInfo;
 
 /* Why a folder is refused, with the folder concerned for %t; in the order of FolderVerdict. */
 static const char *const kReasons[] = {
-    "",
-    "SLOTWARD installs only in a folder of its own below %t, where Windows lets no user but "
-    "administrators make or rename anything",
+    [FOLDER_OUTSIDE] = "SLOTWARD installs only in a folder of its own below %t, where Windows "
+                       "lets no user but administrators make or rename anything",
     "%t is a short (8.3) name: give the folder's long name",
     "the owner of %t could not be read",
     "%t is a file, not a folder",
@@ -49,14 +44,11 @@ static const char *NameOf(const char *path) {
 }
 
 static void Forget(void) {
-    if (sDescriptor != NULL) {
-        LocalFree(sDescriptor);
-        sDescriptor = NULL;
-    }
+    LocalFree(sDescriptor); /* NULL: ignored */
+    sDescriptor = NULL;
 }
 
-/* The owner, from the folder opened at its own name: a link there would be opened, not
- * followed. */
+/* From the folder opened at its own name: a link there would be opened, not followed. */
 static void ReadOwner(const char *path, FolderFacts *facts) {
     PSID owner = NULL;
     HANDLE file = CreateFileA(
@@ -95,8 +87,7 @@ static void Look(void *context, const char *path, int length, FolderFacts *facts
     }
 }
 
-/* The installing user, where that user is an administrator: the token this action runs with,
- * the thread's where it impersonates. */
+/* Where an administrator: the token this action runs with, the thread's where it impersonates. */
 static const unsigned char *Installer(BOOL byAdministrator) {
     OpenThreadTokenProc openThreadToken =
         (OpenThreadTokenProc)SystemFunction("advapi32.dll", "OpenThreadToken");
@@ -115,8 +106,7 @@ static const unsigned char *Installer(BOOL byAdministrator) {
     return length != 0 ? sInstaller : NULL;
 }
 
-/* The verdict, and in sPath the folder it concerns (Program Files where the folder lies
- * outside it). */
+/* In sPath the folder concerned (Program Files where the folder lies outside it). */
 static FolderVerdict Verdict(const char *folder, const char *programFiles, BOOL byAdministrator) {
     FolderLook look = {NULL, Look, Installer(byAdministrator)};
     int at = 0;

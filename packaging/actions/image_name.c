@@ -1,14 +1,11 @@
-/* The installed files' and the running copies' names and identities; see image_name.h. */
-#include "image_name.h"
-
-#include "log.h"
+/* The installed files' and the running copies' names and identities; see stopper.h. */
+#include "stopper.h"
 
 #include <tlhelp32.h>
 
 /* How often to ask again for a process's modules while it is still loading them. */
 #define SNAPSHOT_TRIES 5
-/* GetFinalPathNameByHandleA's VOLUME_NAME_NT, and FILE_INFO_BY_HANDLE_CLASS's FileIdInfo
- * (Windows 8 and later), both looked up. */
+/* Values of the functions looked up: VOLUME_NAME_NT, FileIdInfo, PROCESS_NAME_NATIVE. */
 #define FINAL_NAME_NT 0x2
 #define FILE_ID_INFO_CLASS 18
 #define PROCESS_NAME_NT 0x1
@@ -17,30 +14,26 @@ typedef BOOL(WINAPI *ImageNameProc)(HANDLE, DWORD, LPSTR, PDWORD);
 typedef DWORD(WINAPI *ImageFileNameProc)(HANDLE, LPSTR, DWORD);
 typedef DWORD(WINAPI *FinalNameProc)(HANDLE, LPSTR, DWORD, DWORD);
 typedef BOOL(WINAPI *FileInfoProc)(HANDLE, int, LPVOID, DWORD);
-typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI *ImpersonateProc)(HANDLE);
 typedef BOOL(WINAPI *RevertProc)(void);
 
-/* The system's functions, NULL where this Windows lacks them. */
-static struct {
-    FileInfoProc fileInfo;
-    FinalNameProc finalName;
-    ImageNameProc imageName;
-    ImageFileNameProc imageFileName;
-    OpenTokenProc openToken;
-    ImpersonateProc impersonate;
-    RevertProc revert;
-} sCalls;
+/* NULL where this Windows lacks them. */
+static FileInfoProc sFileInfo;
+static FinalNameProc sFinalName;
+static ImageNameProc sImageName;
+static ImageFileNameProc sImageFileName;
+static OpenTokenProc sOpenToken;
+static ImpersonateProc sImpersonate;
+static RevertProc sRevert;
 
 void ResolveImageCalls(void) {
-    sCalls.fileInfo = (FileInfoProc)SystemFunction("kernel32.dll", "GetFileInformationByHandleEx");
-    sCalls.finalName = (FinalNameProc)SystemFunction("kernel32.dll", "GetFinalPathNameByHandleA");
-    sCalls.imageName = (ImageNameProc)SystemFunction("kernel32.dll", "QueryFullProcessImageNameA");
-    sCalls.imageFileName =
-        (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
-    sCalls.openToken = (OpenTokenProc)SystemFunction("advapi32.dll", "OpenProcessToken");
-    sCalls.impersonate = (ImpersonateProc)SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser");
-    sCalls.revert = (RevertProc)SystemFunction("advapi32.dll", "RevertToSelf");
+    sFileInfo = (FileInfoProc)SystemFunction("kernel32.dll", "GetFileInformationByHandleEx");
+    sFinalName = (FinalNameProc)SystemFunction("kernel32.dll", "GetFinalPathNameByHandleA");
+    sImageName = (ImageNameProc)SystemFunction("kernel32.dll", "QueryFullProcessImageNameA");
+    sImageFileName = (ImageFileNameProc)SystemFunction("psapi.dll", "GetProcessImageFileNameA");
+    sOpenToken = (OpenTokenProc)SystemFunction("advapi32.dll", "OpenProcessToken");
+    sImpersonate = (ImpersonateProc)SystemFunction("advapi32.dll", "ImpersonateLoggedOnUser");
+    sRevert = (RevertProc)SystemFunction("advapi32.dll", "RevertToSelf");
 }
 
 static const char *FileName(const char *path) {
@@ -53,13 +46,11 @@ static const char *FileName(const char *path) {
     return name;
 }
 
-/* FileIdInfo where Windows has it: ReFS's file ids are 128 bits, and the older 64-bit index is
- * not unique there. Otherwise the volume serial number and file index. */
+/* FileIdInfo where Windows has it: ReFS's file ids are 128 bits, the older index not unique. */
 static BOOL IdentityOfHandle(HANDLE file, FileIdentity *identity) {
     BY_HANDLE_FILE_INFORMATION information;
     ClearBytes(identity, sizeof *identity);
-    if (sCalls.fileInfo != NULL &&
-        sCalls.fileInfo(file, FILE_ID_INFO_CLASS, identity, sizeof *identity)) {
+    if (sFileInfo != NULL && sFileInfo(file, FILE_ID_INFO_CLASS, identity, sizeof *identity)) {
         return TRUE;
     }
     if (!GetFileInformationByHandle(file, &information)) {
@@ -77,40 +68,22 @@ static HANDLE OpenForIdentity(const char *path) {
                        0, NULL);
 }
 
-/* A drive-letter path's system name: the letter's device, as this process sees the letters
- * (LocalSystem's: a user's mapped or substituted letters are not among them, and the name stays
- * unknown), then the rest of the path. UNC paths and anything else stay unknown too. */
-static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
-    char drive[3] = {path[0], ':', '\0'};
-    if (path[0] == '\0' || path[1] != ':' || path[2] != '\\') {
-        return FALSE;
-    }
-    DWORD length = QueryDosDeviceA(drive, ntPath, NT_PATH);
-    if (length == 0) {
-        return FALSE;
-    }
-    int device = lstrlenA(ntPath);
-    if (device + lstrlenA(path + 2) >= NT_PATH) {
-        return FALSE;
-    }
-    lstrcpynA(ntPath + device, path + 2, NT_PATH - device);
-    return TRUE;
-}
-
-/* The installed file's own system name, from its handle (Vista and later). */
-static void FinalNtName(HANDLE file, Target *target) {
-    DWORD length = sCalls.finalName != NULL
-                       ? sCalls.finalName(file, target->ntPaths[0], NT_PATH, FINAL_NAME_NT)
-                       : 0;
-    if (length == 0 || length >= NT_PATH) {
-        target->ntPaths[0][0] = '\0';
-    }
-}
-
-/* Only a drive-letter path names the installed file: an empty folder property leaves a bare
- * name, and the installed program is never looked for on a share. */
+/* An empty folder property leaves a bare name; the program is never looked for on a share. */
 static BOOL IsLocalPath(const char *path) {
     return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
+}
+
+/* "" when unknown: this process's device for the letter (not a user's mapping), then the rest. */
+static BOOL NtNameOfDosPath(const char *path, char *ntPath) {
+    char drive[3] = {path[0], ':', '\0'};
+    BOOL known = IsLocalPath(path) && QueryDosDeviceA(drive, ntPath, NT_PATH) != 0 &&
+                 lstrlenA(ntPath) + lstrlenA(path + 2) < NT_PATH;
+    if (known) {
+        lstrcpynA(ntPath + lstrlenA(ntPath), path + 2, NT_PATH - lstrlenA(ntPath));
+    } else {
+        ntPath[0] = '\0';
+    }
+    return known;
 }
 
 BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
@@ -119,36 +92,36 @@ BOOL PrepareTarget(const char *path, BOOL byName, Target *target) {
     }
     ClearBytes(target, sizeof *target);
     lstrcpynA(target->path, path, MAX_PATH);
-    /* A letter this process sees as a share (a global mapping) is the network too: not even
-     * the installed file is opened there. */
+    /* A letter this process sees as a share (a global mapping) is the network too. */
     if (!NtNameOfDosPath(path, target->ntPaths[1]) || IsNetworkName(target->ntPaths[1])) {
         LogText("the installed program is not on a local volume: no copy of %t is looked for",
                 path);
         return FALSE;
     }
-    if (byName) {
-        lstrcpynA(target->shortPath, path, MAX_PATH);
-        return TRUE;
-    }
-    DWORD length = GetShortPathNameA(path, target->shortPath, MAX_PATH);
+    DWORD length = byName ? 0 : GetShortPathNameA(path, target->shortPath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         lstrcpynA(target->shortPath, path, MAX_PATH);
     }
-    /* A copy started by the short name runs under that name: known by name, it needs no open. */
-    if (!NtNameOfDosPath(target->shortPath, target->ntPaths[2])) {
-        target->ntPaths[2][0] = '\0';
+    if (byName) {
+        return TRUE;
     }
+    /* A copy started by the short name runs under that name: known by name, it needs no open. */
+    NtNameOfDosPath(target->shortPath, target->ntPaths[2]);
     HANDLE file = OpenForIdentity(path);
     if (file != INVALID_HANDLE_VALUE) {
         target->identified = IdentityOfHandle(file, &target->identity);
-        FinalNtName(file, target);
+        /* Its own system name (Vista and later). */
+        length =
+            sFinalName != NULL ? sFinalName(file, target->ntPaths[0], NT_PATH, FINAL_NAME_NT) : 0;
+        if (length == 0 || length >= NT_PATH) {
+            target->ntPaths[0][0] = '\0';
+        }
         CloseHandle(file);
     }
     return TRUE;
 }
 
-/* The path of the process's main module (the first of its module list), as the process knows
- * it: with the user's drive letters. Read from the process's memory, not from the disk. */
+/* The first of its module list, as the process knows it: read from its memory, not the disk. */
 static void ReadModulePath(Candidate *candidate) {
     MODULEENTRY32 module;
     HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, candidate->processId);
@@ -169,72 +142,61 @@ static void ReadModulePath(Candidate *candidate) {
     CloseHandle(modules);
 }
 
-/* The image's system name, as the system keeps it for the process: QueryFullProcessImageName
- * (Vista and later), else GetProcessImageFileName (XP). Only where Windows has neither (Windows
- * 2000) the module path the process keeps in its memory, by its drive letter as this process
- * sees it. A name longer than the room cannot be read. None of them touches the file. */
+/* QueryFullProcessImageName (Vista), else GetProcessImageFileName (XP), else (2000) the module
+ * path: none of them touches the file. */
 void ReadImageName(Candidate *candidate) {
-    ImageNameProc imageName = sCalls.imageName;
     DWORD size = NT_PATH;
     candidate->modulePath[0] = '\0';
-    if (imageName != NULL &&
-        imageName(candidate->process, PROCESS_NAME_NT, candidate->ntPath, &size)) {
+    if (sImageName != NULL &&
+        sImageName(candidate->process, PROCESS_NAME_NT, candidate->ntPath, &size)) {
         return;
     }
     candidate->ntPath[0] = '\0';
-    ImageFileNameProc imageFileName = sCalls.imageFileName;
-    if (imageFileName != NULL) {
-        DWORD length = imageFileName(candidate->process, candidate->ntPath, NT_PATH);
+    if (sImageFileName != NULL) {
+        DWORD length = sImageFileName(candidate->process, candidate->ntPath, NT_PATH);
         /* A name that filled the room may have been cut. */
         if (length == 0 || length >= NT_PATH - 1) {
             candidate->ntPath[0] = '\0';
         }
         return;
     }
-    if (imageName != NULL) {
+    if (sImageName != NULL) {
         return;
     }
     ReadModulePath(candidate);
-    if (!NtNameOfDosPath(candidate->modulePath, candidate->ntPath)) {
-        candidate->ntPath[0] = '\0';
-    }
+    NtNameOfDosPath(candidate->modulePath, candidate->ntPath);
 }
 
-/* A failure's error code, never 0: 0 would read as success, and the open would run as the
- * system. */
-static DWORD FailureCode(void) {
+/* Never 0: 0 would read as success (and an open would run as the system). */
+static DWORD FailureCode(DWORD otherwise) {
     DWORD error = GetLastError();
-    return error != 0 ? error : ERROR_ACCESS_DENIED;
+    return error != 0 ? error : otherwise;
 }
 
-/* The opener of a candidate's image (image_place.h), acting as its user. */
 static unsigned long ActAsItsUser(void *context) {
     const Candidate *candidate = (const Candidate *)context;
-    OpenTokenProc openToken = sCalls.openToken;
-    ImpersonateProc impersonate = sCalls.impersonate;
     HANDLE token;
-    if (openToken == NULL || impersonate == NULL) {
+    if (sOpenToken == NULL || sImpersonate == NULL) {
         return ERROR_PROC_NOT_FOUND;
     }
-    if (!openToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token)) {
-        return FailureCode();
+    if (!sOpenToken(candidate->process, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
+                    &token)) {
+        return FailureCode(ERROR_ACCESS_DENIED);
     }
-    DWORD error = impersonate(token) ? 0 : FailureCode();
+    DWORD error = sImpersonate(token) ? 0 : FailureCode(ERROR_ACCESS_DENIED);
     CloseHandle(token);
     return error;
 }
 
-/* Should the system refuse, the thread goes on with the user's rights, never more than its
- * own. */
+/* Should the system refuse, the thread goes on with the user's rights, never more. */
 static void Revert(void *context) {
     (void)context;
-    if (sCalls.revert != NULL) {
-        sCalls.revert();
+    if (sRevert != NULL) {
+        sRevert();
     }
 }
 
-/* The drive-letter path of a system name: the first letter whose device is the name's volume,
- * as this thread sees the letters, then the rest of the name. */
+/* The first letter whose device is the name's volume, as this thread sees the letters. */
 static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
     char device[NT_PATH];
     int volume = VolumeLength(ntPath);
@@ -258,9 +220,7 @@ static BOOL DosNameOfNtName(const char *ntPath, char *dosPath) {
     return FALSE;
 }
 
-/* Opens the image by the system's name through the object manager's root, else by the drive
- * letter of its volume (Wine opens no \\?\GLOBALROOT path; on Windows 2000 that is the module
- * path's own letter). The caller acts as the copy's user meanwhile. */
+/* As the copy's user: by \\?\GLOBALROOT and the name, else by drive letter (Wine opens no such). */
 static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity) {
     static const char kRoot[] = "\\\\?\\GLOBALROOT";
     const Candidate *candidate = (const Candidate *)context;
@@ -271,24 +231,21 @@ static unsigned long ReadCandidateIdentity(void *context, FileIdentity *identity
         lstrcpyA(path, kRoot);
         lstrcpyA(path + sizeof kRoot - 1, candidate->ntPath);
         file = OpenForIdentity(path);
-        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        error = FailureCode(ERROR_FILE_NOT_FOUND);
     }
     if (file == INVALID_HANDLE_VALUE && DosNameOfNtName(candidate->ntPath, path)) {
         file = OpenForIdentity(path);
-        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        error = FailureCode(ERROR_FILE_NOT_FOUND);
     }
     if (file == INVALID_HANDLE_VALUE) {
-        return error != 0 ? error : ERROR_FILE_NOT_FOUND;
+        return error;
     }
-    if (!IdentityOfHandle(file, identity)) {
-        error = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_FUNCTION;
-    }
+    error = IdentityOfHandle(file, identity) ? 0 : FailureCode(ERROR_INVALID_FUNCTION);
     CloseHandle(file);
     return error;
 }
 
-/* The nearest verdict over all targets: the end as soon as one target is the candidate's. The
- * candidate's image is opened once at most; what that found serves every target. */
+/* The end as soon as one target is the candidate's; what one open found serves every target. */
 CandidateVerdict JudgeAgainstTargets(Candidate *candidate, const Target *targets, int count,
                                      DWORD *error) {
     ImageOpener opener = {candidate, ActAsItsUser, ReadCandidateIdentity, Revert};

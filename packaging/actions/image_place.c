@@ -1,10 +1,10 @@
 /* The stopper's decisions from image names and file identities; see image_place.h. */
 #include "image_place.h"
 
-/* The devices behind which a name reaches another computer: the multiple UNC provider and the
- * redirectors registered with it (SMB, WebDAV, Remote Desktop's drives; the first three as
- * families, since a redirector of another make names its device after them too), and the object
- * manager's UNC links. A name through any of them is never opened. */
+#include "start_choice.h"
+
+/* The multiple UNC provider and its redirectors (SMB, WebDAV, Remote Desktop's; the first three as
+ * families, which other makes' devices are named after), and the object manager's UNC links. */
 static const char *const kNetworkPrefixes[] = {"\\Device\\Mup",
                                                "\\Device\\Lanman",
                                                "\\Device\\WebDav",
@@ -18,8 +18,9 @@ static char Folded(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
 
-static int StartsWith(const char *text, const char *prefix) {
-    for (; *prefix; text++, prefix++) {
+/* The first count characters of prefix, all of them where count is -1. */
+static int StartsWith(const char *text, const char *prefix, int count) {
+    for (; *prefix && count != 0; text++, prefix++, count--) {
         if (Folded(*text) != Folded(*prefix)) {
             return 0;
         }
@@ -27,15 +28,9 @@ static int StartsWith(const char *text, const char *prefix) {
     return 1;
 }
 
-static int SameName(const char *a, const char *b) {
-    for (; *a && Folded(*a) == Folded(*b); a++, b++) {
-    }
-    return *a == '\0' && *b == '\0';
-}
-
 int IsNetworkName(const char *name) {
     for (unsigned i = 0; i < sizeof kNetworkPrefixes / sizeof kNetworkPrefixes[0]; i++) {
-        if (StartsWith(name, kNetworkPrefixes[i])) {
+        if (StartsWith(name, kNetworkPrefixes[i], -1)) {
             return 1;
         }
     }
@@ -66,66 +61,37 @@ ImagePlace PlaceOfImage(const char *image, const char *installed) {
     if (volume == 0 || IsNetworkName(installed) || VolumeLength(image) == 0) {
         return IMAGE_UNREADABLE;
     }
-    if (VolumeLength(image) != volume) {
+    if (VolumeLength(image) != volume || !StartsWith(image, installed, volume)) {
         return IMAGE_OTHER_VOLUME;
     }
-    for (int i = 0; i < volume; i++) {
-        if (Folded(image[i]) != Folded(installed[i])) {
-            return IMAGE_OTHER_VOLUME;
-        }
-    }
-    return SameName(image, installed) ? IMAGE_INSTALLED : IMAGE_SAME_VOLUME;
-}
-
-static int SameIdentity(const FileIdentity *a, const FileIdentity *b) {
-    if (a->volume != b->volume) {
-        return 0;
-    }
-    for (unsigned i = 0; i < sizeof a->file; i++) {
-        if (a->file[i] != b->file[i]) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
-/* The nearest place the image has seen from any of the installed file's names. */
-static ImagePlace NearestPlace(const CandidateFacts *facts) {
-    ImagePlace place = IMAGE_UNREADABLE;
-    for (int i = 0; i < INSTALLED_NAMES; i++) {
-        ImagePlace here = PlaceOfImage(facts->image, facts->installed[i]);
-        place = here > place ? here : place;
-    }
-    return place;
+    /* Each name begins with the other only where they are the same. */
+    return StartsWith(image, installed, -1) && StartsWith(installed, image, -1) ? IMAGE_INSTALLED
+                                                                                : IMAGE_SAME_VOLUME;
 }
 
 CandidateVerdict JudgeCandidate(const CandidateFacts *facts) {
-    switch (NearestPlace(facts)) {
-    case IMAGE_INSTALLED:
-        return CANDIDATE_END;
-    case IMAGE_ON_NETWORK:
-        return CANDIDATE_ON_NETWORK;
-    case IMAGE_OTHER_VOLUME:
-        return CANDIDATE_OTHER_VOLUME;
-    case IMAGE_SAME_VOLUME:
-        break;
-    default:
-        return CANDIDATE_UNREADABLE;
+    /* In the order of ImagePlace and of ImageOpening; the same volume asks for the identities. */
+    static const CandidateVerdict kByPlace[] = {CANDIDATE_UNREADABLE, CANDIDATE_ON_NETWORK,
+                                                CANDIDATE_OTHER_VOLUME, CANDIDATE_UNCOMPARED,
+                                                CANDIDATE_END};
+    static const CandidateVerdict kByOpening[] = {CANDIDATE_OPEN_AS_ITS_USER,
+                                                  CANDIDATE_NOT_AS_ITS_USER, CANDIDATE_UNOPENED};
+    ImagePlace place = IMAGE_UNREADABLE;
+    for (int i = 0; i < INSTALLED_NAMES; i++) { /* the nearest from any of the installed names */
+        ImagePlace here = PlaceOfImage(facts->image, facts->installed[i]);
+        place = here > place ? here : place;
     }
-    if (facts->installedIdentity == 0) {
-        return CANDIDATE_UNCOMPARED;
+    if (place != IMAGE_SAME_VOLUME || facts->installedIdentity == 0) {
+        return kByPlace[place];
     }
-    switch (facts->opening) {
-    case IMAGE_NOT_AS_USER:
-        return CANDIDATE_NOT_AS_ITS_USER;
-    case IMAGE_OPEN_FAILED:
-        return CANDIDATE_UNOPENED;
-    case IMAGE_IDENTIFIED:
-        return SameIdentity(&facts->identity, facts->installedIdentity) ? CANDIDATE_END
-                                                                        : CANDIDATE_OTHER_FILE;
-    default:
-        return CANDIDATE_OPEN_AS_ITS_USER;
+    if (facts->opening != IMAGE_IDENTIFIED) {
+        return kByOpening[facts->opening];
     }
+    const FileIdentity *a = &facts->identity;
+    const FileIdentity *b = facts->installedIdentity;
+    int same =
+        a->volume == b->volume && SameBytes(a->file, sizeof a->file, b->file, sizeof b->file);
+    return same ? CANDIDATE_END : CANDIDATE_OTHER_FILE;
 }
 
 CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,

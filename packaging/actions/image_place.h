@@ -1,11 +1,7 @@
-/* The stopper's decisions: where a running program's image lies, seen from the installed program
- * (both as the system's NT names, "\Device\HarddiskVolume2\..."), whether it is the installed
- * program, from names first, before anything is opened; and the one wait for the copies ended.
- * The stopper runs as LocalSystem, so a copy is opened only on the installed file's own volume:
- * an open on a share would present the computer's credentials to a host a user picked. Plain C
- * without system headers, so that the host's tests drive it with tables. */
-#ifndef IMAGE_PLACE_H
-#define IMAGE_PLACE_H
+/* The stopper's decisions: whether a running program's image ("\Device\HarddiskVolume2\...") is the
+ * installed program, from names before anything is opened, and only on the installed file's own
+ * volume (on a share the computer's credentials would go to a host a user picked). Plain C. */
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -19,31 +15,23 @@ typedef enum ImagePlace {
     IMAGE_INSTALLED     /* the installed file's own name */
 } ImagePlace;
 
-/* image: the candidate's image name; installed: the installed file's name, on a local volume
- * (a network one makes every candidate IMAGE_UNREADABLE: nothing there is opened). Names compare
- * without regard to ASCII case, as NTFS compares them. */
+/* A network installed name makes every candidate unreadable. ASCII case is ignored, as by NTFS. */
 ImagePlace PlaceOfImage(const char *image, const char *installed);
 
-/* The length of the volume part of a system name ("\Device\HarddiskVolume2" of
- * "\Device\HarddiskVolume2\x.exe"), or 0 when the name has none. */
+/* The length of "\Device\HarddiskVolume2" in "\Device\HarddiskVolume2\x.exe"; 0 for none. */
 int VolumeLength(const char *name);
-
-/* Whether a system name belongs to a network redirector. */
 int IsNetworkName(const char *name);
 
-/* A file's identity: its volume's serial number and its file id (FileIdInfo's 128 bits, or the
- * 64-bit file index in the first half), laid out as FILE_ID_INFO. */
+/* Laid out as FILE_ID_INFO; a 64-bit file index takes the first half of file. */
 typedef struct FileIdentity {
     unsigned long long volume;
     unsigned char file[16];
 } FileIdentity;
 
-/* The installed file's system names: its own (its volume, however it was reached), its drive
- * letter's device followed by the path, and the same for its 8.3 form. */
+/* Its own, its drive letter's (they differ where a volume is mounted in a folder), its 8.3's. */
 #define INSTALLED_NAMES 3
 
-/* Whether a running program is the installed one, and why not. Ordered from the farthest to the
- * nearest: of several installed files, the nearest verdict is the one that counts. */
+/* Ordered from the farthest to the nearest: of several installed files, the nearest counts. */
 typedef enum CandidateVerdict {
     CANDIDATE_UNREADABLE,       /* its name cannot be read: left alone */
     CANDIDATE_ON_NETWORK,       /* left alone, never opened */
@@ -56,7 +44,6 @@ typedef enum CandidateVerdict {
     CANDIDATE_END               /* the installed file, by name or by identity: ended */
 } CandidateVerdict;
 
-/* How far the candidate's image was opened. */
 typedef enum ImageOpening {
     IMAGE_NOT_OPENED,  /* not tried yet */
     IMAGE_NOT_AS_USER, /* not tried: the candidate's token could not be taken on */
@@ -72,32 +59,21 @@ typedef struct CandidateFacts {
     FileIdentity identity;
 } CandidateFacts;
 
-/* The decision from what is known so far: names before anything is opened, then the identities.
- * A candidate is opened only on the installed file's own volume and under another name. */
 CandidateVerdict JudgeCandidate(const CandidateFacts *facts);
 
-/* The calls that open a candidate's image, each answering 0 or a Windows error code: take on
- * the candidate process's own token for this thread, read the image's identity, and give the
- * token back. */
+/* Each answers 0 or a Windows error code. */
 typedef struct ImageOpener {
     void *context;
-    unsigned long (*actAsItsUser)(void *context);
+    unsigned long (*actAsItsUser)(void *context); /* the candidate's own token, for this thread */
     unsigned long (*readIdentity)(void *context, FileIdentity *identity);
     void (*revert)(void *context);
 } ImageOpener;
 
-/* JudgeCandidate, opening the image where the names leave the question open: only while acting
- * as the candidate's own user, given back at once, so that a link a user put in the image's
- * path leads only where that user may go anyway, with that user's credentials. *error: the
- * error of a failed take-on or open, else 0. */
+/* Opens the image only as the candidate's own user: a link in its path leads where they may go. */
 CandidateVerdict DecideCandidate(CandidateFacts *facts, const ImageOpener *opener,
                                  unsigned long *error);
 
-/* The one wait for the copies ended in a pass, each answering through the caller's calls: the
- * clock (milliseconds, wrapping as GetTickCount's), a wait for one copy's end (nonzero: it has
- * ended), and what became of it. Every copy is ended before the wait begins; each is then waited
- * for with what is left of one time limit for all, so that a copy slow to end neither doubles
- * the wait nor is taken for ended once the limit has run out. */
+/* One limit for all: a slow copy neither doubles the wait nor counts as ended past the limit. */
 typedef struct EndWaiter {
     void *context;
     unsigned int (*now)(void *context);
@@ -107,12 +83,9 @@ typedef struct EndWaiter {
 
 void AwaitEnds(const EndWaiter *waiter, int count, unsigned int limitMs);
 
-/* Whether WaitForSingleObject's answer says the process has ended: only WAIT_OBJECT_0 does; a
- * timeout, a failure or an abandoned wait never reads as an end. */
+/* Only WAIT_OBJECT_0 is an end: a timeout, a failure or an abandoned wait never reads as one. */
 int EndedByWait(unsigned long answer);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,5 +1,5 @@
-/* The installer's log; see log.h. */
-#include "log.h"
+/* The installer's log; see sessions.h. */
+#include "sessions.h"
 
 #include <msiquery.h>
 
@@ -26,19 +26,14 @@ static void Append(Line *line, const char *text, int count) {
 }
 
 static void AppendNumber(Line *line, DWORD number) {
-    char digits[10];
-    int count = 0;
-    do {
-        digits[count++] = (char)('0' + number % 10);
-        number /= 10;
-    } while (number != 0);
-    while (count > 0) {
-        Append(line, &digits[--count], 1);
+    char digit = (char)('0' + number % 10);
+    if (number >= 10) {
+        AppendNumber(line, number / 10);
     }
+    Append(line, &digit, 1);
 }
 
-/* %t stands for the next of texts, which holds as many as the format names; returns the texts
- * left. */
+/* Returns the texts that the format's %t left. */
 static const char *const *Compose(Line *line, const char *format, const char *const *texts,
                                   const DWORD *numbers) {
     for (const char *at = format; *at; at++) {
@@ -56,13 +51,9 @@ static const char *const *Compose(Line *line, const char *format, const char *co
     return texts;
 }
 
-/* The text goes in a field of its own: a template would take a path's brackets for
- * properties. */
+/* In a field of its own: a template would take a path's brackets for properties. */
 static void Send(INSTALLMESSAGE kind, const char *text) {
-    if (sInstall == 0) {
-        return;
-    }
-    MSIHANDLE record = MsiCreateRecord(1);
+    MSIHANDLE record = sInstall != 0 ? MsiCreateRecord(1) : 0;
     if (record == 0) {
         return;
     }

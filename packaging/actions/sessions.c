@@ -1,5 +1,4 @@
-/* The list of ended copies, the system's libraries and the walk over an action's data; see
- * sessions.h. */
+/* What the actions share, but for the log; see sessions.h. */
 #include "sessions.h"
 
 #define SESSIONS_KEY "Software\\SLOTWARD\\Sessions"
@@ -8,8 +7,7 @@
 #define OWNER_VALUE "Owner"
 /* A ProductCode: a GUID in braces. */
 #define OWNER_ROOM 40
-/* LoadLibraryExA's flag for the system folder alone: Windows 8 and later, and Windows 7 and
- * Vista with the update that brought AddDllDirectory, which tells that it is there. */
+/* LoadLibraryExA's flag for the system folder alone, where AddDllDirectory tells it is known. */
 #define SEARCH_SYSTEM32 0x00000800
 
 typedef BOOL(WINAPI *MakeDescriptorProc)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
@@ -23,9 +21,7 @@ typedef LONG(WINAPI *QueryInfoKeyProc)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, L
                                        LPDWORD, LPDWORD, LPDWORD, LPDWORD, PFILETIME);
 typedef LONG(WINAPI *CloseKeyProc)(HKEY);
 typedef BOOL(WINAPI *SessionOfProc)(DWORD, DWORD *);
-typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef DWORD(WINAPI *SidLengthProc)(PSID);
-typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
 
 static HMODULE LoadSystemLibrary(const char *library) {
     char path[MAX_PATH];
@@ -51,28 +47,38 @@ static AnyFunction Registry(const char *name) {
     return SystemFunction("advapi32.dll", name);
 }
 
-static BOOL OpenSessionsKey(HKEY *key) {
+static BOOL OpenKey(const char *path, HKEY *key) {
     OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
     return openKey != NULL &&
-           openKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+           openKey(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+}
+
+/* *size: the capacity, then the bytes read, 0 unless of that type. FALSE without the key. */
+static BOOL ReadListValue(const char *name, DWORD type, void *buffer, DWORD *size) {
+    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
+    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
+    DWORD found = REG_NONE;
+    HKEY key;
+    if (queryValue == NULL || closeKey == NULL || !OpenKey(SESSIONS_KEY, &key)) {
+        *size = 0;
+        return FALSE;
+    }
+    if (queryValue(key, name, NULL, &found, (LPBYTE)buffer, size) != ERROR_SUCCESS ||
+        found != type) {
+        *size = 0;
+    }
+    closeKey(key);
+    return TRUE;
 }
 
 BOOL ReadEndedSessions(SessionList *list, const char *owner) {
-    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
-    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
-    HKEY key;
-    DWORD type = 0;
     DWORD size = sizeof list->copies;
     list->count = 0;
-    if (queryValue == NULL || closeKey == NULL || (owner != NULL && !ListOwnedBy(owner)) ||
-        !OpenSessionsKey(&key)) {
+    if ((owner != NULL && !ListOwnedBy(owner)) ||
+        !ReadListValue(ENDED_VALUE, REG_BINARY, list->copies, &size)) {
         return FALSE;
     }
-    if (queryValue(key, ENDED_VALUE, NULL, &type, (LPBYTE)list->copies, &size) == ERROR_SUCCESS &&
-        type == REG_BINARY) {
-        list->count = size / sizeof(EndedCopy);
-    }
-    closeKey(key);
+    list->count = size / sizeof(EndedCopy);
     for (DWORD i = 0; i < list->count; i++) {
         if (list->copies[i].sidLength > SID_BYTES) {
             list->copies[i].sidLength = 0; /* not a list this program wrote: nobody's */
@@ -82,43 +88,22 @@ BOOL ReadEndedSessions(SessionList *list, const char *owner) {
 }
 
 BOOL ListOwnedBy(const char *owner) {
-    QueryValueProc queryValue = (QueryValueProc)Registry("RegQueryValueExA");
-    CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     char found[OWNER_ROOM];
     DWORD size = sizeof found - 1;
-    DWORD type = 0;
-    HKEY key;
-    if (queryValue == NULL || closeKey == NULL || !OpenSessionsKey(&key)) {
-        return FALSE;
-    }
-    LONG read = queryValue(key, OWNER_VALUE, NULL, &type, (LPBYTE)found, &size);
-    closeKey(key);
-    found[read == ERROR_SUCCESS && type == REG_SZ && size < sizeof found ? size : 0] = '\0';
+    ReadListValue(OWNER_VALUE, REG_SZ, found, &size);
+    found[size < sizeof found ? size : 0] = '\0';
     return found[0] != '\0' && lstrcmpiA(found, owner) == 0;
 }
 
-/* A list an interrupted installation left, before one is made afresh. */
-static void ForgetStaleList(HKEY product) {
-    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
-    if (deleteKey != NULL) {
-        deleteKey(product, "Sessions");
-    }
-}
-
-/* Who may do what with a list made afresh: the system and Administrators everything, Users
- * read it (the installing user's own starter reads it), nobody else anything; nothing inherited
- * from above. */
+/* The system and Administrators all, Users read (for their own starter); nothing inherited. */
 #define SESSIONS_KEY_RIGHTS "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
 #define SDDL_REVISION 1
 
-/* Makes the list's key, or opens the one there is (afresh FALSE). Afresh, any key of that name
- * is removed first and the new one gets its own rights (SESSIONS_KEY_RIGHTS): a key that is
- * still there (one whose rights keep even the system from removing it) is refused, since
- * RegCreateKeyEx would keep its rights and its persistence. The product's key is made as any
- * other, so that the installer's own values written into it later are kept; only the list
- * below it is volatile. */
+/* Afresh, a key of that name is removed first, one still there refused: RegCreateKeyEx would keep
+ * its rights and persistence. The product's key is not volatile, for the installer's values. */
 static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     CreateKeyProc createKey = (CreateKeyProc)Registry("RegCreateKeyExA");
+    DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     MakeDescriptorProc makeDescriptor =
         (MakeDescriptorProc)Registry("ConvertStringSecurityDescriptorToSecurityDescriptorA");
@@ -134,16 +119,14 @@ static BOOL CreateSessionsKey(HKEY *key, BOOL afresh) {
     LONG made = createKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
                           KEY_CREATE_SUB_KEY, NULL, &product, NULL);
     if (made == ERROR_SUCCESS) {
-        if (afresh) {
-            ForgetStaleList(product);
+        if (afresh && deleteKey != NULL) {
+            deleteKey(product, "Sessions");
         }
         made = createKey(product, "Sessions", 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE,
                          afresh ? &rights : NULL, key, &disposition);
         closeKey(product);
     }
-    if (rights.lpSecurityDescriptor != NULL) {
-        LocalFree(rights.lpSecurityDescriptor);
-    }
+    LocalFree(rights.lpSecurityDescriptor); /* NULL where none was made: ignored */
     if (made == ERROR_SUCCESS && afresh && disposition != REG_CREATED_NEW_KEY) {
         closeKey(*key);
         made = ERROR_ALREADY_EXISTS;
@@ -169,16 +152,13 @@ BOOL WriteEndedSessions(const SessionList *list, const char *owner) {
     return written == ERROR_SUCCESS;
 }
 
-/* Whether the product's key holds neither values nor keys. */
 static BOOL ProductKeyEmpty(void) {
-    OpenKeyProc openKey = (OpenKeyProc)Registry("RegOpenKeyExA");
     QueryInfoKeyProc queryInfo = (QueryInfoKeyProc)Registry("RegQueryInfoKeyA");
     CloseKeyProc closeKey = (CloseKeyProc)Registry("RegCloseKey");
     DWORD keys = 1;
     DWORD values = 1;
     HKEY key;
-    if (openKey == NULL || queryInfo == NULL || closeKey == NULL ||
-        openKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (queryInfo == NULL || closeKey == NULL || !OpenKey(PRODUCT_KEY, &key)) {
         return FALSE;
     }
     LONG read =
@@ -187,16 +167,12 @@ static BOOL ProductKeyEmpty(void) {
     return read == ERROR_SUCCESS && keys == 0 && values == 0;
 }
 
-/* The product's key goes with the list once it is empty: on an uninstallation the list was made
- * below it before the installer removed its own values, and the installer had to leave it. An
- * installation's values keep it. */
+/* On an uninstallation the installer left the product's key, since the list was in it. */
 BOOL ForgetEndedSessions(void) {
     DeleteKeyProc deleteKey = (DeleteKeyProc)Registry("RegDeleteKeyA");
     LONG deleted =
         deleteKey != NULL ? deleteKey(HKEY_LOCAL_MACHINE, SESSIONS_KEY) : ERROR_PROC_NOT_FOUND;
-    if (deleted == ERROR_FILE_NOT_FOUND) {
-        deleted = ERROR_SUCCESS;
-    }
+    deleted = deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted; /* gone already */
     if (deleted == ERROR_SUCCESS && ProductKeyEmpty()) {
         deleteKey(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
     }
@@ -233,6 +209,11 @@ DWORD UserOfToken(HANDLE token, BYTE *sid) {
     }
     CopyBytes(sid, user, length);
     return length;
+}
+
+unsigned int TickNow(void *context) {
+    (void)context;
+    return GetTickCount();
 }
 
 void CopyBytes(void *to, const void *from, DWORD count) {

@@ -1,53 +1,56 @@
-/* What the installer's actions share: the list of the copies the stopper ended (start_choice.h),
- * the system's own libraries, and the walk over an action's data.
- *
- * The list lives in the volatile key HKLM\Software\SLOTWARD\Sessions (value "Ended") from the
- * stopper's run to the starter's: only administrators and the system may write there, and it
- * never outlives a restart of Windows. It belongs to the installation that started it (value
- * "Owner", its ProductCode): an upgrade's removal of the old version adds to the upgrade's list
- * and leaves it alone; only a removal that started the list itself forgets it. */
-#ifndef SESSIONS_H
-#define SESSIONS_H
+/* What the installer's actions share: their log, the folder checks, the list of ended copies (in
+ * the volatile HKLM\Software\SLOTWARD\Sessions, which only administrators and the system may
+ * write, owned by the installation that started it), system libraries, and the data walk. */
+#pragma once
 
 #include "start_choice.h"
 
 #include <windows.h>
+#include <msi.h>
 
-/* The list the stopper left, or an empty one; FALSE when there is none. owner: only the list of
- * that installation counts (a key its first pass refused to write is another's); NULL: any. */
+/* The installer's log (log.c), "SLOTWARD: " first; format: %t the text, %1 to %3 numbers. */
+void LogTo(MSIHANDLE install);
+void Say(const char *format, const char *text, DWORD n1, DWORD n2, DWORD n3);
+/* Parts up to a NULL, each %t the next of texts; a refusal ends the installation, in a box too. */
+void Tell(const char *const *formats, const char *const *texts, BOOL refusal);
+#define LogLine(text) Say(text, NULL, 0, 0, 0)
+#define LogNumbers(format, n1, n2, n3) Say(format, NULL, n1, n2, n3)
+#define LogText(format, text) Say(format, text, 0, 0, 0)
+
+/* The folder checks (folder_guard.c), as the installing user. programFiles: with its final
+ * backslash; an administrator's own folders count as administrators'. consequence: of a refusal. */
+BOOL InstalledFolderTrusted(const char *folder, const char *programFiles, BOOL byAdministrator,
+                            const char *consequence);
+/* INSTALLDIR: a refusal says where SLOTWARD installs, and how to move it from installed. */
+BOOL FolderAccepted(const char *folder, const char *installed, const char *programFiles,
+                    BOOL byAdministrator);
+
+/* FALSE when there is none. owner: only that installation's list counts; NULL: any. */
 BOOL ReadEndedSessions(SessionList *list, const char *owner);
-/* Whether the list there is belongs to this installation. */
 BOOL ListOwnedBy(const char *owner);
-/* Replaces the list, empty or not; owner: the installation it belongs to, for a list made
- * afresh (a key of that name that cannot be removed first is refused, ERROR_ALREADY_EXISTS), or
- * NULL to keep the key and the owner it has. FALSE when the registry refused (a caller without
- * the rights); GetLastError tells why. */
+/* FALSE, with GetLastError's reason, when refused. owner: of a list made afresh, or NULL. */
 BOOL WriteEndedSessions(const SessionList *list, const char *owner);
-/* Removes the list, and the product's key where nothing else is left in it: nothing survives for
- * a later installation. FALSE when the registry refused; GetLastError tells why. */
 BOOL ForgetEndedSessions(void);
 
-/* The session of a process; FALSE when the system cannot tell (Windows NT 4) or may not. */
+typedef BOOL(WINAPI *OpenTokenProc)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+/* FALSE when the system cannot tell (Windows NT 4) or may not. */
 BOOL SessionOfProcess(DWORD processId, DWORD *session);
-/* The user of a token, copied into sid (capacity SID_BYTES); its length, or 0. */
+/* Copied into sid (capacity SID_BYTES); its length, or 0. */
 DWORD UserOfToken(HANDLE token, BYTE *sid);
-/* The process's token for queries, or NULL. */
+/* For queries; NULL when it cannot be opened. */
 HANDLE ProcessToken(HANDLE process);
+/* GetTickCount, as the waits' clock (image_place.h's EndWaiter). */
+unsigned int TickNow(void *context);
 
-/* A function of a system library, loaded from the system folder only (never from the folder a
- * program or the installer runs in, nor from the path) at each call, which after the first
- * finds the library already loaded; NULL where the system lacks it. The type without arguments
- * converts to any function type without complaint. */
+/* From the system folder only, never the program's or the installer's; NULL where it is missing.
+ * The type without arguments converts to any function type without complaint. */
 typedef void (*AnyFunction)(void);
 AnyFunction SystemFunction(const char *library, const char *name);
 
-/* Byte copies and fills of the module's own: there is no C runtime to give memcpy and memset. */
+/* There is no C runtime to give memcpy and memset. */
 void CopyBytes(void *to, const void *from, DWORD count);
 void ClearBytes(void *bytes, DWORD count);
 
-/* Copies the next argument (quotes removed; a quoted one may hold blanks) into out, of capacity
- * MAX_PATH, and returns where the walk goes on, or NULL when no argument is left or it does not
- * fit. */
+/* Into out (MAX_PATH), quotes removed; where the walk goes on, NULL when none is left or fits. */
 const char *NextArgument(const char *at, char *out);
-
-#endif

@@ -1,17 +1,12 @@
 /* The starter's decisions from plain facts; see start_choice.h. */
 #include "start_choice.h"
 
-static int SameSid(const unsigned char *a, unsigned aLength, const unsigned char *b,
-                   unsigned bLength) {
-    if (aLength != bLength) {
-        return 0;
+int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength) {
+    unsigned same = 0;
+    while (aLength == bLength && same < aLength && a[same] == b[same]) {
+        same++;
     }
-    for (unsigned i = 0; i < aLength; i++) {
-        if (a[i] != b[i]) {
-            return 0;
-        }
-    }
-    return 1;
+    return aLength == bLength && same == aLength;
 }
 
 /* Who: the noted user must be known, the token's readable, and the two the same. */
@@ -23,7 +18,7 @@ static StartChoice UserCheck(const unsigned char *noted, unsigned notedLength,
     if (token->userLength == 0) {
         return REFUSE_USER_UNREADABLE;
     }
-    if (!SameSid(noted, notedLength, token->user, token->userLength)) {
+    if (!SameBytes(noted, notedLength, token->user, token->userLength)) {
         return REFUSE_OTHER_USER;
     }
     return START_WITH_TOKEN;
@@ -56,9 +51,7 @@ StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength,
 const char *RefusalReason(StartChoice choice) {
     /* In the order of StartChoice. */
     static const char *const kReasons[] = {
-        0,
-        0,
-        "the user of its ended copy is not known",
+        [REFUSE_UNKNOWN_NOTED] = "the user of its ended copy is not known",
         "its user could not be read",
         "another user is signed in there now",
         "its user's token is elevated and Windows gave no ordinary one beside it",
@@ -117,7 +110,7 @@ const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const u
     for (unsigned i = 0; i < list->count; i++) {
         const EndedCopy *copy = &list->copies[i];
         if (copy->session == session &&
-            (sid == 0 || SameSid(copy->sid, copy->sidLength, sid, sidLength))) {
+            (sid == 0 || SameBytes(copy->sid, copy->sidLength, sid, sidLength))) {
             return copy;
         }
     }

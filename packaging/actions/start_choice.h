@@ -1,25 +1,17 @@
-/* The starter's decisions, made from plain facts that the Win32 layer gathered: whether and with
- * which token SLOTWARD is started in a noted session, and what the list of sessions becomes.
- *
- * A copy is started again only as the user whose copy was ended, and only with that user's
- * ordinary token: never in a session that another user holds now, never where the user cannot
- * be told, and never elevated, where Stop SLOTWARD could not end it. Plain C without system
- * headers, so that the host's tests drive it with tables of facts.
- */
-#ifndef START_CHOICE_H
-#define START_CHOICE_H
+/* The starter's decisions: which token starts SLOTWARD in a noted session (the ended copy's user's
+ * ordinary one, never elevated), and what the list of sessions becomes. Plain C, for tests. */
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* More sessions than a terminal server holds at once; a copy in one beyond them is still ended,
- * and its user gets SLOTWARD at the next logon. */
+/* More sessions than a terminal server holds at once; a copy beyond them is still ended. */
 #define MAX_SESSIONS 64
 /* SECURITY_MAX_SID_SIZE: the longest security identifier there is. */
 #define SID_BYTES 68
 
-/* One ended copy: its session and its user. Kept in the registry as it is laid out here. */
+/* Kept in the registry as it is laid out here. */
 typedef struct EndedCopy {
     unsigned int session;
     unsigned int sidLength; /* 0: the user could not be told, and no copy is started for it */
@@ -31,15 +23,15 @@ typedef struct SessionList {
     EndedCopy copies[MAX_SESSIONS];
 } SessionList;
 
-/* Adds a session's ended copy once per user: several users may have run a copy in one session
- * (runas), and each gets its own back. 0 when that user is noted there already or the list is
- * full. */
+int SameBytes(const unsigned char *a, unsigned aLength, const unsigned char *b, unsigned bLength);
+
+/* Once per user and session (runas copies have users of their own); 0 when noted or full. */
 int AddCopy(SessionList *list, unsigned int session, const unsigned char *sid,
             unsigned int sidLength);
-/* The session's copy of that user, or of anyone where sid is NULL; NULL when there is none. */
+/* The session's copy of that user, or of anyone where sid is NULL. */
 const EndedCopy *FindCopy(const SessionList *list, unsigned int session, const unsigned char *sid,
                           unsigned int sidLength);
-/* Takes one copy out; the rest keep their order. */
+/* The rest keep their order. */
 void RemoveCopy(SessionList *list, const EndedCopy *copy);
 
 /* TOKEN_ELEVATION_TYPE's values, and none where the system has no such class (before Vista). */
@@ -50,7 +42,6 @@ typedef enum Elevation {
     ELEVATION_LIMITED = 3  /* the ordinary half of it */
 } Elevation;
 
-/* What the Win32 layer read of a token. */
 typedef struct TokenFacts {
     const unsigned char *user; /* its user's SID */
     unsigned userLength;       /* 0: its user could not be read */
@@ -74,18 +65,15 @@ typedef enum StartChoice {
 StartChoice ChooseSessionStart(const unsigned char *noted, unsigned notedLength,
                                const TokenFacts *session);
 
-/* The installing user's fallback: its own process token, which CreateProcess starts with as it
- * is; an elevated one is refused, not exchanged, since the process cannot start with another. */
+/* The installing user's token: elevated, refused, since CreateProcess starts with it as it is. */
 StartChoice ChooseOwnStart(const unsigned char *noted, unsigned notedLength, const TokenFacts *own);
 
-/* The log line's reason for a refusal; NULL for a start. */
+/* NULL for a start. */
 const char *RefusalReason(StartChoice choice);
 
-/* Whether a session leaves the list after the choice: served, or held by another user now. A
- * session refused for want of facts stays for the installing user's fallback. */
+/* Served, or held by another user now; one refused for want of facts stays for the fallback. */
 int LeavesList(StartChoice choice, int started);
 
-/* Which step of an installation writes the list. */
 typedef enum ListStep {
     STEP_FIRST_PASS, /* the stopper's first pass */
     STEP_LATER_PASS, /* its later pass, and an uninstallation's (which may be an upgrade's) */
@@ -113,6 +101,4 @@ ListFate FateOfList(const ListFacts *facts);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,65 +1,78 @@
-/* The starter's copies; see start_copy.h. */
-#include "start_copy.h"
+/* The starter's copies; see starter.h. */
+#include "starter.h"
 
 #include "image_place.h"
-#include "log.h"
 
-/* How long, all together, to give the started copies to become resident before the next step
- * of the installation (which may start one of its own) goes on. */
+/* For all of them, before the next step of the installation (which may start a copy) goes on. */
 #define IDLE_WAIT_MS 10000
 /* A copy without a message queue yet cannot be idle: how often to look again. */
 #define IDLE_RETRY_MS 50
 
-typedef BOOL(WINAPI *TokenInformationProc)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 typedef BOOL(WINAPI *EnvironmentProc)(LPVOID *, HANDLE, BOOL);
 typedef BOOL(WINAPI *FreeEnvironmentProc)(LPVOID);
 typedef BOOL(WINAPI *StartAsUserProc)(HANDLE, LPCSTR, LPSTR, LPSECURITY_ATTRIBUTES,
                                       LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR,
                                       LPSTARTUPINFOA, LPPROCESS_INFORMATION);
 
-StartRead ReadStart(const char *text, Start *start) {
+typedef DWORD(WINAPI *InputIdleProc)(HANDLE, DWORD);
+
+/* Zero-filled storage rather than the stack (see actions.c). */
+static struct {
+    char commandLine[COMMAND_ROOM];
+    char program[MAX_PATH]; /* the application name: no search, no other program by that name */
+    char folder[MAX_PATH];  /* the program's folder, its working directory */
+} sStart;
+static struct { /* the copies started and not yet waited for */
+    DWORD count;
+    const char *where;
+    HANDLE processes[MAX_SESSIONS];
+    DWORD ids[MAX_SESSIONS];
+    DWORD sessions[MAX_SESSIONS];
+    InputIdleProc inputIdle;
+} sStarted;
+
+StartRead ReadStart(const char *text) {
     if (text == NULL) {
         return READ_TOO_LONG;
     }
     while (*text == ' ' || *text == '\t') {
         text++;
     }
-    if (NextArgument(text, start->program) == NULL) {
+    if (NextArgument(text, sStart.program) == NULL) {
         return *text == '\0' ? READ_NO_PROGRAM : READ_TOO_LONG;
     }
-    if (lstrlenA(text) >= (int)sizeof start->commandLine) {
+    if (lstrlenA(text) >= (int)sizeof sStart.commandLine) {
         return READ_TOO_LONG;
     }
-    lstrcpyA(start->commandLine, text);
-    lstrcpyA(start->folder, start->program);
-    for (int i = lstrlenA(start->folder); i > 0; i--) {
-        if (start->folder[i - 1] == '\\') {
-            start->folder[i] = '\0';
+    lstrcpyA(sStart.commandLine, text);
+    lstrcpyA(sStart.folder, sStart.program);
+    for (int i = lstrlenA(sStart.folder); i > 0; i--) {
+        if (sStart.folder[i - 1] == '\\') {
+            sStart.folder[i] = '\0';
             break;
         }
     }
     return READ_READY;
 }
 
-static void Keep(Started *started, PROCESS_INFORMATION *process, DWORD session) {
+static void Keep(PROCESS_INFORMATION *process, DWORD session) {
     CloseHandle(process->hThread);
-    if (started->count < MAX_SESSIONS) {
-        started->ids[started->count] = process->dwProcessId;
-        started->sessions[started->count] = session;
-        started->processes[started->count++] = process->hProcess;
+    if (sStarted.count < MAX_SESSIONS) {
+        sStarted.ids[sStarted.count] = process->dwProcessId;
+        sStarted.sessions[sStarted.count] = session;
+        sStarted.processes[sStarted.count++] = process->hProcess;
     } else {
         CloseHandle(process->hProcess);
     }
 }
 
-/* Until the copy is idle in its message loop (resident), has ended, or ms are over; nonzero
- * unless the time ran out. */
+/* Nonzero once the copy is idle in its message loop (resident) or has ended. */
 static int AwaitOne(void *context, int copy, unsigned int ms) {
-    const Started *started = (const Started *)context;
-    HANDLE process = started->processes[copy];
+    (void)context;
+    HANDLE process = sStarted.processes[copy];
     DWORD begun = GetTickCount();
     for (DWORD spent = 0; spent < ms; spent = GetTickCount() - begun) {
-        if (started->inputIdle != NULL && started->inputIdle(process, ms - spent) != WAIT_FAILED) {
+        if (sStarted.inputIdle != NULL && sStarted.inputIdle(process, ms - spent) != WAIT_FAILED) {
             return 1;
         }
         /* No message queue yet, or no WaitForInputIdle: it may still end before it has one. */
@@ -70,34 +83,25 @@ static int AwaitOne(void *context, int copy, unsigned int ms) {
     return 0;
 }
 
-/* What became of a started copy: a copy that ended at once (it found an instance, or failed)
- * guards nothing, and the log says so with its exit code. */
+/* A copy that ended at once (it found an instance, or failed) guards nothing: the log says so. */
 static void ReportStarted(void *context, int i, int waited) {
-    const Started *started = (const Started *)context;
+    (void)context;
     DWORD code = 0;
     (void)waited;
-    if (EndedByWait(WaitForSingleObject(started->processes[i], 0)) &&
-        GetExitCodeProcess(started->processes[i], &code)) {
-        Say("SLOTWARD ended at once in %tsession %1: process %2 exited with code %3",
-            started->where, started->sessions[i], started->ids[i], code);
-    } else {
-        Say("started SLOTWARD in %tsession %1 as process %2", started->where, started->sessions[i],
-            started->ids[i], 0);
-    }
-    CloseHandle(started->processes[i]);
+    BOOL ended = EndedByWait(WaitForSingleObject(sStarted.processes[i], 0)) &&
+                 GetExitCodeProcess(sStarted.processes[i], &code);
+    Say(ended ? "SLOTWARD ended at once in %tsession %1: process %2 exited with code %3"
+              : "started SLOTWARD in %tsession %1 as process %2",
+        sStarted.where, sStarted.sessions[i], sStarted.ids[i], code);
+    CloseHandle(sStarted.processes[i]);
 }
 
-static unsigned int Now(void *context) {
-    (void)context;
-    return GetTickCount();
-}
-
-/* An interactive installation's own start that follows then finds its copy and stays quiet. */
-void AwaitResident(Started *started) {
-    const EndWaiter waiter = {started, Now, AwaitOne, ReportStarted};
-    started->inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
-    AwaitEnds(&waiter, (int)started->count, IDLE_WAIT_MS);
-    started->count = 0;
+/* So that an interactive installation's own start that follows finds its copy and stays quiet. */
+void AwaitResident(void) {
+    const EndWaiter waiter = {NULL, TickNow, AwaitOne, ReportStarted};
+    sStarted.inputIdle = (InputIdleProc)SystemFunction("user32.dll", "WaitForInputIdle");
+    AwaitEnds(&waiter, (int)sStarted.count, IDLE_WAIT_MS);
+    sStarted.count = 0;
 }
 
 void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked) {
@@ -125,12 +129,12 @@ void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked) 
 }
 
 /* The user's own environment, or NULL, logged: LocalSystem's must never reach a user's copy. */
-static LPVOID UserEnvironment(HANDLE token, const Started *started, DWORD session) {
+static LPVOID UserEnvironment(HANDLE token, DWORD session) {
     EnvironmentProc environment =
         (EnvironmentProc)SystemFunction("userenv.dll", "CreateEnvironmentBlock");
     LPVOID block = NULL;
     if (environment == NULL || !environment(&block, token, FALSE)) {
-        Say("not started in %tsession %1: no environment for its user, error %2", started->where,
+        Say("not started in %tsession %1: no environment for its user, error %2", sStarted.where,
             session, GetLastError(), 0);
         return NULL;
     }
@@ -145,10 +149,8 @@ static void FreeEnvironment(LPVOID block) {
     }
 }
 
-/* The job the installer runs its actions in may end what they leave behind, and a process in
- * another session may not join it at all: the copy breaks away where the job allows it, and is
- * started plainly where it does not. */
-BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *started) {
+/* Out of the installer's job where it allows (it may end what its actions leave), else plainly. */
+BOOL StartCopy(HANDLE token, BOOL asUser, DWORD session, const char *where) {
     StartAsUserProc startAsUser =
         (StartAsUserProc)SystemFunction("advapi32.dll", "CreateProcessAsUserA");
     static const DWORD kTries[2] = {CREATE_BREAKAWAY_FROM_JOB, 0};
@@ -157,7 +159,8 @@ BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *
     PROCESS_INFORMATION process;
     char desktop[] = "winsta0\\default";
     BOOL ok = FALSE;
-    LPVOID block = UserEnvironment(token, started, session);
+    sStarted.where = where;
+    LPVOID block = UserEnvironment(token, session);
     if (block == NULL) {
         return FALSE;
     }
@@ -166,19 +169,19 @@ BOOL StartCopy(HANDLE token, BOOL asUser, Start *start, DWORD session, Started *
     startup.lpDesktop = asUser ? desktop : NULL;
     for (int i = 0; i < 2 && (startAsUser != NULL || !asUser) && !ok; i++) {
         DWORD flags = CREATE_UNICODE_ENVIRONMENT | kTries[i];
-        ok = asUser ? startAsUser(token, start->program, start->commandLine, NULL, NULL, FALSE,
-                                  flags, block, start->folder, &startup, &process)
-                    : CreateProcessA(start->program, start->commandLine, NULL, NULL, FALSE, flags,
-                                     block, start->folder, &startup, &process);
+        ok = asUser ? startAsUser(token, sStart.program, sStart.commandLine, NULL, NULL, FALSE,
+                                  flags, block, sStart.folder, &startup, &process)
+                    : CreateProcessA(sStart.program, sStart.commandLine, NULL, NULL, FALSE, flags,
+                                     block, sStart.folder, &startup, &process);
         errors[i] = ok ? 0 : GetLastError();
     }
     FreeEnvironment(block);
     if (!ok) {
         Say("not started in %tsession %1: error %2 breaking away from the installer's job, error "
             "%3 without",
-            started->where, session, errors[0], errors[1]);
+            sStarted.where, session, errors[0], errors[1]);
         return FALSE;
     }
-    Keep(started, &process, session);
+    Keep(&process, session);
     return TRUE;
 }

@@ -1,22 +1,10 @@
-/* Starts SLOTWARD again in each session in which the stopper ended a copy; see starter.h. The
- * system's form takes each noted session's user token (WTSQueryUserToken, LocalSystem only) and
- * lets start_choice.h decide from its facts; the installing user's form, where that cannot work
- * (Windows 2000), starts only in its own session as itself. Neither gives anyone a new power: the
- * list can be written by administrators only, and a copy starts only as the user whose copy was
- * ended, on winsta0\default, with that user's environment, breaking away from the installer's
- * job where the job allows it. Every copy is started first, then waited for once. */
+/* The starter; see starter.h. WTSQueryUserToken (LocalSystem only) for each noted session. */
 #include "starter.h"
-
-#include "log.h"
-#include "sessions.h"
-#include "start_choice.h"
-#include "start_copy.h"
 
 typedef BOOL(WINAPI *UserTokenProc)(ULONG, PHANDLE);
 
-/* One noted session: TRUE when it leaves the list (served, or its user is gone). */
-static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *start,
-                         Started *started) {
+/* TRUE when the session leaves the list (served, or its user is gone). */
+static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy) {
     HANDLE token = NULL;
     HANDLE linked = NULL;
     BYTE sid[SID_BYTES];
@@ -28,13 +16,12 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
     }
     ReadTokenFacts(token, sid, &facts, &linked);
     StartChoice choice = ChooseSessionStart(copy->sid, copy->sidLength, &facts);
-    BOOL ok = FALSE;
-    if (RefusalReason(choice) != NULL) {
-        LogNumbersText("not started in session %1: %t", copy->session, RefusalReason(choice));
-    } else {
-        ok = StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, start, copy->session,
-                       started);
+    BOOL refused = RefusalReason(choice) != NULL;
+    if (refused) {
+        Say("not started in session %1: %t", RefusalReason(choice), copy->session, 0, 0);
     }
+    BOOL ok = !refused &&
+              StartCopy(choice == START_WITH_LINKED ? linked : token, TRUE, copy->session, "");
     if (linked != NULL) {
         CloseHandle(linked);
     }
@@ -43,47 +30,33 @@ static BOOL ServeSession(UserTokenProc userToken, const EndedCopy *copy, Start *
 }
 
 /* Zero-filled storage rather than the stack (see actions.c). */
-static Start sStart;
 static SessionList sEnded;
-static Started sStarted;
 
-/* Writes what the step leaves of the list (start_choice.h). ownRights: the installing user's
- * start, whose refusal to a user who is not an administrator is expected and not logged. */
-static void KeepRest(ListFacts *facts, const char *owner, BOOL ownRights) {
+/* No starter's step makes a list afresh. ownRights: the installing user's, refused as expected. */
+static void KeepRest(ListFacts *facts, BOOL ownRights) {
     facts->after = sEnded.count;
-    BOOL written = TRUE;
-    switch (FateOfList(facts)) {
-    case LIST_FORGOTTEN:
-        written = ForgetEndedSessions();
-        break;
-    case LIST_UPDATED:
-    case LIST_AFRESH:
-        written = WriteEndedSessions(&sEnded, facts->step == STEP_START ? NULL : owner);
-        break;
-    default:
-        break;
-    }
+    ListFate fate = FateOfList(facts);
+    BOOL written = fate == LIST_FORGOTTEN   ? ForgetEndedSessions()
+                   : fate == LIST_UNCHANGED ? TRUE
+                                            : WriteEndedSessions(&sEnded, NULL);
     DWORD error = GetLastError();
     if (!written && !(ownRights && error == ERROR_ACCESS_DENIED)) {
         LogNumbers("could not write the list of sessions: error %1", error, 0, 0);
     }
 }
 
-/* The action's data did not fit: nothing is started, and the list is kept, so that nothing of
- * it is lost; the Startup shortcut brings SLOTWARD back at each user's next logon. */
+/* Nothing is started, and the list is kept, so that nothing of it is lost. */
 static void SayTooLong(void) {
     LogNumbers("the program and its options do not fit in %1 bytes: SLOTWARD is not started, its "
                "users get it at the next logon",
                COMMAND_ROOM - 1, 0, 0);
 }
 
-/* Every noted session is started first, then waited for once. The sessions still to serve stay
- * at the front of the list, in their order. */
+/* The sessions still to serve stay at the front of the list, in their order. */
 static void ServeAll(UserTokenProc userToken) {
     DWORD kept = 0;
-    sStarted.where = "";
     for (DWORD i = 0; i < sEnded.count; i++) {
-        if (ServeSession(userToken, &sEnded.copies[i], &sStart, &sStarted)) {
+        if (ServeSession(userToken, &sEnded.copies[i])) {
             continue;
         }
         if (kept != i) {
@@ -92,12 +65,12 @@ static void ServeAll(UserTokenProc userToken) {
         kept++;
     }
     sEnded.count = kept;
-    AwaitResident(&sStarted);
+    AwaitResident();
 }
 
 void StartInSessions(const char *data, const char *owner) {
     UserTokenProc userToken = (UserTokenProc)SystemFunction("wtsapi32.dll", "WTSQueryUserToken");
-    StartRead read = ReadStart(data, &sStart);
+    StartRead read = ReadStart(data);
     /* An uninstallation looks at any list, to leave one of another installation alone. */
     BOOL listed = ReadEndedSessions(&sEnded, read == READ_NO_PROGRAM ? NULL : owner);
     ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, userToken != NULL};
@@ -107,76 +80,64 @@ void StartInSessions(const char *data, const char *owner) {
         if (listed && !facts.owned) {
             LogLine("the list of sessions is left to the installation this removal is part of");
         }
-        KeepRest(&facts, owner, FALSE);
-        return;
-    }
-    if (read == READ_TOO_LONG || (listed && userToken == NULL)) {
-        if (read == READ_TOO_LONG) {
-            SayTooLong();
-        } else {
-            LogNumbers("%1 session(s) left to the installing user: this system gives no "
-                       "session's token (WTSQueryUserToken)",
-                       sEnded.count, 0, 0);
-        }
+    } else if (read == READ_TOO_LONG) {
+        SayTooLong();
         facts.startable = FALSE;
-        KeepRest(&facts, owner, FALSE);
-        return;
+    } else if (listed && userToken == NULL) {
+        LogNumbers("%1 session(s) left to the installing user: this system gives no "
+                   "session's token (WTSQueryUserToken)",
+                   sEnded.count, 0, 0);
+    } else {
+        ServeAll(userToken);
     }
-    ServeAll(userToken);
-    KeepRest(&facts, owner, FALSE);
+    KeepRest(&facts, FALSE);
 }
 
-/* The installing user's own token facts: the process token, the one CreateProcess starts with,
- * whatever the thread may impersonate. */
-static void ReadOwnFacts(BYTE *sid, TokenFacts *facts) {
-    HANDLE token = ProcessToken(GetCurrentProcess());
+/* token: the process's, which CreateProcess starts with whatever the thread impersonates. */
+static BOOL StartOwn(HANDLE token, DWORD session) {
+    BYTE sid[SID_BYTES];
+    TokenFacts own = {sid, 0, ELEVATION_UNKNOWN, 0};
     if (token != NULL) {
-        ReadTokenFacts(token, sid, facts, NULL);
-        CloseHandle(token);
+        ReadTokenFacts(token, sid, &own, NULL);
     }
+    /* Its own copy where several users had one there; else the first, for the refusal. */
+    const EndedCopy *copy = FindCopy(&sEnded, session, own.user, own.userLength);
+    copy = copy != NULL ? copy : FindCopy(&sEnded, session, NULL, 0);
+    if (copy == NULL) {
+        LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
+        return FALSE;
+    }
+    StartChoice choice = ChooseOwnStart(copy->sid, copy->sidLength, &own);
+    if (RefusalReason(choice) != NULL) {
+        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon",
+            RefusalReason(choice), session, 0, 0);
+        return FALSE;
+    }
+    if (!StartCopy(token, FALSE, session, "the installing user's ")) {
+        return FALSE;
+    }
+    AwaitResident();
+    RemoveCopy(&sEnded, copy);
+    return TRUE;
 }
 
 void StartInOwnSession(const char *data, const char *owner) {
     DWORD session;
     BOOL listed = ReadEndedSessions(&sEnded, owner);
     ListFacts facts = {STEP_START, listed, 0, sEnded.count, sEnded.count, TRUE};
-    StartRead read = ReadStart(data, &sStart);
+    StartRead read = ReadStart(data);
     if (read == READ_TOO_LONG) {
         SayTooLong();
-        facts.startable = FALSE;
-        KeepRest(&facts, NULL, TRUE);
+    }
+    if (read != READ_READY || !SessionOfProcess(GetCurrentProcessId(), &session)) {
         return;
     }
-    if (read == READ_NO_PROGRAM || !SessionOfProcess(GetCurrentProcessId(), &session)) {
-        return;
-    }
-    BYTE sid[SID_BYTES];
-    TokenFacts own = {sid, 0, ELEVATION_UNKNOWN, 0};
-    ReadOwnFacts(sid, &own);
-    /* Its own copy where several users had one there; else the first, for the refusal. */
-    const EndedCopy *copy = FindCopy(&sEnded, session, own.user, own.userLength);
-    copy = copy != NULL ? copy : FindCopy(&sEnded, session, NULL, 0);
-    if (copy == NULL) {
-        LogNumbers("nothing left to start in the installing user's session %1", session, 0, 0);
-        return;
-    }
-    StartChoice choice = ChooseOwnStart(copy->sid, copy->sidLength, &own);
-    if (RefusalReason(choice) != NULL) {
-        Say("not started in session %1: %t; its user gets SLOTWARD at the next logon",
-            RefusalReason(choice), session, 0, 0);
-        return;
-    }
-    sStarted.count = 0;
-    sStarted.where = "the installing user's ";
     HANDLE token = ProcessToken(GetCurrentProcess());
-    BOOL started = token != NULL && StartCopy(token, FALSE, &sStart, session, &sStarted);
+    BOOL started = StartOwn(token, session);
     if (token != NULL) {
         CloseHandle(token);
     }
-    if (!started) {
-        return;
+    if (started) {
+        KeepRest(&facts, TRUE);
     }
-    AwaitResident(&sStarted);
-    RemoveCopy(&sEnded, copy);
-    KeepRest(&facts, NULL, TRUE);
 }

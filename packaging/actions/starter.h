@@ -1,25 +1,29 @@
-/* The starter: brings SLOTWARD back in the sessions the stopper noted, each as the user whose copy
- * was ended (sessions.h). */
-#ifndef STARTER_H
-#define STARTER_H
+/* The starter (starter.c, start_copy.c): SLOTWARD back where the stopper ended it, as its user. */
+#pragma once
 
-#include <windows.h>
+#include "sessions.h"
 
-/* The room for the program and its options: any command line the Startup shortcut can start.
- * Windows starts a program with at most 32,767 characters (CreateProcess), and in a double-byte
- * code page each of them may take two bytes. */
+/* Any Startup shortcut's command line: 32,767 characters, two bytes each in a DBCS code page. */
 #define COMMAND_ROOM 65536
 
-/* data: the program, quoted, then its arguments ("/Q" and the options), as the installer
- * formatted them; NULL where they did not fit the action's room (nothing is started, the list is
- * kept). As LocalSystem: every noted session, with its user's own token, the ordinary
- * one where Windows keeps an elevated one beside it. Without a program (an uninstallation) the
- * list is only forgotten, and only when it belongs to this installation (owner, its
- * ProductCode): an upgrade's removal of the old version leaves it to the upgrade. */
+/* data: the program, quoted, then its options; NULL where they did not fit. Without a program (an
+ * uninstallation) the list is only forgotten, where it is this installation's (owner). */
 void StartInSessions(const char *data, const char *owner);
 
-/* As the installing user, where the system could not: its own session only, and only when that
- * is the session's noted user and the installation does not run elevated. */
+/* As the installing user, where the system could not: its own session only. */
 void StartInOwnSession(const char *data, const char *owner);
 
-#endif
+typedef enum StartRead { READ_NO_PROGRAM, READ_TOO_LONG, READ_READY } StartRead;
+
+/* For the starts that follow; text NULL: it did not fit the action's room. */
+StartRead ReadStart(const char *text);
+
+/* An elevated token's ordinary half goes to *linked, where the caller wants it. */
+void ReadTokenFacts(HANDLE token, BYTE *sid, TokenFacts *facts, HANDLE *linked);
+
+/* With the token in its session (asUser), or as this process (the installing user); where: "" or
+ * "the installing user's ", for the log. FALSE, logged, when it was not started. */
+BOOL StartCopy(HANDLE token, BOOL asUser, DWORD session, const char *where);
+
+/* Then each is logged as started or as ended at once, with its exit code. */
+void AwaitResident(void);

@@ -1,23 +1,13 @@
-/* Ends every running copy of the installed program, in every session, then waits once for all of
- * them to go, and notes the session and user of each; see stopper.h. It runs as LocalSystem,
- * which may end processes of every session (Windows Installer cannot close programs in other
- * sessions, and a copy left running would keep the file in use). A copy is a process whose image
- * is one of the target files, however it was started; its file name is the cheap first filter,
- * then image_name.h gathers and image_place.h decides, before anything is opened. */
+/* The stopper; see stopper.h. A copy left running in any session would keep the file in use. */
 #include "stopper.h"
-
-#include "image_name.h"
-#include "log.h"
-#include "start_choice.h"
 
 #include <tlhelp32.h>
 
-/* How long to wait for all ended copies to let go of their file, in seconds. */
+/* How long, for all of them, the ended copies have to let go of their file. */
 #define END_WAIT_S 5
 /* Ended copies waited for at once; more wait in turns. */
 #define MAX_ENDED 64
 
-/* A copy ended and not yet seen gone. */
 typedef struct EndedProcess {
     HANDLE process;
     DWORD processId;
@@ -25,8 +15,7 @@ typedef struct EndedProcess {
     BOOL sessionKnown;
 } EndedProcess;
 
-/* Why a copy was left alone, in the order of CandidateVerdict; %1 the process, %2 the error
- * where there is one. */
+/* In the order of CandidateVerdict; %2 the error where there is one. */
 static const char *const kLeftAlone[] = {
     "left process %1 alone: its program's name cannot be read",
     "left process %1 alone: its program is on the network",
@@ -41,22 +30,14 @@ static const char *const kLeftAlone[] = {
 /* Zero-filled storage rather than the stack (see actions.c). */
 static EndedProcess sEndedProcesses[MAX_ENDED];
 static int sEndedCount;
+static Target sTargets[MAX_TARGETS];
+static SessionList sEnded;
 
-/* A line about a process in a known session, or in one the system could not tell: the number
- * printed is never a guess. %1 the process, %2 the session, %3 the rest (in the line without a
- * session, %2). */
+/* The session's number is never a guess. %3 the rest (%2 in the line without a session). */
 static void LogProcess(const char *inSession, const char *sessionUnknown, DWORD processId,
                        DWORD session, BOOL sessionKnown, DWORD rest) {
-    if (sessionKnown) {
-        LogNumbers(inSession, processId, session, rest);
-    } else {
-        LogNumbers(sessionUnknown, processId, rest, 0);
-    }
-}
-
-static unsigned int Now(void *context) {
-    (void)context;
-    return GetTickCount();
+    LogNumbers(sessionKnown ? inSession : sessionUnknown, processId, sessionKnown ? session : rest,
+               sessionKnown ? rest : 0);
 }
 
 static int AwaitEnd(void *context, int copy, unsigned int ms) {
@@ -67,20 +48,16 @@ static int AwaitEnd(void *context, int copy, unsigned int ms) {
 static void TellEnd(void *context, int copy, int ended) {
     const EndedProcess *process = &sEndedProcesses[copy];
     (void)context;
-    if (ended) {
-        LogProcess("ended process %1 in session %2", "ended process %1, session unknown",
-                   process->processId, process->session, process->sessionKnown, 0);
-    } else {
-        LogProcess("process %1 in session %2 did not end within %3 s",
-                   "process %1, session unknown, did not end within %2 s", process->processId,
-                   process->session, process->sessionKnown, END_WAIT_S);
-    }
+    LogProcess(ended ? "ended process %1 in session %2"
+                     : "process %1 in session %2 did not end within %3 s",
+               ended ? "ended process %1, session unknown"
+                     : "process %1, session unknown, did not end within %2 s",
+               process->processId, process->session, process->sessionKnown, END_WAIT_S);
     CloseHandle(process->process);
 }
 
-/* One wait for every copy ended so far, with one time limit for all of them (image_place.h). */
 static void AwaitEnded(void) {
-    const EndWaiter waiter = {NULL, Now, AwaitEnd, TellEnd};
+    const EndWaiter waiter = {NULL, TickNow, AwaitEnd, TellEnd};
     if (sEndedCount > 0) {
         LogNumbers("waiting up to %1 s for %2 ended process(es)", END_WAIT_S, sEndedCount, 0);
     }
@@ -88,8 +65,7 @@ static void AwaitEnded(void) {
     sEndedCount = 0;
 }
 
-/* Ends the copy and notes its session and user; the wait for it comes with the others'. Takes
- * the candidate's process handle where the copy was ended. */
+/* The wait for it comes with the others'; takes the candidate's handle where it was ended. */
 static void EndCopy(Candidate *candidate, SessionList *ended) {
     DWORD session = 0;
     BYTE sid[SID_BYTES];
@@ -109,11 +85,8 @@ static void EndCopy(Candidate *candidate, SessionList *ended) {
     if (sEndedCount == MAX_ENDED) {
         AwaitEnded();
     }
-    EndedProcess *waiting = &sEndedProcesses[sEndedCount++];
-    waiting->process = candidate->process;
-    waiting->processId = candidate->processId;
-    waiting->session = session;
-    waiting->sessionKnown = known;
+    sEndedProcesses[sEndedCount++] =
+        (EndedProcess){candidate->process, candidate->processId, session, known};
     candidate->process = NULL;
     if (known && !AddCopy(ended, session, sid, sidLength) &&
         FindCopy(ended, session, sid, sidLength) == NULL) {
@@ -165,10 +138,6 @@ static void EndCopies(const Target *targets, int count, SessionList *ended) {
     AwaitEnded();
 }
 
-/* Zero-filled storage rather than the stack (see actions.c). */
-static Target sTargets[MAX_TARGETS];
-static SessionList sEnded;
-
 /* The installed program and the new one are often the same file: it is looked for once. */
 static BOOL AlreadyTarget(const char *path, int count) {
     for (int i = 0; i < count; i++) {
@@ -198,9 +167,6 @@ void StopCopies(const char *data, BOOL addToList, BOOL ownListOnly, const char *
         }
         byName = FALSE;
     }
-    /* The first pass starts the list afresh, even an empty one: one an interrupted installation
-     * left must not be taken for this one's. A later pass adds to the list there is, or starts
-     * one of its own where there is none. */
     BOOL existed = addToList && ReadEndedSessions(&sEnded, ownListOnly ? owner : NULL);
     if (!existed) {
         sEnded.count = 0;
