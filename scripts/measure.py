@@ -3,8 +3,8 @@
 long the installer takes under Wine, how many host tests and Wine scenarios there are, the
 host tests' line coverage of the product sources, and under Wine how fast the resident
 instance answers WM_QUERYENDSESSION (as the driver sees it, so the figure includes the
-driver's own window lookup and thread start), how its private memory grows over 3,000
-consenting queries and how much processor time it takes while idle. The figures are
+driver's own window lookup and thread start), how its private memory grows at the
+first consenting query and over 3,000 more and how much processor time it takes while idle. The figures are
 key=value lines. With --full it also times the whole test command. Run after a build of the
 host and win32 presets (scripts/test.sh does both; where the machine runs no 32-bit code, the
 win64 preset too) and, for the packages' sizes, after scripts/release.sh; the coverage build is
@@ -197,6 +197,11 @@ def answer_times(wine, exe, rounds):
         if not times:
             print("answer_ms.%s=none (no answer within 10 s)" % name)
             continue
+        if name.endswith("_hanging"):
+            # Only the first query waits for the limit: later ones find the look still in
+            # flight and do not wait on that drive again.
+            print("answer_ms.%s_first=%s" % (name, times[0]))
+            times = times[1:] or times
         # Median of the rounds, driver-side.
         medians[name] = statistics.median(times)
         print("answer_ms.%s=%s" % (name, medians[name]))
@@ -223,10 +228,15 @@ def resident_usage(wine, exe, queries=3000, idle_ms=10000):
     idle = usage(wine, idle_ms)
     cpu_us = int(idle["after.cpu.us"]) - int(idle["before.cpu.us"])
     print("idle_cpu_ms_over_%d_s=%.1f" % (idle_ms // 1000, cpu_us / 1000.0))
+    # The first query is measured apart: under Wine the first survey thread takes memory that
+    # every later one reuses, a step once rather than growth.
+    first = usage(wine, 0, "0x11", "0", "0", "1")
     sent = usage(wine, 0, "0x11", "0", "0", str(queries))
-    if sent["answered.1"] != str(queries):
+    if first["answered.1"] != "1" or sent["answered.1"] != str(queries):
         raise bench.BenchError("%s of %d queries consented" % (sent["answered.1"], queries))
     before, after = int(sent["before.private"]), int(sent["after.private"])
+    print("private_step_kib_first_query=%.1f"
+          % ((int(first["after.private"]) - int(first["before.private"])) / 1024.0))
     print("private_bytes_before_queries=%d" % before)
     print("private_bytes_after_queries=%d" % after)
     print("private_growth_kib_over_%d_queries=%.1f" % (queries, (after - before) / 1024.0))

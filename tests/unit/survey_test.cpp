@@ -440,6 +440,18 @@ TEST_F(SurveyTest, EverySurveyStartsAfresh) {
     ExpectNothingLeaked();
 }
 
+// Without a thread of its own (none can be started) the survey looks at the drives itself
+// rather than name every checked drive as holding a medium.
+TEST_F(SurveyTest, WithoutASurveyThreadTheDrivesAreStillLookedAt) {
+    sim::AddDrive('A', DRIVE_REMOVABLE, Medium::Files);
+    sim::AddDrive('D', DRIVE_CDROM, Medium::None);
+    sim::FailCall(sim::Api::CreateThread, 1);
+    EXPECT_TRUE(SurveyDrives());
+    EXPECT_STREQ(gMediaList, "A: ");
+    EXPECT_STREQ(gEmptyList, "D: ");
+    ExpectNothingLeaked();
+}
+
 // A drive that has not answered when the limit passes counts as holding a medium and is named
 // with the others: so are the checked drives the survey did not reach behind it. A slow drive
 // that answers in time is listed as it answered. A second survey while the look still hangs
