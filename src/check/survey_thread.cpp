@@ -4,26 +4,67 @@
 #include "check/survey.h"
 #include "check/verdict.h"
 
+SurveyWorker gSurveyWorker;
 static SurveyFindings sFindings;
 // The number of the last survey; main thread only.
 static LONG sSurveys;
 
-static DWORD WINAPI SurveyThread(LPVOID number) {
-    SurveyCandidates(&sFindings, static_cast<LONG>(reinterpret_cast<INT_PTR>(number)));
+// Whoever takes `running` from the survey's number to 0 decides how it ended: the survey thread
+// when it finished in time, the waiting thread when it gave up. The loser of that race knows
+// where it stands, so a thread given up on never signals `done` to a later survey.
+static BOOL Settle(LONG number) {
+    return InterlockedCompareExchange(&sFindings.running, 0, number) == number;
+}
+
+static DWORD WINAPI SurveyThread(LPVOID unused) {
+    (void)unused;
+    while (WaitForSingleObject(gSurveyWorker.wake, INFINITE) == WAIT_OBJECT_0) {
+        LONG number = InterlockedCompareExchange(&sFindings.running, 0, 0);
+        SurveyCandidates(&sFindings, number);
+        if (!Settle(number))
+            break; // given up on: the next survey has a thread of its own
+        SetEvent(gSurveyWorker.done);
+    }
     return 0;
 }
 
-// TRUE once the survey thread has ended or the limit has passed, FALSE as soon as the watcher
-// asks the instance to end: the request stays queued for the message loop. Waking for posted
-// messages too, and looking at the queue after each wake, keeps the wait from spinning.
-static BOOL AwaitSurvey(HANDLE thread) {
+// Each event is made once; a survey thread is started only where none waits.
+static BOOL WorkerReady(void) {
+    SurveyWorker *worker = &gSurveyWorker;
+    if (worker->wake == NULL)
+        worker->wake = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (worker->done == NULL)
+        worker->done = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (worker->wake == NULL || worker->done == NULL)
+        return FALSE;
+    if (!worker->idle) {
+        DWORD threadId;
+        HANDLE thread = CreateThread(NULL, 4096, SurveyThread, NULL, 0, &threadId);
+        if (thread == NULL)
+            return FALSE;
+        CloseHandle(thread); // the thread runs on; it is never waited for
+        worker->idle = TRUE;
+    }
+    return TRUE;
+}
+
+// TRUE once the survey has finished or the limit has passed, FALSE as soon as the watcher asks
+// the instance to end: the request stays queued for the message loop. A `done` left over from
+// a survey that finished as the limit passed is taken and waited on. Waking for posted messages
+// too, and looking at the queue after each wake, keeps the wait from spinning.
+static BOOL AwaitSurvey(void) {
     DWORD start = GetTickCount();
     for (;;) {
         DWORD waited = GetTickCount() - start;
         if (waited >= kSurveyLimit)
             return TRUE;
-        DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, kSurveyLimit - waited,
-                                                QS_SENDMESSAGE | QS_POSTMESSAGE);
+        DWORD woken = MsgWaitForMultipleObjects(
+            1, &gSurveyWorker.done, FALSE, kSurveyLimit - waited, QS_SENDMESSAGE | QS_POSTMESSAGE);
+        if (woken == WAIT_OBJECT_0) {
+            if (InterlockedCompareExchange(&sFindings.running, 0, 0) == 0)
+                return TRUE;
+            continue;
+        }
         if (woken != WAIT_OBJECT_0 + 1)
             return TRUE;
         MSG message;
@@ -32,24 +73,23 @@ static BOOL AwaitSurvey(HANDLE thread) {
     }
 }
 
-// A survey given up on stops before its next drive. Without a thread the drives are looked at
-// here, as the only way left to look at all.
+// A survey given up on stops before its next drive. Without a survey thread the drives are
+// looked at here, as the only way left to look at all.
 BOOL SurveyDrives(void) {
     LONG number = ++sSurveys;
     BeginSurvey(&sFindings);
     InterlockedExchange(&sFindings.running, number);
     BOOL going = TRUE;
-    DWORD threadId;
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): the survey's number as the thread's parameter
-    LPVOID parameter = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(number));
-    HANDLE thread = CreateThread(NULL, 4096, SurveyThread, parameter, 0, &threadId);
-    if (thread == NULL) {
+    if (!WorkerReady()) {
         SurveyCandidates(&sFindings, number);
+        InterlockedExchange(&sFindings.running, 0);
     } else {
-        going = AwaitSurvey(thread);
-        CloseHandle(thread);
+        gSurveyWorker.idle = FALSE; // until it has finished in time
+        SetEvent(gSurveyWorker.wake);
+        going = AwaitSurvey();
+        if (!Settle(number))
+            gSurveyWorker.idle = TRUE;
     }
-    InterlockedExchange(&sFindings.running, 0);
     ListDrives(&sFindings);
     return going;
 }

@@ -11,3 +11,13 @@
 // Windows takes a window that has not answered the session's query within 5 s for hung and ends
 // it; the box has to be on the screen by then.
 enum { kSurveyLimit = 4000 };
+
+// One survey thread serves survey after survey, as starting a thread per query would cost the
+// answer time; a thread that a survey gave up on ends when its drive lets it go, and the next
+// survey starts another. The two events live as long as the process.
+struct SurveyWorker {
+    HANDLE wake; // auto-reset: a survey is waiting to be run
+    HANDLE done; // auto-reset: the survey thread finished a survey in time
+    BOOL idle;   // a survey thread waits for `wake`; the hidden window's thread only
+};
+extern SurveyWorker gSurveyWorker;

@@ -9,6 +9,7 @@ void NextCase(const std::string &finishedLabel) {
     for (const std::string &problem : sim::Problems())
         ADD_FAILURE() << finishedLabel << ": simulated platform: " << problem;
     sim::Reset();
+    ForgetSurveyThread();
 }
 
 void ExpectBoxes(const std::vector<ExpectedBox> &expected, const std::string &label) {

@@ -14,6 +14,11 @@
 
 // Zeroes every process-wide item of the program, as a new process would have it.
 void ResetProgramState();
+// Kernel handles open but the survey threads' two events, which a start makes once and keeps.
+int ProgramHandles();
+int SurveyEventsMade(); // those events, made in this test
+// After sim::Reset within a test: the survey thread's events went with the machine.
+void ForgetSurveyThread();
 
 std::string Hex(const std::string &bytes); // "41 3A 20" — for readable byte-for-byte failures
 

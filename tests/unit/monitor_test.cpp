@@ -170,7 +170,7 @@ TEST_P(HangTest, AnsweredInTimeWhateverTheDriveDoes) {
         EXPECT_EQ(sim::Boxes()[0].style, c.boxStyle);
     }
     // Let go, the look comes back and its search ends.
-    EXPECT_TRUE(WaitUntil([] { return sim::OpenHandles() == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return ProgramHandles() == 0; }));
     ExpectNothingLeaked();
 }
 
@@ -221,7 +221,7 @@ TEST_F(MonitorTest, CloseFromOutsideEndsInstanceSoNextStartBecomesResident) {
     }
     EXPECT_EQ(sim::LiveWindows(), 0);
     EXPECT_FALSE(sim::NamedEventExists(INSTANCE_EVENT_NAME));
-    EXPECT_EQ(sim::OpenHandles(), 0);
+    EXPECT_EQ(ProgramHandles(), 0);
 
     ResetProgramState();
     ResidentRun again("");
@@ -268,7 +268,7 @@ TEST_F(MonitorTest, LosingTheStartRaceShowsAlreadyRunning) {
         int handlesWhileBoxShown = -1;
         bool eventOutlivedWinner = false;
         sim::OnBox([&](const sim::Box &) {
-            handlesWhileBoxShown = sim::OpenHandles();
+            handlesWhileBoxShown = ProgramHandles();
             sim::EndProcess(winner); // the winner ends while our box is still open
             eventOutlivedWinner = sim::NamedEventExists(INSTANCE_EVENT_NAME);
             return IDOK;

@@ -114,7 +114,7 @@ TEST_F(TokensTest, TableHoldsTwoLockedBlocksAndTheMutex) {
     SplitCommandLine();
     EXPECT_EQ(sim::LiveGlobalBlocks(), 2);
     EXPECT_EQ(sim::LockedGlobalBlocks(), 2);
-    EXPECT_EQ(sim::OpenHandles(), 1);
+    EXPECT_EQ(ProgramHandles(), 1);
     ReleaseAndExpectClean();
 }
 

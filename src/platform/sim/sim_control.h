@@ -223,6 +223,8 @@ const std::vector<std::string> &CallOrder();
 int LiveGlobalBlocks();   // GlobalAlloc blocks not yet freed
 int LockedGlobalBlocks(); // of those, blocks with a lock count above zero
 int OpenHandles();        // kernel handles (events, mutexes, threads, files, searches) not closed
+bool HandleOpen(HANDLE handle);    // whether the program still holds that one
+int RunningThreads();              // CreateThread's threads that have not ended
 int WaitingThreads(HANDLE handle); // threads inside WaitForSingleObject on that handle now
 int LiveWindows();                 // windows created and not destroyed
 bool NamedEventExists(const std::string &name);

@@ -50,6 +50,19 @@ int OpenHandles() {
     return static_cast<int>(St().handles.size());
 }
 
+int RunningThreads() {
+    Guard lock(Mutex());
+    int running = 0;
+    for (const auto &thread : St().threadObjects)
+        running += thread->signalled ? 0 : 1;
+    return running;
+}
+
+bool HandleOpen(HANDLE handle) {
+    Guard lock(Mutex());
+    return FindObject(handle) != nullptr;
+}
+
 int WaitingThreads(HANDLE handle) {
     Guard lock(Mutex());
     auto found = St().waits.find(reinterpret_cast<uintptr_t>(handle));
