@@ -79,6 +79,8 @@ PROGRAM_FILES = ("Program Files (x86)", "Program Files")
 # loader, which cannot start where the kernel runs no 32-bit code; the 64-bit flavour therefore
 # names Debian's 64-bit loader itself, and WINELOADER makes Wine start its own programs with it.
 WINE64 = "/usr/lib/wine/wine64"
+# What Wine's loader exits with when it cannot start a program at all (its fatal_error).
+WINE_FATAL = 1
 FLAVOURS = {
     "32": {"wine": ["wine"], "wineboot": ["wineboot"], "env": {}},
     "64": {"wine": [WINE64], "wineboot": [WINE64, "wineboot"],
@@ -248,6 +250,7 @@ class Wine:
         self.exe_dir = os.path.join(self.prefix, "drive_c", EXE_DIR)
         self.settings_path = None
         self.trace = None  # the trace file of a traced scenario
+        self.last_output = ""  # what the last Wine command wrote, or where it went
         self.locales = os.path.join(self.root, "locale")
         if create:
             self._create()
@@ -268,6 +271,7 @@ class Wine:
             if not trace:
                 log.seek(0)
                 text = log.read().decode(errors="replace")
+        self.last_output = text
         if check and proc.returncode != 0:
             raise BenchError("wine %s: exit %d\n%s" % (" ".join(args), proc.returncode, text))
         return proc.returncode
@@ -436,10 +440,19 @@ class Wine:
         """Runs one driver command and returns what it recorded as a dict."""
         if os.path.exists(self.out):
             os.remove(self.out)
-        rc = self._wine([self.driver, args[0], win_path(self.out)] + args[1:],
-                        timeout=timeout_s, check=False, trace=self.trace is not None)
+        command = [self.driver, args[0], win_path(self.out)] + args[1:]
+        rc = self._wine(command, timeout=timeout_s, check=False, trace=self.trace is not None)
+        if rc == WINE_FATAL and not os.path.exists(self.out):
+            # The driver ends with 0, 2 or 3; 1 with nothing written is Wine's own failure to
+            # start it (now and then while the wineserver of the scenario before is going),
+            # before the driver did anything, so it is started once more.
+            sys.stderr.write("bench: swdriver %s not started by Wine, once more: %s\n"
+                             % (args[0], self.last_output.strip()[-300:]))
+            time.sleep(1)
+            rc = self._wine(command, timeout=timeout_s, check=False, trace=self.trace is not None)
         if rc != 0 or not os.path.exists(self.out):
-            raise BenchError("swdriver %s: exit %d, no result" % (" ".join(args), rc))
+            raise BenchError("swdriver %s: exit %d, no result %s"
+                             % (" ".join(args), rc, self.last_output.strip()[-300:]))
         result = {}
         with open(self.out, encoding="utf-8") as f:
             for line in f.read().splitlines():
