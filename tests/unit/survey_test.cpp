@@ -444,13 +444,21 @@ TEST_F(SurveyTest, EverySurveyStartsAfresh) {
 // Without a thread of its own (none can be started) the survey looks at the drives itself
 // rather than name every checked drive as holding a medium.
 TEST_F(SurveyTest, WithoutASurveyThreadTheDrivesAreStillLookedAt) {
-    sim::AddDrive('A', DRIVE_REMOVABLE, Medium::Files);
-    sim::AddDrive('D', DRIVE_CDROM, Medium::None);
-    sim::FailCall(sim::Api::CreateThread, 1);
-    EXPECT_TRUE(SurveyDrives());
-    EXPECT_STREQ(gMediaList, "A: ");
-    EXPECT_STREQ(gEmptyList, "D: ");
-    ExpectNothingLeaked();
+    const struct {
+        sim::Api api;
+        int nth;
+    } failures[] = {
+        {sim::Api::CreateThread, 1}, {sim::Api::CreateEventA, 1}, {sim::Api::CreateEventA, 2}};
+    for (const auto &failure : failures) {
+        sim::AddDrive('A', DRIVE_REMOVABLE, Medium::Files);
+        sim::AddDrive('D', DRIVE_CDROM, Medium::None);
+        sim::FailCall(failure.api, failure.nth);
+        EXPECT_TRUE(SurveyDrives());
+        EXPECT_STREQ(gMediaList, "A: ") << failure.nth;
+        EXPECT_STREQ(gEmptyList, "D: ") << failure.nth;
+        ExpectNothingLeaked();
+        NextCase("call failing");
+    }
 }
 
 // A drive that has not answered when the limit passes counts as holding a medium and is named
