@@ -3,12 +3,12 @@
 long the installer takes under Wine, how many host tests and Wine scenarios there are, the
 host tests' line coverage of the product sources, and under Wine how fast the resident
 instance answers WM_QUERYENDSESSION (as the driver sees it, so the figure includes the
-driver's own window lookup and thread start), how its private memory grows at the
-first consenting query and over 3,000 more and how much processor time it takes while idle. The figures are
-key=value lines. With --full it also times the whole test command. Run after a build of the
-host and win32 presets (scripts/test.sh does both; where the machine runs no 32-bit code, the
-win64 preset too) and, for the packages' sizes, after scripts/release.sh; the coverage build is
-made here.
+driver's own window lookup and thread start), how its private memory grows at the first
+consenting query and over 3,000 more, and how much processor time it takes while idle. The
+figures are key=value lines. With --full it also times the whole test command. Run after a
+build of the host and win32 presets (scripts/test.sh does both; where the machine runs no
+32-bit code, the win64 preset too) and, for the packages' sizes, after scripts/release.sh; the
+coverage build is made here.
 
 The sizes are the i686 build's, the one that ships. The figures under Wine are that build's
 too, except where the kernel runs no 32-bit code (scripts/wine_flavour.sh): there Wine can only

@@ -24,11 +24,6 @@ static void AppendDriveEntry(char *list, char letter) {
     TextAppend(list, kDriveListCapacity, entry);
 }
 
-// A value another thread may be writing, read whole.
-static LONG ReadShared(LONG *value) {
-    return InterlockedCompareExchange(value, 0, 0);
-}
-
 static void Publish(LONG *mask, DWORD driveBit) {
     InterlockedOr(mask, static_cast<LONG>(driveBit));
 }

@@ -23,6 +23,11 @@ struct SurveyFindings {
     LONG running;    // the number of the survey whose thread may go on; 0 when none may
 };
 
+// A value another thread may be writing, read whole.
+static inline LONG ReadShared(LONG *value) {
+    return InterlockedCompareExchange(value, 0, 0);
+}
+
 // Clears the findings and names the candidates; asks the system only which drives exist.
 void BeginSurvey(SurveyFindings *findings);
 

@@ -19,7 +19,7 @@ static BOOL Settle(LONG number) {
 static DWORD WINAPI SurveyThread(LPVOID unused) {
     (void)unused;
     while (WaitForSingleObject(gSurveyWorker.wake, INFINITE) == WAIT_OBJECT_0) {
-        LONG number = InterlockedCompareExchange(&sFindings.running, 0, 0);
+        LONG number = ReadShared(&sFindings.running);
         SurveyCandidates(&sFindings, number);
         if (!Settle(number))
             break; // given up on: the next survey has a thread of its own
@@ -43,7 +43,6 @@ static BOOL WorkerReady(void) {
         if (thread == NULL)
             return FALSE;
         CloseHandle(thread); // the thread runs on; it is never waited for
-        worker->idle = TRUE;
     }
     return TRUE;
 }
@@ -61,7 +60,7 @@ static BOOL AwaitSurvey(void) {
         DWORD woken = MsgWaitForMultipleObjects(
             1, &gSurveyWorker.done, FALSE, kSurveyLimit - waited, QS_SENDMESSAGE | QS_POSTMESSAGE);
         if (woken == WAIT_OBJECT_0) {
-            if (InterlockedCompareExchange(&sFindings.running, 0, 0) == 0)
+            if (ReadShared(&sFindings.running) == 0)
                 return TRUE;
             continue;
         }
@@ -84,11 +83,10 @@ BOOL SurveyDrives(void) {
         SurveyCandidates(&sFindings, number);
         InterlockedExchange(&sFindings.running, 0);
     } else {
-        gSurveyWorker.idle = FALSE; // until it has finished in time
         SetEvent(gSurveyWorker.wake);
         going = AwaitSurvey();
-        if (!Settle(number))
-            gSurveyWorker.idle = TRUE;
+        // Settled here, the survey was given up on and its thread may be held by a drive.
+        gSurveyWorker.idle = !Settle(number);
     }
     ListDrives(&sFindings);
     return going;

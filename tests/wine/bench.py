@@ -444,8 +444,7 @@ class Wine:
         rc = self._wine(command, timeout=timeout_s, check=False, trace=self.trace is not None)
         if rc == WINE_FATAL and not os.path.exists(self.out):
             # The driver ends with 0, 2 or 3; 1 with nothing written is Wine's own failure to
-            # start it (now and then while the wineserver of the scenario before is going),
-            # before the driver did anything, so it is started once more.
+            # start it, before the driver did anything, so it is started once more.
             sys.stderr.write("bench: swdriver %s not started by Wine, once more: %s\n"
                              % (args[0], self.last_output.strip()[-300:]))
             time.sleep(1)
